@@ -1,0 +1,38 @@
+# Front door of the project: every target installs what is missing first.
+BUILD_DIR ?= build
+BUILD_TYPE ?= RelWithDebInfo
+SANITIZE ?=
+CMAKE_FLAGS ?=
+JOBS ?= 2
+
+.PHONY: all deps build test run bench sanitize clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+$(BUILD_DIR)/build.ninja: | deps
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	  -DSANITIZE=$(SANITIZE) $(CMAKE_FLAGS)
+
+build: deps $(BUILD_DIR)/build.ninja
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+run: build
+	$(BUILD_DIR)/bin/zelto --help
+	@echo
+	@echo "The chat site comes with 'zelto serve' (not built yet); try 'zelto call' meanwhile."
+
+bench: build
+	@bash bench/run.sh $(BUILD_DIR)
+
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize:
+	$(MAKE) test BUILD_DIR=build-san BUILD_TYPE=Debug SANITIZE=address,undefined
+
+clean:
+	rm -rf build build-san
