@@ -1,0 +1,60 @@
+// The page context of a CZeltoCom object: the page's intrinsic objects, the
+// database settings read from the session, the page connection, and the page
+// operations the methods use. Every operation gives empty text on failure.
+#pragma once
+
+#include <string>
+
+#include "db/db_connection.h"
+#include "platform/com/com_ptr.h"
+
+struct IRequest;
+struct IResponse;
+struct IServer;
+struct ISessionObject;
+struct IApplicationObject;
+
+struct DbSettings {
+  std::string server;     // "DBServer"
+  std::string database;   // "DBName"
+  std::string user;       // "DBUserName"
+  std::string password;   // "DBPWD"
+  std::string count_database;  // "DBCount"
+};
+
+class PageContext {
+ public:
+  PageContext();
+  ~PageContext();  // closes the page connection, releases what is still held
+
+  // OnStartPage: E_POINTER for null; the scripting context's failure code
+  // with nothing held; else takes the five objects, reads the settings, opens
+  // the page connection (result ignored) and returns S_OK.
+  HRESULT Start(IUnknown* scripting_context);
+  // OnEndPage: releases the five objects; the connection stays open.
+  void End();
+  // True between a successful Start and End. Methods called outside that
+  // window return S_FALSE and write nothing.
+  bool IsStarted() const;
+  // The page has a session object (a page may have none).
+  bool HasSession() const;
+
+  std::string GetQueryValue(const std::string& key);
+  std::string GetServerVariable(const std::string& key);
+  // Only a string value counts; anything else is empty text.
+  std::string GetSessionValue(const std::string& key);
+  void WriteResponse(const std::string& text);
+  void EndResponse();
+
+  CDbConnection& connection() { return connection_; }
+  const DbSettings& settings() const { return settings_; }
+
+ private:
+  ComPtr<IRequest> request_;
+  ComPtr<IResponse> response_;
+  ComPtr<IServer> server_;
+  ComPtr<ISessionObject> session_;
+  ComPtr<IApplicationObject> application_;
+  DbSettings settings_;
+  CDbConnection connection_;
+};

@@ -1,0 +1,36 @@
+// CDbRecordset: owns one "ADODB.Recordset" and reads fields as page text.
+// Every failure is a plain false; reading from a recordset that is not open
+// raises the "database may have been disconnected" message box.
+#pragma once
+
+#include <string>
+
+#include "platform/com/com_ptr.h"
+
+struct _Recordset;
+
+class CDbRecordset {
+ public:
+  CDbRecordset();   // a fresh, closed "ADODB.Recordset"
+  ~CDbRecordset();  // Close, then release
+  CDbRecordset(const CDbRecordset&) = delete;
+  CDbRecordset& operator=(const CDbRecordset&) = delete;
+
+  // Closes the held recordset; a non-null `rs` replaces it (own reference
+  // taken) and is returned with one reference for the caller; null keeps the
+  // closed object and returns null.
+  _Recordset* Attach(_Recordset* rs);
+  bool IsOpen();
+  bool IsBOF();   // false when closed or on error
+  bool IsEOF();   // false when closed or on error
+  bool MoveNext();
+  // Not open: message box, false, `out` unchanged. At EOF or on any error:
+  // false, `out` unchanged. Otherwise VariantToText of the field, true.
+  bool GetFieldText(const std::string& name, std::string& out);
+  // VariantToLong of the field, true; on any error `out` = 0 and false.
+  bool GetFieldLong(const std::string& name, long& out);
+  void Close();  // cancels a pending edit first; errors ignored
+
+ private:
+  ComPtr<_Recordset> recordset_;
+};
