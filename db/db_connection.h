@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/com/com_ptr.h"
+#include "platform/com/hresult.h"
 
 struct _Connection;
 struct _Recordset;
@@ -21,10 +22,10 @@ class CDbConnection {
   // Builds "Provider=SQLOLEDB.1; Data Source=<server>; Initial Catalog=<database>;
   // User ID=<user>; PWD=<password>" (no quoting) and returns Open(that, options).
   bool Connect(const std::string& server, const std::string& database, const std::string& user,
-               const std::string& password, long options);
+               const std::string& password, LONG options);
   // A non-empty `connection_string` replaces the kept one; an empty one reuses
   // it. False when there is none, or unless the provider's Open gave S_OK.
-  bool Open(const std::string& connection_string, long options);
+  bool Open(const std::string& connection_string, LONG options);
   bool IsOpen();
   void Close();
   // Runs `sql` (adCmdText). The caller owns one reference to the result;

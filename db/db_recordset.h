@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/com/com_ptr.h"
+#include "platform/com/hresult.h"
 
 struct _Recordset;
 
@@ -28,7 +29,7 @@ class CDbRecordset {
   // false, `out` unchanged. Otherwise VariantToText of the field, true.
   bool GetFieldText(const std::string& name, std::string& out);
   // VariantToLong of the field, true; on any error `out` = 0 and false.
-  bool GetFieldLong(const std::string& name, long& out);
+  bool GetFieldLong(const std::string& name, LONG& out);
   void Close();  // cancels a pending edit first; errors ignored
 
  private:

@@ -9,6 +9,6 @@
 // False only where the conversion itself fails (decimal to double, string
 // pointers to BSTR); `out` is then unchanged.
 bool VariantToText(const VARIANT& value, std::string& out);
-bool VariantToLong(const VARIANT& value, long& out);
+bool VariantToLong(const VARIANT& value, LONG& out);
 // Local time now as "%Y-%m-%d %H:%M:%S", milliseconds dropped.
 std::string CurrentTimestampText();
