@@ -1,0 +1,124 @@
+#include "chat/markup.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "chat/ansi_search.h"
+#include "platform/win/codepage.h"
+
+namespace {
+
+constexpr std::string_view kLinkOpen = "#link#";
+constexpr std::string_view kLinkMid = "#link_mid#";
+constexpr std::string_view kLinkEnd = "#link_end#";
+// A marker left as text is written with its '#' as an entity: the page shows
+// it as sent, and no later pass can take it for a marker or a face code.
+constexpr std::string_view kLinkOpenAsText = "&#35;link&#35;";
+constexpr std::string_view kLinkMidAsText = "&#35;link_mid&#35;";
+constexpr int kFaceCount = 56;
+
+// The code unit of the escape whose four digits start at `digits`.
+char16_t ReadEscapeUnit(std::string_view digits) {
+  char buffer[5] = {digits[0], digits[1], digits[2], digits[3], '\0'};
+  return static_cast<char16_t>(std::strtol(buffer, nullptr, 16) & 0xFFFF);
+}
+
+void AppendCodeUnit(std::string& out, char16_t unit) {
+  if (unit == 0) return;
+  // Room for any single code unit; a double-byte code page never needs more
+  // than two bytes, but UTF-8 needs three.
+  char bytes[4];
+  int written = WideCharToMultiByte(CP_ACP, 0, &unit, 1, bytes, sizeof bytes, nullptr, nullptr);
+  if (written > 0) out.append(bytes, written);
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
+// Where the address after the "#link#" that ends at `start` stops: at the
+// next "#link_mid#" or "#link#" (whichever comes first), else at the end.
+size_t AddressEnd(std::string_view text, size_t start) {
+  for (size_t pos = start; pos < text.size(); pos += AnsiCharLength(text, pos)) {
+    std::string_view rest = text.substr(pos);
+    if (rest.starts_with(kLinkMid) || rest.starts_with(kLinkOpen)) return pos;
+  }
+  return text.size();
+}
+
+// The first marker pass: every "#link#" with a safe address opens an anchor.
+std::string ConvertLinkOpenings(std::string_view text) {
+  std::string out;
+  size_t copied = 0;
+  for (size_t hit = FindAnsi(text, kLinkOpen); hit != std::string_view::npos;
+       hit = FindAnsi(text, kLinkOpen, copied)) {
+    out.append(text, copied, hit - copied);
+    size_t address = hit + kLinkOpen.size();
+    size_t end = AddressEnd(text, address);
+    if (IsSafeLinkAddress(text.substr(address, end - address))) {
+      out += "<a target='_blank' href='";
+      copied = address;
+      continue;
+    }
+    out += kLinkOpenAsText;
+    out.append(text, address, end - address);
+    copied = end;
+    if (text.substr(end).starts_with(kLinkMid)) {
+      out += kLinkMidAsText;
+      copied = end + kLinkMid.size();
+    }
+  }
+  out.append(text, copied);
+  return out;
+}
+
+}  // namespace
+
+std::string DecodeUnicodeEscapes(std::string_view text) {
+  const size_t n = text.size();
+  if (n < 6 || !text.starts_with("%u")) return std::string(text);
+  std::string out;
+  out.reserve(n);
+  for (size_t i = 0; i < n;) {
+    if (i + 5 < n && text[i] == '%' && text[i + 1] == 'u') {
+      AppendCodeUnit(out, ReadEscapeUnit(text.substr(i + 2, 4)));
+      i += 6;
+    } else {
+      out += text[i];
+      ++i;
+    }
+  }
+  return out;
+}
+
+bool IsSafeLinkAddress(std::string_view address) {
+  if (StartsWithNoCase(address, "http://") || StartsWithNoCase(address, "https://")) return true;
+  size_t scheme_end = address.find(':');
+  return scheme_end == std::string_view::npos ||
+         address.find_first_of("/?#") < scheme_end;
+}
+
+std::string ConvertLinkMarkers(std::string_view text) {
+  std::string converted = ConvertLinkOpenings(text);
+  converted = ReplaceAllAnsi(converted, kLinkMid, "'>");
+  converted = ReplaceAllAnsi(converted, kLinkEnd, "</a>");
+  return ConvertFaceCodes(converted);
+}
+
+std::string ConvertFaceCodes(std::string_view text) {
+  std::string converted(text);
+  char code[16];
+  char tag[64];
+  for (int k = 0; k < kFaceCount; ++k) {
+    std::snprintf(code, sizeof code, ":#%d#", k);
+    std::snprintf(tag, sizeof tag, "<img src='images/face/%d.gif' border=0>", k);
+    converted = ReplaceAllAnsi(converted, code, tag);
+  }
+  return converted;
+}
