@@ -1,0 +1,322 @@
+#include "platform/win/codepage.h"
+
+#include <errno.h>
+#include <iconv.h>
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <unordered_map>
+#include <utility>
+
+// Conversion rules, the same in both directions:
+//  - narrowing: a character the code page lacks, or a lone surrogate, becomes
+//    the default character ("?", or U+FFFD's UTF-8 form when the target is
+//    UTF-8); the rest of the text is still converted.
+//  - widening: a byte that does not start a valid character of the code page
+//    (including a sequence cut off at the end) becomes U+FFFD, and decoding
+//    resumes at the next byte.
+// ASCII text takes a shortcut: both supported code page families keep it as is.
+
+namespace {
+
+constexpr UINT kDefaultCodePage = CP_GBK;
+constexpr char16_t kReplacement = u'\uFFFD';
+
+// The iconv name of a code page, or empty when we do not know one.
+std::string IconvName(UINT code_page) {
+  switch (code_page) {
+    case CP_UTF8:
+      return "UTF-8";
+    case CP_GBK:
+      return "GBK";
+    case 20127:
+      return "ASCII";
+    case 28591:
+      return "ISO-8859-1";
+    default:
+      return "CP" + std::to_string(code_page);
+  }
+}
+
+const char* WideIconvName() {
+  return std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
+}
+
+// iconv descriptors carry shift state and are not thread-safe: each thread
+// keeps its own, opened on first use and closed when the thread ends.
+class IconvCache {
+ public:
+  ~IconvCache() {
+    for (auto& [key, cd] : descriptors_) iconv_close(cd);
+  }
+  // (iconv_t)-1 when iconv cannot serve the pair.
+  iconv_t Get(UINT code_page, bool to_wide) {
+    auto key = std::make_pair(code_page, to_wide);
+    auto it = descriptors_.find(key);
+    if (it == descriptors_.end()) {
+      const std::string name = IconvName(code_page);
+      iconv_t cd = to_wide ? iconv_open(WideIconvName(), name.c_str())
+                           : iconv_open(name.c_str(), WideIconvName());
+      it = descriptors_.emplace(key, cd).first;
+    }
+    if (it->second != reinterpret_cast<iconv_t>(-1))
+      iconv(it->second, nullptr, nullptr, nullptr, nullptr);
+    return it->second;
+  }
+
+ private:
+  std::map<std::pair<UINT, bool>, iconv_t> descriptors_;
+};
+
+IconvCache& ThreadIconv() {
+  thread_local IconvCache cache;
+  return cache;
+}
+
+bool IsInvalid(iconv_t cd) { return cd == reinterpret_cast<iconv_t>(-1); }
+
+bool IsAscii(const char* begin, size_t size) {
+  for (size_t i = 0; i < size; ++i)
+    if (static_cast<unsigned char>(begin[i]) >= 0x80) return false;
+  return true;
+}
+
+bool IsAscii(const char16_t* begin, size_t size) {
+  for (size_t i = 0; i < size; ++i)
+    if (begin[i] >= 0x80) return false;
+  return true;
+}
+
+// Runs iconv over the whole input, calling `on_bad` at every position where
+// it stops on an invalid or incomplete sequence. `on_bad` appends the
+// replacement to `out` and returns how many input bytes to skip.
+template <typename OnBad>
+bool RunIconv(iconv_t cd, const char* in, size_t in_size, std::string& out, OnBad on_bad) {
+  char* in_ptr = const_cast<char*>(in);
+  size_t in_left = in_size;
+  char buffer[1024];
+  while (in_left > 0) {
+    char* out_ptr = buffer;
+    size_t out_left = sizeof buffer;
+    const size_t rc = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
+    out.append(buffer, out_ptr - buffer);
+    if (rc != static_cast<size_t>(-1)) continue;
+    if (errno == E2BIG) continue;
+    if (errno != EILSEQ && errno != EINVAL) return false;
+    const size_t skip = std::min(on_bad(in_ptr, in_left, out), in_left);
+    in_ptr += skip;
+    in_left -= skip;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  // Flush any shift state (none for the code pages we serve, but cheap).
+  char* out_ptr = buffer;
+  size_t out_left = sizeof buffer;
+  iconv(cd, nullptr, nullptr, &out_ptr, &out_left);
+  out.append(buffer, out_ptr - buffer);
+  return true;
+}
+
+UINT ResolveCodePage(UINT code_page) { return code_page == CP_ACP ? GetACP() : code_page; }
+
+// Narrowing; false only when iconv cannot serve the code page.
+bool Narrow(UINT code_page, std::u16string_view text, const char* default_char, std::string& out,
+            bool* used_default) {
+  out.clear();
+  if (used_default) *used_default = false;
+  if (IsAscii(text.data(), text.size())) {
+    out.assign(text.begin(), text.end());
+    return true;
+  }
+  iconv_t cd = ThreadIconv().Get(code_page, false);
+  if (IsInvalid(cd)) return false;
+  const std::string replacement =
+      default_char ? std::string(default_char, 1)
+                   : (code_page == CP_UTF8 ? std::string("\xEF\xBF\xBD") : std::string("?"));
+  auto on_bad = [&](const char* at, size_t left, std::string& sink) -> size_t {
+    if (used_default) *used_default = true;
+    sink += replacement;
+    char16_t unit;
+    if (left < sizeof unit) return left;
+    std::memcpy(&unit, at, sizeof unit);
+    // A valid surrogate pair the code page lacks is one character: skip both.
+    if (unit >= 0xD800 && unit <= 0xDBFF && left >= 2 * sizeof unit) {
+      char16_t next;
+      std::memcpy(&next, at + sizeof unit, sizeof next);
+      if (next >= 0xDC00 && next <= 0xDFFF) return 2 * sizeof unit;
+    }
+    return sizeof unit;
+  };
+  return RunIconv(cd, reinterpret_cast<const char*>(text.data()), text.size() * sizeof(char16_t),
+                  out, on_bad);
+}
+
+// Widening; false only when iconv cannot serve the code page.
+bool Widen(UINT code_page, std::string_view text, std::u16string& out) {
+  out.clear();
+  if (IsAscii(text.data(), text.size())) {
+    out.assign(text.begin(), text.end());
+    return true;
+  }
+  iconv_t cd = ThreadIconv().Get(code_page, true);
+  if (IsInvalid(cd)) return false;
+  auto on_bad = [](const char*, size_t, std::string& sink) -> size_t {
+    const char16_t replacement = kReplacement;
+    sink.append(reinterpret_cast<const char*>(&replacement), sizeof replacement);
+    return 1;
+  };
+  std::string bytes;
+  if (!RunIconv(cd, text.data(), text.size(), bytes, on_bad)) return false;
+  out.resize(bytes.size() / sizeof(char16_t));
+  std::memcpy(out.data(), bytes.data(), out.size() * sizeof(char16_t));
+  return true;
+}
+
+bool CanServe(UINT code_page) {
+  return !IsInvalid(ThreadIconv().Get(code_page, true)) &&
+         !IsInvalid(ThreadIconv().Get(code_page, false));
+}
+
+// ZELTO_CODEPAGE: a number (936, 65001, ...) or one of the names utf-8, gbk.
+UINT CodePageFromEnvironment() {
+  const char* value = std::getenv("ZELTO_CODEPAGE");
+  if (!value || !*value) return kDefaultCodePage;
+  std::string text(value);
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  UINT code_page = 0;
+  if (text == "utf-8" || text == "utf8") {
+    code_page = CP_UTF8;
+  } else if (text == "gbk" || text == "cp936") {
+    code_page = CP_GBK;
+  } else {
+    char* end = nullptr;
+    const unsigned long parsed = std::strtoul(text.c_str(), &end, 10);
+    if (end != text.c_str() && *end == '\0' && parsed > 0 && parsed <= 65535)
+      code_page = static_cast<UINT>(parsed);
+  }
+  if (code_page == 0 || !CanServe(code_page)) {
+    std::fprintf(stderr,
+                 "zelto: ZELTO_CODEPAGE=%s is not a code page this system can convert; "
+                 "using %u\n",
+                 value, kDefaultCodePage);
+    return kDefaultCodePage;
+  }
+  return code_page;
+}
+
+std::atomic<UINT> g_code_page{0};
+std::once_flag g_code_page_once;
+
+// Copies `result` into a caller's buffer with the Windows size rules.
+template <typename Char>
+int CopyOut(const std::basic_string<Char>& result, Char* dst, int dst_size) {
+  if (dst_size < 0) return 0;
+  if (dst_size == 0) return static_cast<int>(result.size());
+  if (!dst || result.size() > static_cast<size_t>(dst_size)) return 0;
+  std::memcpy(dst, result.data(), result.size() * sizeof(Char));
+  return static_cast<int>(result.size());
+}
+
+}  // namespace
+
+UINT GetACP() {
+  std::call_once(g_code_page_once, [] {
+    UINT expected = 0;
+    g_code_page.compare_exchange_strong(expected, CodePageFromEnvironment());
+  });
+  return g_code_page.load();
+}
+
+bool SetAnsiCodePage(UINT code_page) {
+  if (code_page == CP_ACP || !CanServe(code_page)) return false;
+  std::call_once(g_code_page_once, [] {});  // the environment no longer matters
+  g_code_page.store(code_page);
+  return true;
+}
+
+BOOL IsDBCSLeadByte(BYTE byte) {
+  switch (GetACP()) {
+    case 936:  // GBK
+    case 949:  // Unified Hangul
+    case 950:  // Big5
+      return byte >= 0x81 && byte <= 0xFE;
+    case 932:  // Shift JIS
+      return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    default:
+      return FALSE;
+  }
+}
+
+int WideCharToMultiByte(UINT code_page, DWORD flags, const char16_t* src, int src_len, char* dst,
+                        int dst_size, const char* default_char, BOOL* used_default) {
+  if (!src || src_len == 0 || src_len < -1) return 0;
+  const size_t length =
+      src_len == -1 ? std::char_traits<char16_t>::length(src) + 1 : static_cast<size_t>(src_len);
+  std::string result;
+  bool used = false;
+  if (!Narrow(ResolveCodePage(code_page), std::u16string_view(src, length), default_char, result,
+              &used))
+    return 0;
+  if (used_default) *used_default = used ? TRUE : FALSE;
+  return CopyOut(result, dst, dst_size);
+}
+
+int MultiByteToWideChar(UINT code_page, DWORD flags, const char* src, int src_len, char16_t* dst,
+                        int dst_size) {
+  if (!src || src_len == 0 || src_len < -1) return 0;
+  const size_t length = src_len == -1 ? std::strlen(src) + 1 : static_cast<size_t>(src_len);
+  std::u16string result;
+  if (!Widen(ResolveCodePage(code_page), std::string_view(src, length), result)) return 0;
+  return CopyOut(result, dst, dst_size);
+}
+
+std::string WideToAnsi(std::u16string_view text) {
+  std::string out;
+  Narrow(GetACP(), text, nullptr, out, nullptr);
+  return out;
+}
+
+std::u16string AnsiToWide(std::string_view text) {
+  std::u16string out;
+  Widen(GetACP(), text, out);
+  return out;
+}
+
+std::u16string Utf8ToWide(std::string_view text) {
+  std::u16string out;
+  Widen(CP_UTF8, text, out);
+  return out;
+}
+
+std::string WideToUtf8(std::u16string_view text) {
+  std::string out;
+  Narrow(CP_UTF8, text, nullptr, out, nullptr);
+  return out;
+}
+
+std::string Utf8ToAnsi(std::string_view text) {
+  if (GetACP() == CP_UTF8) return WideToUtf8(Utf8ToWide(text));  // still repairs bad bytes
+  return WideToAnsi(Utf8ToWide(text));
+}
+
+std::string AnsiToUtf8(std::string_view text) { return WideToUtf8(AnsiToWide(text)); }
+
+const std::string& AnsiText(const char* utf8_literal) {
+  // Keyed by content, not address: two copies of one literal share an entry.
+  // unordered_map keeps element references valid as it grows.
+  // Never destroyed, so references stay good during exit too.
+  static auto* mutex = new std::mutex;
+  static auto* cache = new std::map<UINT, std::unordered_map<std::string, std::string>>;
+  const UINT code_page = GetACP();
+  std::lock_guard lock(*mutex);
+  auto& texts = (*cache)[code_page];
+  auto it = texts.find(utf8_literal);
+  if (it == texts.end()) it = texts.emplace(utf8_literal, Utf8ToAnsi(utf8_literal)).first;
+  return it->second;
+}
