@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3
   libcurl4-openssl-dev
+  libffi-dev
 )
 
 missing=()
