@@ -1,0 +1,14 @@
+// ShortenText: fits a text into a table cell of the console lists.
+// Counts bytes of the narrow page text (a Chinese character in GBK counts 2),
+// so a cut may fall between the two bytes of one character; callers escape
+// the result for markup afterwards, never before, so no entity is cut.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// A text of at most `limit` bytes comes back unchanged. A longer one becomes
+// its first (limit - 3) bytes followed by "...", exactly `limit` bytes
+// (a limit below 3 gives "..." alone).
+std::string ShortenText(std::string_view text, std::size_t limit);
