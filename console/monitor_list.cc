@@ -1,0 +1,97 @@
+#include "console/monitor_list.h"
+
+#include <string>
+
+#include "chat/db_statement.h"
+#include "chat/html_escape.h"
+#include "chat/operator_names.h"
+#include "component/page_context.h"
+#include "console/operator_rights.h"
+#include "console/query_rows.h"
+#include "console/visitor_names.h"
+#include "db/db_connection.h"
+#include "db/db_recordset.h"
+#include "platform/win/codepage.h"
+
+namespace {
+
+std::string ConversationSql(LONG userid) {
+  const std::string id = std::to_string(userid);
+  return "select * from conversation where cstlabel in (select cstlabel from onlineCst where "
+         "CompanyID=(select CompanyID from userinfo where id=" +
+         id +
+         ")) or serid in (select id from userinfo where CompanyID=(select CompanyID from "
+         "userinfo where id=" +
+         id + "))";
+}
+
+std::string TableHead() {
+  return "<style type='text/css'><!--a:link {\ttext-decoration: none;}a:visited "
+         "{text-decoration: none;}a:hover {text-decoration: none;}a:active {\ttext-decoration: "
+         "none;}--></style><table border='0' width='100%' cellpadding='2'><tr bgcolor='#BCD1F0'>"
+         "<td>" +
+         AnsiText("会话ID") + "</td><td>" + AnsiText("会话人员") + "</td><td>" +
+         AnsiText("会话时间") + "</td><td>" + AnsiText("操作") + "</td></tr>";
+}
+
+// The active members' names joined with nothing in between, in row order:
+// operators by name, visitors by nickname. A failed select adds nothing.
+std::string MemberNames(CDbConnection& connection, LONG cid) {
+  CDbRecordset members;
+  std::string names;
+  if (OpenQuery(connection, members,
+               "select * from C_Members where cid=" + std::to_string(cid) + " and IsChat=1") &&
+      HasRow(members)) {
+    do {
+      LONG serid = 0;
+      std::string label;
+      members.GetFieldLong("serid", serid);
+      members.GetFieldText("cstlabel", label);
+      names += HtmlEscape(serid > 0 ? LookupOperatorName(connection, serid)
+                                    : LookupVisitorNickName(connection, label));
+    } while (NextRow(members));
+  }
+  members.Close();
+  return names;
+}
+
+std::string ConversationRow(int number, LONG cid, const std::string& names,
+                            const std::string& start_time) {
+  const std::string id = std::to_string(cid);
+  return "<tr><td>" + std::to_string(number) + "</td><td>" + names + "</td><td>" +
+         HtmlEscape(start_time) + "</td><td><a href=\"#\" onClick=\"viewcnv('" + id + "')\">" +
+         AnsiText("[查看会话]") +
+         "</a><a href=\"#\" onClick=\"javascript:if(confirm('" + AnsiText("确定要终止此会话？") +
+         "')==true){stopcnv('" + id + "');}\">" + AnsiText("[终止会话]") + "</a></td></tr>";
+}
+
+}  // namespace
+
+HRESULT GetMonitorList(PageContext& page, LONG userid) {
+  if (userid <= 0 || !page.IsStarted()) return S_FALSE;
+  CDbConnection& connection = page.connection();
+  if (!HasConsoleRights(connection, "select * from userinfo where id=" + std::to_string(userid),
+                        "conview")) {
+    return S_FALSE;
+  }
+
+  std::string text = TableHead();
+  CDbRecordset conversations;
+  if (OpenQuery(connection, conversations, ConversationSql(userid)) &&
+      HasRow(conversations)) {
+    int number = 0;
+    do {
+      LONG cid = 0;
+      std::string start_time;
+      conversations.GetFieldLong("cid", cid);
+      conversations.GetFieldText("ctime", start_time);
+      const std::string names = MemberNames(connection, cid);
+      text += ConversationRow(++number, cid, names, start_time);
+    } while (NextRow(conversations));
+  } else {
+    text += "<tr><td colspan=4>" + AnsiText("当前没有会话") + "</td></tr>";
+  }
+  conversations.Close();
+  page.WriteResponse(text + "</table>");
+  return S_OK;
+}

@@ -1,0 +1,22 @@
+#include "console/visitor_names.h"
+
+#include "chat/db_statement.h"
+#include "chat/sql_values.h"
+#include "db/db_recordset.h"
+#include "platform/win/codepage.h"
+
+std::string LookupVisitorNickName(CDbConnection& connection, const std::string& label) {
+  CDbRecordset visitor;
+  if (!OpenQuery(connection, visitor,
+                 "select NickName from onlineCst where cstlabel='" + SqlQuoted(label) + "'")) {
+    return {};
+  }
+  std::string name;
+  if (HasRow(visitor)) {
+    visitor.GetFieldText("nickname", name);
+  } else {
+    name = AnsiText("访客") + label;
+  }
+  visitor.Close();
+  return name;
+}
