@@ -1,0 +1,28 @@
+// The echo script a posting page receives so that the poster sees their own
+// message at once (no poll returns a reader's own messages):
+//   window.top.fresh.chatmsglist.AddMsg('<echo fragment>');
+// The fragment is a small table with unquoted attributes, tabs and double
+// blanks of its own, a fixed sender text and an "files/" attachment address.
+// Values are made inert: the message text and attachment name are
+// HTML-escaped (and blanks in addresses percent-encoded, since the attribute
+// values are unquoted), then escaped for the single-quoted script string.
+// For ordinary values the script is byte for byte the original one.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Visitors and operators differ only in how the attachment row ends.
+enum class EchoPoster { kVisitor, kOperator };
+
+// `timestamp` is the time text stored with the message; `text` the message
+// text after escape decoding; `adjunct` the attachment name or empty text.
+std::string BuildEchoScript(EchoPoster poster, std::string_view timestamp,
+                            std::string_view text, std::string_view adjunct);
+
+// Escapes `text` for a single- or double-quoted script string inside an HTML
+// script element: \ ' " line feed and carriage return become \\ \' \" \n \r,
+// "</" becomes "<\/" (so it cannot close the element), and in UTF-8 the line
+// and paragraph separators become \u2028 and \u2029. Walks characters of the
+// ANSI code page: a trailing byte equal to a backslash is left alone.
+std::string EscapeScriptString(std::string_view text);

@@ -1,0 +1,82 @@
+#include "chat/invitation.h"
+
+#include "chat/db_statement.h"
+#include "chat/echo_script.h"
+#include "chat/sql_values.h"
+#include "db/value_text.h"
+#include "platform/win/codepage.h"
+
+namespace {
+
+// The invitation is recorded as one C_members row; false when no row could
+// be added.
+bool InsertMember(CDbConnection& connection, const std::string& cid, const std::string& serid,
+                  const std::string& timestamp) {
+  return RunStatement(connection, "insert into C_members(cid,serid,cstlabel,addtime,IsChat) values(" +
+                                      cid + "," + serid + ",'','" + SqlQuoted(timestamp) + "',1)");
+}
+
+// Runs the check and the insert in one transaction; the script answers.
+std::string Invite(CDbConnection& connection, const std::string& cid, const std::string& serid,
+                   bool& invited) {
+  invited = false;
+  const std::string failed = FailureScript(AnsiText("邀请发送失败"));
+  if (!IsWellFormedInteger(cid) || !IsWellFormedInteger(serid)) return failed;
+  DbTransaction transaction(connection);
+  if (!transaction.begun()) return failed;
+  switch (CheckMembership(connection, cid, serid)) {
+    case Membership::kMember:
+      return AlreadyMemberScript();
+    case Membership::kUnknown:
+      return failed;
+    case Membership::kNotMember:
+      break;
+  }
+  if (!InsertMember(connection, cid, serid, CurrentTimestampText()) || !transaction.Commit()) {
+    return failed;
+  }
+  invited = true;
+  return ResultScript("alert('" + AnsiText("邀请已经成功发送") + "');window.close();");
+}
+
+}  // namespace
+
+Membership CheckMembership(CDbConnection& connection, const std::string& cid,
+                           const std::string& serid) {
+  CDbRecordset rs;
+  if (!OpenQuery(connection, rs,
+                 "select * from C_members where cid=" + cid + " and serid=" + serid)) {
+    return Membership::kUnknown;
+  }
+  const Membership membership = HasRow(rs) ? Membership::kMember : Membership::kNotMember;
+  rs.Close();
+  return membership;
+}
+
+std::string ResultScript(std::string_view statements) {
+  std::string script = "<script language='javascript'>";
+  script += statements;
+  script += "</script>";
+  return script;
+}
+
+std::string AlreadyMemberScript() {
+  return ResultScript("alert('" + AnsiText("此客服已经在会话中") + "');");
+}
+
+std::string FailureScript(std::string_view message) {
+  return ResultScript("alert('" + EscapeScriptString(message) + "');");
+}
+
+HRESULT InvitUser(PageContext& page) {
+  if (!page.IsStarted()) return S_FALSE;
+  const std::string cid = page.GetQueryValue("cid");
+  const std::string action = page.GetQueryValue("action");
+  if (action != "inv") return S_OK;
+  const std::string serid = page.GetQueryValue("serid");
+
+  bool invited = false;
+  page.WriteResponse(Invite(page.connection(), cid, serid, invited));
+  if (invited) page.EndResponse();
+  return S_OK;
+}
