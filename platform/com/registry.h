@@ -49,8 +49,9 @@ class RegistryTree {  // one snapshot
   std::string Serialize() const;
   static std::optional<RegistryTree> Parse(std::string_view text);
 
+  struct Key;  // a node; defined privately in registry.cc
+
  private:
-  struct Key;
   std::unique_ptr<Key> root_;
 };
 
