@@ -1,0 +1,88 @@
+#include "platform/asp/query_string.h"
+
+#include "platform/win/codepage.h"
+
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+char16_t FoldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? c + (u'a' - u'A') : c; }
+
+char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
+
+std::string UnescapeBytes(std::string_view text) {
+  std::string bytes;
+  bytes.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '+') {
+      bytes += ' ';
+    } else if (c == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
+               HexDigit(text[i + 2]) >= 0) {
+      bytes += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+      i += 2;
+    } else {
+      bytes += c;
+    }
+  }
+  return bytes;
+}
+
+std::u16string Decode(std::string_view text, PageCharset charset) {
+  const std::string bytes = UnescapeBytes(text);
+  if (bytes.empty()) return {};
+  const UINT code_page = CodePageOf(charset);
+  const int size =
+      MultiByteToWideChar(code_page, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  std::u16string wide(size, u'\0');
+  MultiByteToWideChar(code_page, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(),
+                      size);
+  return wide;
+}
+
+}  // namespace
+
+std::optional<PageCharset> PageCharsetFromName(std::string_view name) {
+  std::string folded;
+  for (char c : name) folded += FoldAscii(c);
+  if (folded == "utf-8" || folded == "utf8") return PageCharset::kUtf8;
+  if (folded == "gbk" || folded == "cp936") return PageCharset::kGbk;
+  return std::nullopt;
+}
+
+unsigned CodePageOf(PageCharset charset) { return charset == PageCharset::kGbk ? CP_GBK : CP_UTF8; }
+
+NamedValues ParseQueryString(std::string_view query, PageCharset charset) {
+  if (!query.empty() && query.front() == '?') query.remove_prefix(1);
+  NamedValues values;
+  while (!query.empty()) {
+    const size_t amp = query.find('&');
+    const std::string_view piece = query.substr(0, amp);
+    query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+    if (piece.empty()) continue;
+    const size_t eq = piece.find('=');
+    const std::string_view key = piece.substr(0, eq);
+    const std::string_view value =
+        eq == std::string_view::npos ? std::string_view() : piece.substr(eq + 1);
+    values.emplace_back(Decode(key, charset), Decode(value, charset));
+  }
+  return values;
+}
+
+bool KeysEqual(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  return true;
+}
+
+const std::u16string* FindValue(const NamedValues& values, std::u16string_view key) {
+  for (const auto& [name, value] : values)
+    if (KeysEqual(name, key)) return &value;
+  return nullptr;
+}
