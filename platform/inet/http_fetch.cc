@@ -5,7 +5,9 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <mutex>
 
@@ -126,7 +128,8 @@ HttpFetchResult HttpFetch(const HttpFetchRequest& request, const InternetSetting
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connect_timeout_ms));
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(settings.transfer_timeout_ms));
   curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE,
-                   static_cast<curl_off_t>(settings.max_body_bytes));
+                   static_cast<curl_off_t>(std::min<uint64_t>(
+                       settings.max_body_bytes, std::numeric_limits<curl_off_t>::max())));
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(c, CURLOPT_USERAGENT, request.user_agent.c_str());
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
