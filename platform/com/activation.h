@@ -3,6 +3,7 @@
 // loaded) or from classes built into the platform, and CoCreateInstance.
 #pragma once
 
+#include "platform/com/bstr.h"
 #include "platform/com/unknown.h"
 
 using CLSCTX = DWORD;
