@@ -9,16 +9,17 @@
 #include "platform/com/com_ptr.h"
 
 struct IRequest;
+struct IRequestDictionary;
 struct IResponse;
 struct IServer;
 struct ISessionObject;
 struct IApplicationObject;
 
 struct DbSettings {
-  std::string server;     // "DBServer"
-  std::string database;   // "DBName"
-  std::string user;       // "DBUserName"
-  std::string password;   // "DBPWD"
+  std::string server;          // "DBServer"
+  std::string database;        // "DBName"
+  std::string user;            // "DBUserName"
+  std::string password;        // "DBPWD"
   std::string count_database;  // "DBCount"
 };
 
@@ -29,7 +30,8 @@ class PageContext {
 
   // OnStartPage: E_POINTER for null; the scripting context's failure code
   // with nothing held; else takes the five objects, reads the settings, opens
-  // the page connection (result ignored) and returns S_OK.
+  // the page connection (result ignored) and returns S_OK. Objects held from
+  // an earlier Start are released first, so a second Start never leaks them.
   HRESULT Start(IUnknown* scripting_context);
   // OnEndPage: releases the five objects; the connection stays open.
   void End();
@@ -39,6 +41,7 @@ class PageContext {
   // The page has a session object (a page may have none).
   bool HasSession() const;
 
+  // Values are narrowed to the ANSI code page and end at the first NUL.
   std::string GetQueryValue(const std::string& key);
   std::string GetServerVariable(const std::string& key);
   // Only a string value counts; anything else is empty text.
@@ -50,6 +53,10 @@ class PageContext {
   const DbSettings& settings() const { return settings_; }
 
  private:
+  std::string ReadCollection(HRESULT (IRequest::*collection)(IRequestDictionary**),
+                             const std::string& key);
+
+  bool started_ = false;
   ComPtr<IRequest> request_;
   ComPtr<IResponse> response_;
   ComPtr<IServer> server_;
