@@ -1,0 +1,93 @@
+-- Chat database. Column types are written with SQL Server's names so that
+-- values come back typed as the SQL Server provider types them; text columns
+-- compare case-insensitively, as under SQL Server's default collation.
+-- Every column the component does not name has a default, so a row can be
+-- inserted naming only the columns the component writes.
+
+CREATE TABLE IF NOT EXISTS msg (
+  msgID INTEGER PRIMARY KEY AUTOINCREMENT,
+  conid INT NOT NULL DEFAULT 0,
+  userID_send INT NOT NULL DEFAULT 0,
+  cstLabel NVARCHAR(50) COLLATE NOCASE DEFAULT '',
+  nickName NVARCHAR(50) COLLATE NOCASE DEFAULT '',
+  msgContent NVARCHAR(4000) DEFAULT '',
+  msgApp NVARCHAR(255) DEFAULT '',
+  msgTime DATETIME,
+  IP NVARCHAR(50) COLLATE NOCASE DEFAULT '',
+  issystem INT NOT NULL DEFAULT 0,
+  isDeleted INT NOT NULL DEFAULT 0,
+  readFlag NVARCHAR(4000) DEFAULT ''
+);
+CREATE INDEX IF NOT EXISTS msg_conid ON msg (conid);
+
+CREATE TABLE IF NOT EXISTS C_members (
+  cid INT NOT NULL DEFAULT 0,
+  serid INT NOT NULL DEFAULT 0,
+  cstlabel NVARCHAR(50) COLLATE NOCASE DEFAULT '',
+  addtime DATETIME,
+  IsChat INT NOT NULL DEFAULT 1
+);
+CREATE INDEX IF NOT EXISTS C_members_cid ON C_members (cid);
+
+CREATE TABLE IF NOT EXISTS onlineCst (
+  cstLabel NVARCHAR(50) COLLATE NOCASE NOT NULL,
+  NickName NVARCHAR(50) COLLATE NOCASE DEFAULT '',
+  CompanyID INT NOT NULL DEFAULT 0,
+  visittime DATETIME,
+  beChatting INT NOT NULL DEFAULT 0,
+  Invited INT NOT NULL DEFAULT 0,
+  searchkey NVARCHAR(255) DEFAULT '',
+  sourcepage NVARCHAR(1000) DEFAULT '',
+  csarea NVARCHAR(100) DEFAULT '',
+  IP NVARCHAR(50) COLLATE NOCASE DEFAULT ''
+);
+CREATE INDEX IF NOT EXISTS onlineCst_cstLabel ON onlineCst (cstLabel);
+CREATE INDEX IF NOT EXISTS onlineCst_CompanyID ON onlineCst (CompanyID);
+
+CREATE TABLE IF NOT EXISTS userinfo (
+  ID INT PRIMARY KEY,
+  name NVARCHAR(50) COLLATE NOCASE DEFAULT '',
+  CompanyID INT NOT NULL DEFAULT 0,
+  Popedom INT NOT NULL DEFAULT 0,
+  Invite INT NOT NULL DEFAULT 0,
+  conview INT NOT NULL DEFAULT 0
+);
+CREATE INDEX IF NOT EXISTS userinfo_CompanyID ON userinfo (CompanyID);
+
+CREATE TABLE IF NOT EXISTS conversation (
+  cid INT PRIMARY KEY,
+  cstlabel NVARCHAR(50) COLLATE NOCASE DEFAULT '',
+  serid INT NOT NULL DEFAULT 0,
+  ctime DATETIME
+);
+CREATE INDEX IF NOT EXISTS conversation_cstlabel ON conversation (cstlabel);
+CREATE INDEX IF NOT EXISTS conversation_serid ON conversation (serid);
+
+CREATE TABLE IF NOT EXISTS Company (
+  ID INT PRIMARY KEY,
+  CompanyName NVARCHAR(100) DEFAULT '',
+  SiteUrl NVARCHAR(255) DEFAULT ''
+);
+
+CREATE TABLE IF NOT EXISTS cstTrack (
+  cstLabel NVARCHAR(50) COLLATE NOCASE NOT NULL,
+  presentTime DATETIME,
+  presentPage NVARCHAR(1000) DEFAULT ''
+);
+CREATE INDEX IF NOT EXISTS cstTrack_cstLabel_presentTime ON cstTrack (cstLabel, presentTime);
+
+CREATE TABLE IF NOT EXISTS preMsg (
+  cstlabel NVARCHAR(50) COLLATE NOCASE NOT NULL,
+  conid INT NOT NULL DEFAULT 0
+);
+CREATE INDEX IF NOT EXISTS preMsg_cstlabel_conid ON preMsg (cstlabel, conid);
+
+CREATE TABLE IF NOT EXISTS inviteMsg (
+  conid INT NOT NULL DEFAULT 0,
+  sendid INT NOT NULL DEFAULT 0,
+  cstlabel NVARCHAR(50) COLLATE NOCASE DEFAULT '',
+  createTime DATETIME,
+  content NVARCHAR(4000) DEFAULT '',
+  IsInvite INT NOT NULL DEFAULT 0
+);
+CREATE INDEX IF NOT EXISTS inviteMsg_conid ON inviteMsg (conid);

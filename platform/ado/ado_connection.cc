@@ -1,0 +1,126 @@
+// The connection object behind "ADODB.Connection": parses the connection
+// string, takes a session from the pool on Open and gives it back on Close.
+#include <strings.h>
+
+#include <atomic>
+#include <memory>
+
+#include "platform/ado/ado.h"
+#include "platform/ado/ado_recordset.h"
+#include "platform/ado/connection_pool.h"
+#include "platform/ado/engine.h"
+#include "platform/win/codepage.h"
+
+namespace zelto::ado {
+namespace {
+
+bool IsSqlServerProvider(const std::string& provider) {
+  return strcasecmp(provider.c_str(), "SQLOLEDB.1") == 0 ||
+         strcasecmp(provider.c_str(), "SQLOLEDB") == 0;
+}
+
+class Connection final : public _Connection {
+ public:
+  ~Connection() { ReturnSession(); }
+
+  HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID__Connection) {
+      *ppv = static_cast<_Connection*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return ++refs_; }
+  ULONG Release() override {
+    ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  HRESULT Open(BSTR connection_string, BSTR user, BSTR password, LONG options) override {
+    if (session_) return adErrObjectOpen;
+    auto target = ParseConnectionString(WideToUtf8(BstrView(connection_string)));
+    if (!target) return E_FAIL;
+    if (!IsSqlServerProvider(target->provider)) return adErrProviderNotFound;
+    if (SysStringLen(user) > 0) target->user_id = WideToUtf8(BstrView(user));
+    if (SysStringLen(password) > 0) target->password = WideToUtf8(BstrView(password));
+    Engine* engine = GetDatabaseEngine();
+    if (!engine) return E_FAIL;
+    std::string error;
+    session_ = ConnectionPool::Instance().Acquire(engine, *target, &error);
+    if (!session_) return E_FAIL;
+    engine_ = engine;
+    target_ = std::move(*target);
+    return S_OK;
+  }
+
+  HRESULT Close() override {
+    if (!session_) return adErrObjectClosed;
+    ReturnSession();
+    return S_OK;
+  }
+
+  HRESULT Execute(BSTR command, VARIANT* records_affected, LONG options,
+                  _Recordset** result) override {
+    if (!result) return E_POINTER;
+    *result = nullptr;
+    if (!session_) return adErrObjectClosed;
+    auto rows = std::make_shared<ResultSet>();
+    std::string error;
+    if (!session_->Execute(WideToUtf8(BstrView(command)), rows.get(), &error)) {
+      return DB_E_ERRORSINCOMMAND;
+    }
+    if (records_affected) {
+      VariantClear(records_affected);
+      records_affected->vt = VT_I4;
+      records_affected->lVal = rows->HasResultSet() ? -1 : static_cast<LONG>(rows->rows_affected);
+    }
+    if (options != adCmdUnspecified && (options & adExecuteNoRecords)) return S_OK;
+    *result = NewRecordset(std::move(rows));
+    return S_OK;
+  }
+
+  HRESULT get_State(LONG* state) override {
+    if (!state) return E_POINTER;
+    *state = session_ ? adStateOpen : adStateClosed;
+    return S_OK;
+  }
+
+  HRESULT BeginTrans(LONG* level) override {
+    if (!session_) return adErrObjectClosed;
+    if (session_->InTransaction()) return XACT_E_XTIONEXISTS;
+    std::string error;
+    if (!session_->BeginTransaction(&error)) return E_FAIL;
+    if (level) *level = 1;
+    return S_OK;
+  }
+  HRESULT CommitTrans() override { return End(true); }
+  HRESULT RollbackTrans() override { return End(false); }
+
+ private:
+  HRESULT End(bool commit) {
+    if (!session_) return adErrObjectClosed;
+    if (!session_->InTransaction()) return XACT_E_NOTRANSACTION;
+    std::string error;
+    bool ok = commit ? session_->CommitTransaction(&error) : session_->RollbackTransaction(&error);
+    return ok ? S_OK : E_FAIL;
+  }
+
+  void ReturnSession() {
+    if (session_) ConnectionPool::Instance().Release(engine_, target_, std::move(session_));
+  }
+
+  std::atomic<ULONG> refs_{1};
+  Engine* engine_ = nullptr;
+  ConnectionString target_;
+  std::unique_ptr<EngineConnection> session_;  // null while closed
+};
+
+}  // namespace
+
+_Connection* NewConnection() { return new Connection; }
+
+}  // namespace zelto::ado

@@ -1,0 +1,42 @@
+#include "platform/ado/sql_value.h"
+
+#include <cctype>
+#include <string>
+
+namespace zelto::ado {
+
+SqlType SqlTypeFromDeclared(std::string_view declared) {
+  std::string name;
+  for (char c : declared) {
+    if (!std::isalpha(static_cast<unsigned char>(c))) {
+      if (!name.empty()) break;
+      continue;
+    }
+    name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  struct Entry {
+    const char* name;
+    SqlType type;
+  };
+  static constexpr Entry kTypes[] = {
+      {"int", SqlType::kInt},           {"integer", SqlType::kInt},
+      {"smallint", SqlType::kSmallInt}, {"tinyint", SqlType::kTinyInt},
+      {"bit", SqlType::kBit},           {"bigint", SqlType::kBigInt},
+      {"float", SqlType::kFloat},       {"double", SqlType::kFloat},
+      {"real", SqlType::kReal},         {"money", SqlType::kMoney},
+      {"smallmoney", SqlType::kMoney},  {"decimal", SqlType::kDecimal},
+      {"numeric", SqlType::kDecimal},   {"datetime", SqlType::kDateTime},
+      {"smalldatetime", SqlType::kDateTime}, {"char", SqlType::kText},
+      {"varchar", SqlType::kText},      {"nchar", SqlType::kText},
+      {"nvarchar", SqlType::kText},     {"text", SqlType::kText},
+      {"ntext", SqlType::kText},        {"binary", SqlType::kBinary},
+      {"varbinary", SqlType::kBinary},  {"image", SqlType::kBinary},
+      {"blob", SqlType::kBinary},
+  };
+  for (const Entry& e : kTypes) {
+    if (name == e.name) return e.type;
+  }
+  return SqlType::kUnknown;
+}
+
+}  // namespace zelto::ado

@@ -1,0 +1,306 @@
+// The SQLite engine: Data Source is a directory, Initial Catalog a database in
+// it, stored as "<Data Source>/<Initial Catalog>.db". Connections run in WAL
+// mode with a busy timeout and foreign keys off, and keep a bounded cache of
+// prepared statements keyed by their translated text.
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <list>
+#include <unordered_map>
+#include <utility>
+
+#include "platform/ado/engine.h"
+#include "platform/ado/tsql_translator.h"
+
+namespace zelto::ado {
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+constexpr size_t kStatementCacheSize = 64;
+
+std::string DatabasePath(const std::string& data_source, const std::string& catalog) {
+  return (std::filesystem::path(data_source) / (catalog + ".db")).string();
+}
+
+// Least-recently-used prepared statements; finalizes what it evicts.
+class StatementCache {
+ public:
+  ~StatementCache() {
+    for (auto& [text, stmt] : order_) sqlite3_finalize(stmt);
+  }
+  sqlite3_stmt* Find(const std::string& text) {
+    auto it = index_.find(text);
+    if (it == index_.end()) return nullptr;
+    order_.splice(order_.begin(), order_, it->second);
+    return it->second->second;
+  }
+  void Add(const std::string& text, sqlite3_stmt* stmt) {
+    order_.emplace_front(text, stmt);
+    index_[text] = order_.begin();
+    if (order_.size() > kStatementCacheSize) {
+      sqlite3_finalize(order_.back().second);
+      index_.erase(order_.back().first);
+      order_.pop_back();
+    }
+  }
+
+ private:
+  std::list<std::pair<std::string, sqlite3_stmt*>> order_;
+  std::unordered_map<std::string, std::list<std::pair<std::string, sqlite3_stmt*>>::iterator> index_;
+};
+
+SqlValue ColumnValue(sqlite3_stmt* stmt, int i) {
+  switch (sqlite3_column_type(stmt, i)) {
+    case SQLITE_INTEGER:
+      return SqlValue::Integer(sqlite3_column_int64(stmt, i));
+    case SQLITE_FLOAT:
+      return SqlValue::Real(sqlite3_column_double(stmt, i));
+    case SQLITE_TEXT: {
+      auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+      return SqlValue::Text(std::string(text, sqlite3_column_bytes(stmt, i)));
+    }
+    case SQLITE_BLOB: {
+      auto* data = static_cast<const char*>(sqlite3_column_blob(stmt, i));
+      int size = sqlite3_column_bytes(stmt, i);
+      return SqlValue::Blob(data ? std::string(data, size) : std::string());
+    }
+    default:
+      return SqlValue::Null();
+  }
+}
+
+int Bind(sqlite3_stmt* stmt, int index, const SqlValue& v) {
+  switch (v.kind) {
+    case SqlValue::Kind::kInteger:
+      return sqlite3_bind_int64(stmt, index, v.integer);
+    case SqlValue::Kind::kReal:
+      return sqlite3_bind_double(stmt, index, v.real);
+    case SqlValue::Kind::kText:
+      return sqlite3_bind_text(stmt, index, v.bytes.data(), static_cast<int>(v.bytes.size()),
+                               SQLITE_TRANSIENT);
+    case SqlValue::Kind::kBlob:
+      return sqlite3_bind_blob(stmt, index, v.bytes.data(), static_cast<int>(v.bytes.size()),
+                               SQLITE_TRANSIENT);
+    case SqlValue::Kind::kNull:
+      return sqlite3_bind_null(stmt, index);
+  }
+  return SQLITE_MISUSE;
+}
+
+class SqliteConnection : public EngineConnection {
+ public:
+  explicit SqliteConnection(sqlite3* db) : db_(db) {}
+  ~SqliteConnection() override {
+    cache_.reset();  // statements go before the handle
+    sqlite3_close(db_);
+  }
+
+  bool Execute(std::string_view tsql, ResultSet* result, std::string* error) override {
+    Statement statement = TranslateTsqlForSqlite(tsql);
+    *result = ResultSet();
+    size_t used = 0;
+    const char* rest = statement.text.c_str();
+    bool first = true;
+    while (true) {
+      while (*rest == ' ' || *rest == '\t' || *rest == '\r' || *rest == '\n' || *rest == ';') ++rest;
+      if (*rest == '\0') break;
+      // A single statement is cached; later statements of a batch are not.
+      bool whole = first;
+      sqlite3_stmt* stmt = whole ? cache_->Find(statement.text) : nullptr;
+      const char* tail = nullptr;
+      bool cached = stmt != nullptr;
+      if (!stmt) {
+        int rc = sqlite3_prepare_v3(db_, rest, -1, whole ? SQLITE_PREPARE_PERSISTENT : 0, &stmt,
+                                    &tail);
+        if (rc != SQLITE_OK) return Fail(error);
+        if (!stmt) break;  // only a comment was left
+        bool single = true;
+        for (const char* t = tail; *t; ++t) {
+          if (*t != ' ' && *t != '\t' && *t != '\r' && *t != '\n' && *t != ';') single = false;
+        }
+        if (whole && single) {
+          cache_->Add(statement.text, stmt);
+          cached = true;
+        }
+      } else {
+        tail = statement.text.c_str() + statement.text.size();
+      }
+      bool ok = Run(stmt, statement.parameters, used, result, error);
+      if (cached) {
+        sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+      } else {
+        sqlite3_finalize(stmt);
+      }
+      if (!ok) return false;
+      rest = tail;
+      first = false;
+    }
+    if (used != statement.parameters.size()) {
+      *error = "statement has fewer placeholders than values";
+      return false;
+    }
+    return true;
+  }
+
+  bool BeginTransaction(std::string* error) override {
+    if (in_transaction_) {
+      *error = "a transaction is already open";
+      return false;
+    }
+    if (!Exec("BEGIN IMMEDIATE", error)) return false;
+    in_transaction_ = true;
+    return true;
+  }
+  bool CommitTransaction(std::string* error) override { return End("COMMIT", error); }
+  bool RollbackTransaction(std::string* error) override { return End("ROLLBACK", error); }
+  bool InTransaction() const override { return in_transaction_; }
+
+ private:
+  bool Fail(std::string* error) {
+    *error = sqlite3_errmsg(db_);
+    return false;
+  }
+  bool Exec(const char* sql, std::string* error) {
+    return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK || Fail(error);
+  }
+  bool End(const char* sql, std::string* error) {
+    if (!in_transaction_) {
+      *error = "no transaction is open";
+      return false;
+    }
+    if (!Exec(sql, error)) {
+      // A failed COMMIT leaves the transaction open; a failed ROLLBACK has
+      // ended it anyway when SQLite reports autocommit again.
+      in_transaction_ = !sqlite3_get_autocommit(db_);
+      return false;
+    }
+    in_transaction_ = false;
+    return true;
+  }
+
+  bool Run(sqlite3_stmt* stmt, const std::vector<SqlValue>& params, size_t& used,
+           ResultSet* result, std::string* error) {
+    int count = sqlite3_bind_parameter_count(stmt);
+    if (used + count > params.size()) {
+      *error = "statement has more placeholders than values";
+      return false;
+    }
+    for (int i = 0; i < count; ++i) {
+      if (Bind(stmt, i + 1, params[used + i]) != SQLITE_OK) return Fail(error);
+    }
+    used += count;
+    int columns = sqlite3_column_count(stmt);
+    bool collect = columns > 0 && !result->HasResultSet();
+    if (collect) {
+      result->columns.resize(columns);
+      for (int i = 0; i < columns; ++i) {
+        const char* decl = sqlite3_column_decltype(stmt, i);
+        result->columns[i].name = sqlite3_column_name(stmt, i);
+        result->columns[i].type = decl ? SqlTypeFromDeclared(decl) : SqlType::kUnknown;
+      }
+    }
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+      if (!collect) continue;
+      for (int i = 0; i < columns; ++i) result->cells.push_back(ColumnValue(stmt, i));
+    }
+    if (rc != SQLITE_DONE) {
+      if (collect) *result = ResultSet();
+      return Fail(error);
+    }
+    if (columns == 0) result->rows_affected += sqlite3_changes(db_);
+    return true;
+  }
+
+  sqlite3* db_;
+  std::unique_ptr<StatementCache> cache_ = std::make_unique<StatementCache>();
+  bool in_transaction_ = false;
+};
+
+sqlite3* OpenHandle(const std::string& path, int flags, std::string* error) {
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    *error = db ? sqlite3_errmsg(db) : "out of memory";
+    *error += " (" + path + ")";
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  sqlite3_extended_result_codes(db, 1);
+  return db;
+}
+
+class Sqlite : public Engine {
+ public:
+  std::string_view Name() const override { return "sqlite"; }
+
+  std::unique_ptr<EngineConnection> Connect(const ConnectionString& target,
+                                            std::string* error) override {
+    if (target.initial_catalog.empty()) {
+      *error = "no Initial Catalog in the connection string";
+      return nullptr;
+    }
+    std::string path = DatabasePath(target.data_source.empty() ? "." : target.data_source,
+                                    target.initial_catalog);
+    sqlite3* db = OpenHandle(path, SQLITE_OPEN_READWRITE, error);
+    if (!db) return nullptr;
+    auto connection = std::make_unique<SqliteConnection>(db);
+    const char* setup = "PRAGMA journal_mode=WAL; PRAGMA foreign_keys=OFF;";
+    if (sqlite3_exec(db, setup, nullptr, nullptr, nullptr) != SQLITE_OK) {
+      *error = sqlite3_errmsg(db);
+      return nullptr;
+    }
+    return connection;
+  }
+
+  bool CreateDatabase(const std::string& data_source, const std::string& catalog,
+                      std::string_view script, bool replace, std::string* error) override {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::create_directories(data_source, ec);
+    if (ec) {
+      *error = "cannot create " + data_source + ": " + ec.message();
+      return false;
+    }
+    std::string path = DatabasePath(data_source, catalog);
+    if (!replace && fs::exists(path, ec)) {
+      *error = path + " already exists";
+      return false;
+    }
+    // Built beside the target and renamed over it, so a failed script leaves
+    // no half-made database and an existing one untouched.
+    std::string temp = path + ".new-" + std::to_string(getpid());
+    fs::remove(temp, ec);
+    sqlite3* db = OpenHandle(temp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error);
+    if (!db) return false;
+    std::string batch = "BEGIN;\n" + std::string(script) + "\n;COMMIT;";
+    bool ok = sqlite3_exec(db, batch.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK &&
+              sqlite3_exec(db, "PRAGMA journal_mode=WAL;", nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (!ok) *error = std::string(sqlite3_errmsg(db)) + " (" + path + ")";
+    sqlite3_close(db);
+    if (ok) {
+      for (const char* suffix : {"-wal", "-shm"}) fs::remove(path + suffix, ec);
+      fs::rename(temp, path, ec);
+      if (ec) {
+        *error = "cannot create " + path + ": " + ec.message();
+        ok = false;
+      }
+    }
+    if (!ok) {
+      for (const char* suffix : {"", "-wal", "-shm", "-journal"}) fs::remove(temp + suffix, ec);
+    }
+    return ok;
+  }
+};
+
+}  // namespace
+
+Engine* SqliteEngine() {
+  static Sqlite* engine = new Sqlite;
+  return engine;
+}
+
+}  // namespace zelto::ado

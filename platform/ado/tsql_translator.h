@@ -1,0 +1,21 @@
+// Rewrites the T-SQL subset the component sends into SQLite's dialect:
+//   select top n ...               -> select ... LIMIT n (per select scope)
+//   a + 'text', CAST(..) + b       -> || where an operand is a string
+//   CHARINDEX(a, b)                -> instr(b, a)  (1-based, 0 absent, NULL in NULL out)
+//   DATEPART(hh|mi|ss|..., x)      -> CAST(strftime('%H', x) AS INTEGER)
+//   CAST(x AS nvarchar(n))         -> CAST(x AS TEXT)
+// Literal numbers and strings become "?" parameters (type lengths, "top n" and
+// ORDER BY / GROUP BY ordinals stay literal), so statements that differ only
+// in their values share one text and one prepared statement. Everything else
+// passes through unchanged, comments and blanks included.
+#pragma once
+
+#include <string_view>
+
+#include "platform/ado/sql_value.h"
+
+namespace zelto::ado {
+
+Statement TranslateTsqlForSqlite(std::string_view tsql);
+
+}  // namespace zelto::ado
