@@ -1,0 +1,34 @@
+// One page request against the component, the way a page makes it: the
+// object is created by its ProgID (registering the module beside this
+// program first when the ProgID is unknown), OnStartPage gets the page's
+// scripting context, the method is called by name through IDispatch with an
+// optional text argument (the dispatch layer coerces it), OnEndPage runs and
+// the object is released. Used by `zelto call` and by the web server.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/asp/in_memory_page.h"
+#include "platform/asp/variant_value.h"
+
+inline constexpr char kComponentProgID[] = "ZeltoCom.CZeltoCom";
+
+// The default settings of a page's session: DBServer = `data_dir`, DBName
+// "chat", DBCount "count", DBUserName and DBPWD empty.
+void SetDefaultDatabaseSettings(SessionValues& session, const std::string& data_dir);
+
+struct ComponentCall {
+  // The method's HRESULT; or the failure that stopped the request earlier
+  // (creation, OnStartPage, an unknown method name), then `error` says which.
+  HRESULT hr = E_FAIL;
+  std::string error;    // empty when the method was called
+  VariantValue result;  // VT_EMPTY unless the method has a result value
+};
+
+ComponentCall CallComponent(const InMemoryPage& page, const std::string& method,
+                            const std::optional<std::u16string>& argument);
+
+// Registers the module ZeltoCom.so beside the running program unless the
+// ProgID is already known and its module is found. S_OK or the failure.
+HRESULT EnsureComponentRegistered(std::string* error);
