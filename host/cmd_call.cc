@@ -13,6 +13,7 @@
 
 #include "host/command.h"
 #include "host/component_call.h"
+#include "platform/ado/ado.h"
 #include "platform/win/codepage.h"
 
 namespace zelto {
@@ -51,9 +52,6 @@ struct CallOptions {
   std::string method;
   std::optional<std::string> argument;
 };
-
-// The engines the database layer serves.
-bool IsKnownEngine(const std::string& name) { return name == "sqlite"; }
 
 int UsageError(const std::string& reason) {
   std::fprintf(stderr, "zelto call: %s\n\n%s", reason.c_str(), kUsage);
@@ -172,12 +170,8 @@ int RunCall(const std::vector<std::string>& args) {
   }
   CallOptions options;
   if (std::string error = ParseOptions(args, options); !error.empty()) return UsageError(error);
-  if (options.engine) {
-    if (!IsKnownEngine(*options.engine))
-      return UsageError("unknown database engine '" + *options.engine + "'");
-    // The database layer reads its engine from here when it first connects.
-    setenv("ZELTO_DB_ENGINE", options.engine->c_str(), 1);
-  }
+  if (options.engine && !SetDatabaseEngine(options.engine->c_str()))
+    return UsageError("unknown database engine '" + *options.engine + "'");
 
   const InMemoryPage page = BuildPage(options);
   std::optional<std::u16string> argument;
