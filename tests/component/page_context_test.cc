@@ -6,6 +6,7 @@
 
 #include "platform/asp/in_memory_page.h"
 #include "platform/win/codepage.h"
+#include "tests/support/seeded_database.h"
 #include "tests/support/test_page.h"
 
 namespace {
@@ -134,6 +135,18 @@ TEST_F(PageContextTest, MissingSettingsGiveAConnectionStringWithEmptyParts) {
               "Provider=SQLOLEDB.1; Data Source=; Initial Catalog=; User ID=; PWD=");
     EXPECT_FALSE(context.connection().IsOpen());
   }
+}
+
+TEST_F(PageContextTest, PageConnectionOpensFromSessionSettingsAndOutlivesEnd) {
+  zelto::testing::SeededDatabase db;
+  InMemoryPage page = TestPage().Database(db.folder()).Build();
+  PageContext context;
+  ASSERT_EQ(context.Start(page.context()), S_OK);
+  EXPECT_TRUE(context.connection().IsOpen());
+  EXPECT_EQ(context.connection().connection_string(), db.ConnectionString("chat"));
+  context.End();
+  EXPECT_TRUE(context.connection().IsOpen()) << "the page connection lives with the object";
+  EXPECT_EQ(context.settings().count_database, "count");
 }
 
 TEST_F(PageContextTest, QueryValuesAreNarrowedOrEmpty) {
