@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/com/hresult.h"
 #include "tests/support/seeded_database.h"
 
 namespace {
