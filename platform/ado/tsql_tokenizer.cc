@@ -73,6 +73,13 @@ std::vector<Token> TokenizeTsql(std::string_view s) {
     } else if ((c == 'N' || c == 'n') && i + 1 < s.size() && s[i + 1] == '\'') {
       kind = TokenKind::kString;
       end = QuotedEnd(s, i + 1, '\'', &complete);
+    } else if (c == '0' && i + 1 < s.size() && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+      kind = TokenKind::kBinary;
+      end = i + 2;
+      while (end < s.size() && std::isxdigit(static_cast<unsigned char>(s[end]))) ++end;
+    } else if ((c == 'x' || c == 'X') && i + 1 < s.size() && s[i + 1] == '\'') {
+      kind = TokenKind::kBinary;
+      end = QuotedEnd(s, i + 1, '\'', &complete);
     } else if (c == '[') {
       kind = TokenKind::kQuoted;
       end = QuotedEnd(s, i, ']', &complete);
@@ -106,6 +113,22 @@ std::vector<Token> TokenizeTsql(std::string_view s) {
     i = end;
   }
   return tokens;
+}
+
+std::optional<std::string> BinaryTokenValue(std::string_view text) {
+  std::string_view hex = text.substr(2);
+  if (text[0] != '0' && !hex.empty()) hex.remove_suffix(1);  // X'...'
+  if (hex.size() % 2) return std::nullopt;
+  std::string bytes;
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    int value = 0;
+    for (char h : hex.substr(i, 2)) {
+      if (!std::isxdigit(static_cast<unsigned char>(h))) return std::nullopt;
+      value = value * 16 + (std::isdigit(static_cast<unsigned char>(h)) ? h - '0' : std::tolower(h) - 'a' + 10);
+    }
+    bytes += static_cast<char>(value);
+  }
+  return bytes;
 }
 
 std::string StringTokenValue(std::string_view text) {

@@ -3,6 +3,8 @@
 // string or comment runs to the end of the text.
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -15,6 +17,7 @@ enum class TokenKind {
   kQuoted,      // [identifier] or "identifier"
   kString,      // '...' or N'...', a doubled quote inside stands for one
   kNumber,      // 12, 1.5, .5, 1e3
+  kBinary,      // 0x0102 (and SQLite's X'0102')
   kOperator,    // <> != <= >= || and single-character operators
   kOpenParen,
   kCloseParen,
@@ -32,5 +35,7 @@ std::vector<Token> TokenizeTsql(std::string_view sql);
 
 // The value of a kString token: quotes removed, doubled quotes undone.
 std::string StringTokenValue(std::string_view token_text);
+// The bytes of a kBinary token; nullopt for an odd number of hex digits.
+std::optional<std::string> BinaryTokenValue(std::string_view token_text);
 
 }  // namespace zelto::ado

@@ -281,6 +281,8 @@ Piece Translator::Render(const std::vector<Node>& nodes) const {
       items.push_back(Literal(t.text));
     } else if (t.kind == TokenKind::kString && t.complete) {
       items.push_back(Piece{"?", {SqlValue::Text(StringTokenValue(t.text))}, true});
+    } else if (t.kind == TokenKind::kBinary && t.complete && BinaryTokenValue(t.text)) {
+      items.push_back(Piece{"?", {SqlValue::Blob(*BinaryTokenValue(t.text))}, false});
     } else if (t.kind == TokenKind::kNumber && !in_ordinal_list) {
       items.push_back(Piece{"?", {NumberValue(t.text)}, false});
     } else if (t.kind == TokenKind::kSemicolon) {

@@ -67,6 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
         // nested rewrites keep parameter order with the swapped arguments
         Case{"select CHARINDEX('x', b + 'y') from t", "select instr(b || ?, ?) from t",
              {V::Text("y"), V::Text("x")}},
+        Case{"select 0x0aFF, X'01', 0x1", "select ?, ?, 0x1",
+             {V::Blob("\x0a\xff"), V::Blob("\x01")}},
         // broken text stays broken, and nothing is lost
         Case{"select 'abc from t", "select 'abc from t", {}},
         Case{"select (a from t", "select (a from t", {}},
