@@ -36,6 +36,10 @@ class Engine {
   // Null (and `error`) when the database cannot be reached; never creates one.
   virtual std::unique_ptr<EngineConnection> Connect(const ConnectionString& target,
                                                     std::string* error) = 0;
+  virtual bool DatabaseExists(const std::string& data_source, const std::string& catalog) = 0;
+  // Where the database lives, for messages ("/srv/data/chat.db").
+  virtual std::string DatabaseLocation(const std::string& data_source,
+                                       const std::string& catalog) = 0;
   // Creates database `catalog` at `data_source` and runs `script` in it, all
   // in one transaction. Fails when the database exists and `replace` is false.
   virtual bool CreateDatabase(const std::string& data_source, const std::string& catalog,

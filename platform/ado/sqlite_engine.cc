@@ -256,6 +256,14 @@ class Sqlite : public Engine {
     return connection;
   }
 
+  bool DatabaseExists(const std::string& data_source, const std::string& catalog) override {
+    std::error_code ec;
+    return std::filesystem::exists(DatabasePath(data_source, catalog), ec);
+  }
+  std::string DatabaseLocation(const std::string& data_source, const std::string& catalog) override {
+    return DatabasePath(data_source, catalog);
+  }
+
   bool CreateDatabase(const std::string& data_source, const std::string& catalog,
                       std::string_view script, bool replace, std::string* error) override {
     namespace fs = std::filesystem;

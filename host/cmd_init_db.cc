@@ -1,0 +1,119 @@
+// `zelto init-db --data DIR [--demo] [--force]`: creates the chat and count
+// databases with the schema (and the demo data set) through the platform's
+// database engine, all or nothing.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "db/schema/schema_scripts.h"
+#include "host/command.h"
+#include "platform/ado/engine.h"
+
+namespace zelto {
+namespace {
+
+constexpr const char* kCatalogs[] = {"chat", "count"};
+
+void PrintUsage(FILE* out) {
+  std::fprintf(out,
+               "usage: zelto init-db --data DIR [--demo] [--force]\n\n"
+               "Creates the chat and count databases in DIR (created when missing) on the\n"
+               "configured database engine (ZELTO_DB_ENGINE, default sqlite: DIR/chat.db\n"
+               "and DIR/count.db).\n\n"
+               "  --data DIR   the data folder: the DBServer setting of the site\n"
+               "  --demo       add a small demo data set (company 1, operators 5, 12, 7,\n"
+               "               visitors on the site, conversation 1001)\n"
+               "  --force      replace databases that already exist\n");
+}
+
+struct Options {
+  std::string data;
+  bool demo = false;
+  bool force = false;
+};
+
+// False (after printing why) on a bad command line.
+bool Parse(const std::vector<std::string>& args, Options* options) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--demo") {
+      options->demo = true;
+    } else if (a == "--force") {
+      options->force = true;
+    } else if (a == "--data" && i + 1 < args.size()) {
+      options->data = args[++i];
+    } else if (a.rfind("--data=", 0) == 0) {
+      options->data = a.substr(7);
+    } else {
+      std::fprintf(stderr, "zelto init-db: unexpected argument '%s'\n", a.c_str());
+      return false;
+    }
+  }
+  if (options->data.empty()) {
+    std::fprintf(stderr, "zelto init-db: --data DIR is required\n");
+    return false;
+  }
+  return true;
+}
+
+// The engine's script for `catalog`, with the demo rows appended on request.
+bool Script(ado::Engine* engine, const char* catalog, bool demo, std::string* script) {
+  std::string prefix = std::string(engine->Name()) + "/" + catalog;
+  const SchemaScript* schema = FindSchemaScript((prefix + ".sql").c_str());
+  const SchemaScript* rows = FindSchemaScript((prefix + "_demo.sql").c_str());
+  if (!schema || (demo && !rows)) {
+    std::fprintf(stderr, "zelto init-db: no %s schema for the %s engine\n", catalog,
+                 std::string(engine->Name()).c_str());
+    return false;
+  }
+  script->assign(schema->text, schema->size);
+  if (demo) script->append("\n").append(rows->text, rows->size);
+  return true;
+}
+
+int Run(const std::vector<std::string>& args) {
+  for (const std::string& a : args) {
+    if (a == "--help" || a == "-h") {
+      PrintUsage(stdout);
+      return 0;
+    }
+  }
+  Options options;
+  if (!Parse(args, &options)) {
+    PrintUsage(stderr);
+    return 2;
+  }
+  ado::Engine* engine = ado::GetDatabaseEngine();
+  if (!engine) {
+    std::fprintf(stderr, "zelto init-db: unknown database engine in ZELTO_DB_ENGINE\n");
+    return 1;
+  }
+  // Refuse before touching anything, so no run leaves one database made and
+  // the other not.
+  std::vector<std::string> scripts;
+  for (const char* catalog : kCatalogs) {
+    if (!options.force && engine->DatabaseExists(options.data, catalog)) {
+      std::fprintf(stderr, "zelto init-db: %s already exists (use --force to replace it)\n",
+                   engine->DatabaseLocation(options.data, catalog).c_str());
+      return 1;
+    }
+    if (!Script(engine, catalog, options.demo, &scripts.emplace_back())) return 1;
+  }
+  for (size_t i = 0; i < scripts.size(); ++i) {
+    std::string error;
+    if (!ado::CreateDatabase(options.data, kCatalogs[i], scripts[i], options.force, &error)) {
+      std::fprintf(stderr, "zelto init-db: %s\n", error.c_str());
+      return 1;
+    }
+    std::printf("created %s%s\n", engine->DatabaseLocation(options.data, kCatalogs[i]).c_str(),
+                options.demo ? " with demo data" : "");
+  }
+  return 0;
+}
+
+}  // namespace
+
+ZELTO_COMMAND("init-db", "create the chat and count databases (--data DIR [--demo] [--force])",
+              Run);
+
+}  // namespace zelto
