@@ -21,8 +21,7 @@ namespace {
 constexpr std::size_t kShortCell = 15;
 constexpr std::size_t kLastPageCell = 20;
 
-const char kTableHead[] =
-    "<table width='100%'  border='0' cellspacing='0' cellpadding='0'><tr>";
+const char kTableHead[] = "<table width='100%'  border='0' cellspacing='0' cellpadding='0'><tr>";
 
 struct Visitor {
   std::string nick_name;
@@ -76,11 +75,16 @@ std::string DisplayName(const Visitor& v) {
 const std::string& StateText(LONG chatting, LONG invited) {
   if (chatting != 0) return AnsiText("正在交谈");
   switch (invited) {
-    case 0: return AnsiText("未邀请");
-    case 1: return AnsiText("已邀请");
-    case 2: return AnsiText("同意交谈");
-    case 3: return AnsiText("拒绝交谈");
-    default: return AnsiText("未知状态");
+    case 0:
+      return AnsiText("未邀请");
+    case 1:
+      return AnsiText("已邀请");
+    case 2:
+      return AnsiText("同意交谈");
+    case 3:
+      return AnsiText("拒绝交谈");
+    default:
+      return AnsiText("未知状态");
   }
 }
 
@@ -90,8 +94,8 @@ std::string LastPage(CDbConnection& connection, const std::string& label) {
   CDbRecordset track;
   std::string page;
   if (OpenQuery(connection, track,
-               "select top 1 * from cstTrack where cstLabel='" + SqlQuoted(label) +
-                   "' order by presentTime desc") &&
+                "select top 1 * from cstTrack where cstLabel='" + SqlQuoted(label) +
+                    "' order by presentTime desc") &&
       HasRow(track)) {
     track.GetFieldText("presentPage", page);
   }
@@ -120,9 +124,8 @@ std::string HeaderRow() {
     const char* title;
   };
   static constexpr Column kColumns[] = {
-      {"55", "时间"},      {"120", "访客"},       {"110", "访客区域"},
-      {"125", "页面来源"}, {nullptr, "搜索关键字"}, {"125", "最后访问页"},
-      {"55", "再访"},      {"75", "状态"},
+      {"55", "时间"},          {"120", "访客"},       {"110", "访客区域"}, {"125", "页面来源"},
+      {nullptr, "搜索关键字"}, {"125", "最后访问页"}, {"55", "再访"},      {"75", "状态"},
   };
   std::string row;
   for (const Column& column : kColumns) {
@@ -135,17 +138,15 @@ std::string HeaderRow() {
 
 // A cell whose title carries the full text and whose content may be shortened.
 std::string TitledCell(const std::string& raw, std::size_t limit) {
-  return "</td><td align='center' title='" + Markup(raw) + "'>" +
-         Markup(ShortenText(raw, limit));
+  return "</td><td align='center' title='" + Markup(raw) + "'>" + Markup(ShortenText(raw, limit));
 }
 
 std::string VisitorRow(const Visitor& v, const std::string& company_id,
                        const std::string& last_page, const std::string& visit_kind) {
   const std::string name = Markup(DisplayName(v));
-  std::string row =
-      "<tr onClick='choose(this)' onDblClick='rece(\\\"cstReWin.asp?cstLabel=" +
-      UrlEncodeText(v.label) + "&companyid=" + UrlEncodeText(company_id) +
-      "\\\")' onMouseOver='this.style.cursor=\\\"hand\\\"'>";
+  std::string row = "<tr onClick='choose(this)' onDblClick='rece(\\\"cstReWin.asp?cstLabel=" +
+                    UrlEncodeText(v.label) + "&companyid=" + UrlEncodeText(company_id) +
+                    "\\\")' onMouseOver='this.style.cursor=\\\"hand\\\"'>";
   row += "<td height='20' align='center' title='" + Markup(v.time) + "'>" + Markup(v.time);
   row += "</td><td align='center' title='" + name + "'>" + name;
   row += TitledCell(v.area, kShortCell);

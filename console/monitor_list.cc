@@ -40,7 +40,7 @@ std::string MemberNames(CDbConnection& connection, LONG cid) {
   CDbRecordset members;
   std::string names;
   if (OpenQuery(connection, members,
-               "select * from C_Members where cid=" + std::to_string(cid) + " and IsChat=1") &&
+                "select * from C_Members where cid=" + std::to_string(cid) + " and IsChat=1") &&
       HasRow(members)) {
     do {
       LONG serid = 0;
@@ -60,9 +60,9 @@ std::string ConversationRow(int number, LONG cid, const std::string& names,
   const std::string id = std::to_string(cid);
   return "<tr><td>" + std::to_string(number) + "</td><td>" + names + "</td><td>" +
          HtmlEscape(start_time) + "</td><td><a href=\"#\" onClick=\"viewcnv('" + id + "')\">" +
-         AnsiText("[查看会话]") +
-         "</a><a href=\"#\" onClick=\"javascript:if(confirm('" + AnsiText("确定要终止此会话？") +
-         "')==true){stopcnv('" + id + "');}\">" + AnsiText("[终止会话]") + "</a></td></tr>";
+         AnsiText("[查看会话]") + "</a><a href=\"#\" onClick=\"javascript:if(confirm('" +
+         AnsiText("确定要终止此会话？") + "')==true){stopcnv('" + id + "');}\">" +
+         AnsiText("[终止会话]") + "</a></td></tr>";
 }
 
 }  // namespace
@@ -77,8 +77,7 @@ HRESULT GetMonitorList(PageContext& page, LONG userid) {
 
   std::string text = TableHead();
   CDbRecordset conversations;
-  if (OpenQuery(connection, conversations, ConversationSql(userid)) &&
-      HasRow(conversations)) {
+  if (OpenQuery(connection, conversations, ConversationSql(userid)) && HasRow(conversations)) {
     int number = 0;
     do {
       LONG cid = 0;

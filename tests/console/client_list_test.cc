@@ -45,9 +45,8 @@ std::string Quoted(const std::string& text) {
 }
 
 std::string RowStart(const std::string& label_in_link, const std::string& company = "1") {
-  return "<tr onClick='choose(this)' onDblClick='rece(\\\"cstReWin.asp?cstLabel=" +
-         label_in_link + "&companyid=" + company +
-         "\\\")' onMouseOver='this.style.cursor=\\\"hand\\\"'>";
+  return "<tr onClick='choose(this)' onDblClick='rece(\\\"cstReWin.asp?cstLabel=" + label_in_link +
+         "&companyid=" + company + "\\\")' onMouseOver='this.style.cursor=\\\"hand\\\"'>";
 }
 
 class ClientListTest : public ::testing::Test {
@@ -68,10 +67,9 @@ class ClientListTest : public ::testing::Test {
 
   // A visitor of company 1 with ordinary values; `set` adjusts its row.
   void AddVisitor(const std::string& label, const std::string& set = "") {
-    db_.Execute("chat",
-                "insert into onlineCst(cstLabel,NickName,CompanyID,visittime,IP) values(" +
-                    Quoted(label) + "," + Quoted("Nick" + label) +
-                    ",1,'2024-05-20 14:30:45','10.0.0.1')");
+    db_.Execute("chat", "insert into onlineCst(cstLabel,NickName,CompanyID,visittime,IP) values(" +
+                            Quoted(label) + "," + Quoted("Nick" + label) +
+                            ",1,'2024-05-20 14:30:45','10.0.0.1')");
     if (!set.empty()) {
       db_.Execute("chat", "update onlineCst set " + set + " where cstLabel=" + Quoted(label));
     }
@@ -207,13 +205,13 @@ TEST_F(ClientListTest, RightsDecideWhetherAnythingIsWritten) {
 
 TEST_F(ClientListTest, OnlyTheOperatorsOwnCompanyWithAWellFormedId) {
   const char* queries[] = {
-      "companyid=2",          // another company
-      "",                     // no company at all
-      "companyid=",           //
-      "companyid=1 or 1=1",   // would find the row if it reached the database
-      "companyid=1;",         //
-      "companyid=+1",         //
-      "companyid=%201",       // leading blank
+      "companyid=2",  // another company
+      "",             // no company at all
+      "companyid=",
+      "companyid=2 or 1=1",  // would grant the list if it reached the database
+      "companyid=1;",
+      "companyid=+1",
+      "companyid=%201",  // leading blank
       "companyid=99999999999",
   };
   AddVisitor("V1");

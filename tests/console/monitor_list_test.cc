@@ -134,9 +134,9 @@ TEST_F(MonitorListTest, MemberNamesJoinInRowOrder) {
       {{}, ""},
       {{{5, ""}, {0, "V1"}}, "LiTom"},
       {{{0, "V1"}, {5, ""}, {6, ""}}, "TomLiWu"},
-      {{{0, "V2"}}, ""},                 // listed with an empty nickname
-      {{{0, "Gone"}}, "访客Gone"},       // no longer online
-      {{{-1, "Gone"}}, "访客Gone"},      // serid not above 0 is a visitor
+      {{{0, "V2"}}, ""},                   // listed with an empty nickname
+      {{{0, "Gone"}}, "访客Gone"},         // no longer online
+      {{{-1, "Gone"}}, "访客Gone"},        // serid not above 0 is a visitor
       {{{404, ""}, {0, "V3"}}, "  Sue "},  // unknown operator adds nothing; no trimming
   };
   int cid = 100;
