@@ -77,7 +77,7 @@ class Recordset final : public _Recordset {
     HRESULT hr = FindColumn(index, &column);
     if (FAILED(hr)) return hr;
     VARIANT fresh;
-    hr = SqlValueToVariant(result_->At(row_, column), result_->columns[column].type, &fresh);
+    hr = SqlValueToVariant(result_->At(row_, column), result_->columns[column], &fresh);
     if (FAILED(hr)) return hr;
     VariantClear(value);
     *value = fresh;

@@ -192,7 +192,8 @@ std::optional<DECIMAL> DecimalFromText(std::string_view s) {
   return d;
 }
 
-HRESULT SqlValueToVariant(const SqlValue& v, SqlType type, VARIANT* out) {
+HRESULT SqlValueToVariant(const SqlValue& v, const ResultColumn& column, VARIANT* out) {
+  const SqlType type = column.type;
   VariantInit(out);
   if (v.kind == SqlValue::Kind::kNull) {
     out->vt = VT_NULL;
@@ -259,6 +260,12 @@ HRESULT SqlValueToVariant(const SqlValue& v, SqlType type, VARIANT* out) {
       break;
     case SqlType::kDecimal: {
       std::string text = v.kind == SqlValue::Kind::kText ? v.bytes : StoredText(v);
+      // The engine may store a decimal as a real: give it back at its scale.
+      if (number && column.scale >= 0) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.*f", column.scale, *number);
+        text = buf;
+      }
       if (auto d = DecimalFromText(text)) {
         out->vt = VT_DECIMAL;
         out->decVal = *d;

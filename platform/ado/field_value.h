@@ -16,8 +16,9 @@
 
 namespace zelto::ado {
 
-// `out` must be cleared or fresh; it receives a value it owns.
-HRESULT SqlValueToVariant(const SqlValue& value, SqlType type, VARIANT* out);
+// `out` must be cleared or fresh; it receives a value it owns. A decimal
+// column with a declared scale keeps that many digits after the point.
+HRESULT SqlValueToVariant(const SqlValue& value, const ResultColumn& column, VARIANT* out);
 
 // "YYYY-MM-DD", "YYYY-MM-DD HH:MM[:SS[.fff]]" (or with "T") as a DATE;
 // nullopt for anything else, including impossible dates.

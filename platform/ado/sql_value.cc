@@ -39,4 +39,23 @@ SqlType SqlTypeFromDeclared(std::string_view declared) {
   return SqlType::kUnknown;
 }
 
+int DecimalScaleFromDeclared(std::string_view declared) {
+  size_t open = declared.find('(');
+  if (open == std::string_view::npos) return -1;
+  size_t comma = declared.find(',', open);
+  if (comma == std::string_view::npos) return 0;
+  int scale = 0;
+  bool digits = false;
+  for (size_t i = comma + 1; i < declared.size() && declared[i] != ')'; ++i) {
+    if (std::isdigit(static_cast<unsigned char>(declared[i]))) {
+      scale = scale * 10 + (declared[i] - '0');
+      digits = true;
+      if (scale > 28) return -1;
+    } else if (declared[i] != ' ') {
+      return -1;
+    }
+  }
+  return digits ? scale : -1;
+}
+
 }  // namespace zelto::ado

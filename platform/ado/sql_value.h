@@ -39,7 +39,11 @@ SqlType SqlTypeFromDeclared(std::string_view declared);
 struct ResultColumn {
   std::string name;
   SqlType type = SqlType::kUnknown;
+  int scale = -1;  // digits after the point of a declared decimal(p,s); -1 when not given
 };
+
+// The s of "decimal(p,s)" / "numeric(p,s)" (0 for "decimal(p)"), or -1.
+int DecimalScaleFromDeclared(std::string_view declared);
 
 // The outcome of one statement. A statement that yields no result set (insert,
 // update, delete) has no columns; `rows_affected` counts its changes.

@@ -199,6 +199,9 @@ class SqliteConnection : public EngineConnection {
         const char* decl = sqlite3_column_decltype(stmt, i);
         result->columns[i].name = sqlite3_column_name(stmt, i);
         result->columns[i].type = decl ? SqlTypeFromDeclared(decl) : SqlType::kUnknown;
+        if (result->columns[i].type == SqlType::kDecimal) {
+          result->columns[i].scale = DecimalScaleFromDeclared(decl);
+        }
       }
     }
     int rc;
