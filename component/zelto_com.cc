@@ -1,6 +1,14 @@
 #include "component/zelto_com.h"
 
+#include "chat/client_post.h"
+#include "chat/invitation.h"
+#include "chat/polling.h"
+#include "chat/transfer.h"
+#include "chat/user_post.h"
 #include "component/module_state.h"
+#include "console/check_domain.h"
+#include "console/client_list.h"
+#include "console/monitor_list.h"
 
 CZeltoCom::CZeltoCom(IUnknown* outer) : outer_(outer) { ModuleLock(); }
 
@@ -67,17 +75,31 @@ HRESULT CZeltoCom::Test() { return S_OK; }
 
 HRESULT CZeltoCom::TestDB() { return S_OK; }
 
-// Not wired yet: the methods below answer S_FALSE and write nothing.
-HRESULT CZeltoCom::GetClientMsg(IUnknown*, IUnknown*, IUnknown*) { return S_FALSE; }
-HRESULT CZeltoCom::GetUserMsg(LONG) { return S_FALSE; }
-HRESULT CZeltoCom::DoClientMsg() { return S_FALSE; }
-HRESULT CZeltoCom::DoUserMsg(LONG) { return S_FALSE; }
-HRESULT CZeltoCom::InvitUser() { return S_FALSE; }
-HRESULT CZeltoCom::TranstoUser(LONG) { return S_FALSE; }
-HRESULT CZeltoCom::GetClientList(LONG) { return S_FALSE; }
-HRESULT CZeltoCom::GetMonitorList(LONG) { return S_FALSE; }
+// The page methods need the page context: called outside OnStartPage..OnEndPage
+// they answer S_FALSE and write nothing. The work itself lives in chat/ and
+// console/; the leading :: reaches those functions past the members' names.
+HRESULT CZeltoCom::GetClientMsg(IUnknown*, IUnknown*, IUnknown*) {
+  return page_.IsStarted() ? ::GetClientMsg(page_) : S_FALSE;
+}
+HRESULT CZeltoCom::GetUserMsg(LONG userid) {
+  return page_.IsStarted() ? ::GetUserMsg(page_, userid) : S_FALSE;
+}
+HRESULT CZeltoCom::DoClientMsg() { return page_.IsStarted() ? ::DoClientMsg(page_) : S_FALSE; }
+HRESULT CZeltoCom::DoUserMsg(LONG userid) {
+  return page_.IsStarted() ? ::DoUserMsg(page_, userid) : S_FALSE;
+}
+HRESULT CZeltoCom::InvitUser() { return page_.IsStarted() ? ::InvitUser(page_) : S_FALSE; }
+HRESULT CZeltoCom::TranstoUser(LONG userid) {
+  return page_.IsStarted() ? ::TranstoUser(page_, userid) : S_FALSE;
+}
+HRESULT CZeltoCom::GetClientList(LONG userid) {
+  return page_.IsStarted() ? ::GetClientList(page_, userid) : S_FALSE;
+}
+HRESULT CZeltoCom::GetMonitorList(LONG userid) {
+  return page_.IsStarted() ? ::GetMonitorList(page_, userid) : S_FALSE;
+}
 
-HRESULT CZeltoCom::CheckDomain(BSTR, LONG* plRet) {
-  if (plRet) *plRet = 0;
-  return S_FALSE;
+// The address comparison needs no page: it works on its argument alone.
+HRESULT CZeltoCom::CheckDomain(BSTR bszDomain, LONG* plRet) {
+  return ::CheckDomain(bszDomain, plRet);
 }
