@@ -1,35 +1,15 @@
 #include "host/component_call.h"
 
-#include <cstdio>
-#include <filesystem>
-
+#include "host/module_path.h"
 #include "platform/com/activation.h"
 #include "platform/com/com_ptr.h"
 #include "platform/com/dispatch.h"
-#include "platform/com/module_loader.h"
 #include "platform/win/codepage.h"
 
 namespace {
 
-std::string HexCode(HRESULT hr) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
-  return text;
-}
-
-// The module is built beside the `zelto` program.
-std::string DefaultModulePath() {
-  const std::string self = GetModuleFileName(reinterpret_cast<const void*>(&DefaultModulePath));
-  return (std::filesystem::path(self).parent_path() / "ZeltoCom.so").string();
-}
-
 HRESULT CreateComponent(IDispatch** out) {
   return CreateObjectByProgID(kComponentProgID, IID_IDispatch, reinterpret_cast<void**>(out));
-}
-
-bool NeedsRegistration(HRESULT hr) {
-  return hr == CO_E_CLASSSTRING || hr == REGDB_E_CLASSNOTREG || hr == REGDB_E_KEYMISSING ||
-         hr == CO_E_DLLNOTFOUND;
 }
 
 // Invokes `name` as a method with the given arguments (last one first).
@@ -40,7 +20,7 @@ HRESULT InvokeByName(IDispatch* object, const std::string& name, VARIANT* args, 
   DISPID id = DISPID_UNKNOWN;
   HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
   if (FAILED(hr)) {
-    *error = "the component has no method named '" + name + "' (" + HexCode(hr) + ")";
+    *error = "the component has no method named '" + name + "' (" + zelto::HresultText(hr) + ")";
     return hr;
   }
   DISPPARAMS params{args, nullptr, count, 0};
@@ -54,7 +34,7 @@ HRESULT InvokeByName(IDispatch* object, const std::string& name, VARIANT* args, 
   SysFreeString(exception.bstrHelpFile);
   if (hr == DISP_E_BADPARAMCOUNT || hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW ||
       hr == DISP_E_PARAMNOTOPTIONAL) {
-    *error = "the arguments do not fit " + name + " (" + HexCode(hr) + ")";
+    *error = "the arguments do not fit " + name + " (" + zelto::HresultText(hr) + ")";
   }
   return hr;
 }
@@ -69,45 +49,17 @@ void SetDefaultDatabaseSettings(SessionValues& session, const std::string& data_
   session.SetText("DBCount", "count");
 }
 
-HRESULT EnsureComponentRegistered(std::string* error) {
-  CLSID clsid;
-  const std::u16string progid = Utf8ToWide(kComponentProgID);
-  HRESULT hr = CLSIDFromProgID(progid.c_str(), &clsid);
-  if (SUCCEEDED(hr)) {
-    ComPtr<IClassFactory> factory;
-    hr = CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                          factory.ReceiveVoid());
-  }
-  if (SUCCEEDED(hr) || !NeedsRegistration(hr)) return S_OK;  // creation reports the rest
-
-  const std::string path = DefaultModulePath();
-  void* module = nullptr;
-  hr = LoadModule(path, &module);
-  if (FAILED(hr)) {
-    *error = "cannot load " + path + ": " + LastModuleError();
-    return hr;
-  }
-  using RegisterFn = HRESULT (*)();
-  auto register_server = reinterpret_cast<RegisterFn>(GetModuleProc(module, "DllRegisterServer"));
-  if (!register_server) {
-    *error = path + " has no DllRegisterServer";
-    return CO_E_ERRORINDLL;
-  }
-  hr = register_server();
-  if (FAILED(hr)) *error = "registering " + path + " failed (" + HexCode(hr) + ")";
-  return hr;
-}
-
 ComponentCall CallComponent(const InMemoryPage& page, const std::string& method,
                             const std::optional<std::u16string>& argument) {
   ComponentCall call;
-  call.hr = EnsureComponentRegistered(&call.error);
+  call.hr = zelto::EnsureRegistered(&call.error);
   if (FAILED(call.hr)) return call;
 
   ComPtr<IDispatch> object;
   call.hr = CreateComponent(object.Receive());
   if (FAILED(call.hr)) {
-    call.error = std::string("cannot create ") + kComponentProgID + " (" + HexCode(call.hr) + ")";
+    call.error =
+        std::string("cannot create ") + kComponentProgID + " (" + zelto::HresultText(call.hr) + ")";
     return call;
   }
 
@@ -120,7 +72,7 @@ ComponentCall CallComponent(const InMemoryPage& page, const std::string& method,
   call.hr = InvokeByName(object.Get(), "OnStartPage", &context, 1, &ignored, &call.error);
   VariantClear(&ignored);
   if (FAILED(call.hr)) {
-    if (call.error.empty()) call.error = "OnStartPage failed (" + HexCode(call.hr) + ")";
+    if (call.error.empty()) call.error = "OnStartPage failed (" + zelto::HresultText(call.hr) + ")";
     return call;
   }
 

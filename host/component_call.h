@@ -28,7 +28,3 @@ struct ComponentCall {
 
 ComponentCall CallComponent(const InMemoryPage& page, const std::string& method,
                             const std::optional<std::u16string>& argument);
-
-// Registers the module ZeltoCom.so beside the running program unless the
-// ProgID is already known and its module is found. S_OK or the failure.
-HRESULT EnsureComponentRegistered(std::string* error);
