@@ -1,0 +1,194 @@
+// The operator poll's select (Part of every chat page's refresh) through the
+// whole database session (CDbConnection, CDbRecordset, the ADO stand-in, the
+// T-SQL translation and VARIANT values) against the same select run as a raw
+// SQLite prepared statement. Both read the nine fields of every unread row.
+// The closing line prints the ratio of the two, measured in this run.
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "db/db_connection.h"
+#include "db/db_recordset.h"
+#include "platform/ado/ado.h"
+#include "platform/ado/connection_pool.h"
+#include "platform/ado/engine.h"
+
+namespace {
+
+constexpr int kMessages = 200;  // in the polled conversation
+constexpr int kUnread = 10;     // of them not yet read by operator 12
+const char* const kPoll =
+    "select * from msg where conid=1001 and userID_send<>12 and CHARINDEX(',12,',readFlag)=0";
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A scratch chat database with one busy conversation and some others.
+class Fixture {
+ public:
+  Fixture() {
+    std::string pattern = "/tmp/zelto-bench-XXXXXX";
+    folder_ = mkdtemp(pattern.data()) ? pattern : "";
+    auto root = std::filesystem::path(__FILE__).parent_path().parent_path();
+    std::string script = ReadFile(root / "db/schema/sqlite/chat.sql");
+    for (int conid : {1001, 1002, 1003}) {
+      for (int i = 0; i < kMessages; ++i) {
+        bool unread = conid == 1001 && i >= kMessages - kUnread;
+        char row[512];
+        std::snprintf(row, sizeof row,
+                      "\ninsert into msg(conid,userID_send,cstLabel,nickName,msgContent,msgApp,"
+                      "msgTime,IP,readFlag) values(%d,%d,'%s','%s','消息 %d: 您好，请问价格是多少？',"
+                      "'','2024-05-20 09:%02d:%02d','123.118.4.21','%s');",
+                      conid, i % 2 ? 5 : 0, i % 2 ? "" : "20240520091502731",
+                      i % 2 ? "" : "访客731", i, i / 60 % 60, i % 60, unread ? "" : ",5,,12,");
+        script += row;
+      }
+    }
+    std::string error;
+    if (folder_.empty() || !zelto::ado::CreateDatabase(folder_, "chat", script, false, &error)) {
+      std::fprintf(stderr, "cannot make the benchmark database: %s\n", error.c_str());
+      std::exit(1);
+    }
+  }
+  ~Fixture() {
+    zelto::ado::ConnectionPool::Instance().CloseIdle();
+    std::error_code ec;
+    std::filesystem::remove_all(folder_, ec);
+  }
+  const std::string& folder() const { return folder_; }
+
+ private:
+  std::string folder_;
+};
+
+Fixture& Data() {
+  static Fixture fixture;
+  return fixture;
+}
+
+std::map<std::string, double>& Timings() {
+  static std::map<std::string, double> timings;
+  return timings;
+}
+
+void BM_PollThroughDbSession(benchmark::State& state) {
+  CDbConnection connection;
+  if (!connection.Connect(Data().folder(), "chat", "", "", adOptionUnspecified)) {
+    state.SkipWithError("cannot open the database");
+    return;
+  }
+  size_t rows = 0;
+  for (auto _ : state) {
+    CDbRecordset rs;
+    ComPtr<_Recordset>::Adopt(rs.Attach(connection.Execute(kPoll)));
+    if (rs.IsEOF() || rs.IsBOF()) continue;
+    while (!rs.IsEOF()) {
+      LONG issystem, id, sender;
+      std::string time, content, app, flag, label, nick;
+      rs.GetFieldLong("issystem", issystem);
+      rs.GetFieldLong("msgID", id);
+      rs.GetFieldText("msgtime", time);
+      rs.GetFieldText("msgContent", content);
+      rs.GetFieldLong("userid_send", sender);
+      rs.GetFieldText("msgapp", app);
+      rs.GetFieldText("readFlag", flag);
+      rs.GetFieldText("cstLabel", label);
+      rs.GetFieldText("nickname", nick);
+      benchmark::DoNotOptimize(content.data());
+      ++rows;
+      if (!rs.MoveNext()) break;
+    }
+  }
+  if (rows != state.iterations() * kUnread) state.SkipWithError("unexpected row count");
+}
+
+void BM_PollThroughRawSqlite(benchmark::State& state) {
+  sqlite3* db = nullptr;
+  std::string path = Data().folder() + "/chat.db";
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db,
+                         "select * from msg where conid=? and userID_send<>? and "
+                         "instr(readFlag, ?)=?",
+                         -1, &stmt, nullptr) != SQLITE_OK) {
+    state.SkipWithError(sqlite3_errmsg(db));
+    sqlite3_close(db);
+    return;
+  }
+  // Columns by name once, as a hand-written reader would.
+  std::map<std::string, int> column;
+  for (int i = 0; i < sqlite3_column_count(stmt); ++i) column[sqlite3_column_name(stmt, i)] = i;
+  const int issystem = column["issystem"], id = column["msgID"], time = column["msgTime"],
+            content = column["msgContent"], sender = column["userID_send"],
+            app = column["msgApp"], flag = column["readFlag"], label = column["cstLabel"],
+            nick = column["nickName"];
+  auto text = [&](int c) {
+    const unsigned char* t = sqlite3_column_text(stmt, c);
+    return std::string(t ? reinterpret_cast<const char*>(t) : "", sqlite3_column_bytes(stmt, c));
+  };
+  size_t rows = 0;
+  for (auto _ : state) {
+    sqlite3_bind_int(stmt, 1, 1001);
+    sqlite3_bind_int(stmt, 2, 12);
+    sqlite3_bind_text(stmt, 3, ",12,", -1, SQLITE_STATIC);
+    sqlite3_bind_int(stmt, 4, 0);
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+      benchmark::DoNotOptimize(sqlite3_column_int(stmt, issystem));
+      benchmark::DoNotOptimize(sqlite3_column_int(stmt, id));
+      benchmark::DoNotOptimize(sqlite3_column_int(stmt, sender));
+      std::string t = text(time), c = text(content), a = text(app), f = text(flag),
+                  l = text(label), n = text(nick);
+      benchmark::DoNotOptimize(c.data());
+      ++rows;
+    }
+    sqlite3_reset(stmt);
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  if (rows != state.iterations() * kUnread) state.SkipWithError("unexpected row count");
+}
+
+BENCHMARK(BM_PollThroughDbSession)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PollThroughRawSqlite)->Unit(benchmark::kMicrosecond);
+
+// Collects each benchmark's time per iteration for the closing ratio.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.run_type == Run::RT_Iteration && run.iterations > 0) {
+        Timings()[run.benchmark_name()] = run.GetAdjustedRealTime();
+      }
+    }
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  Data();
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  auto& t = Timings();
+  auto session = t.find("BM_PollThroughDbSession");
+  auto raw = t.find("BM_PollThroughRawSqlite");
+  if (session != t.end() && raw != t.end() && raw->second > 0) {
+    std::printf("operator poll, database session / raw sqlite3: %.2fx (goal at most 1.5x)\n",
+                session->second / raw->second);
+  }
+  benchmark::Shutdown();
+  return 0;
+}
