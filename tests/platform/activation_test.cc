@@ -14,15 +14,18 @@
 #include "platform/com/registry.h"
 #include "tests/support/scratch_registry.h"
 
+// The test module's interface; declared outside any anonymous namespace, as
+// interfaces shared between modules must be (their type identity is by name).
+struct ITestCounter : IUnknown {
+  virtual LONG Bump() = 0;
+};
+
 namespace {
 
 using zelto::testing::ScratchRegistry;
 
 const CLSID kCounterClsid = {0x5A17E2C0, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0xC0, 0xDE}};
 const IID kCounterIid = {0x5A17E2C1, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0xC0, 0xDE}};
-struct ITestCounter : IUnknown {
-  virtual LONG Bump() = 0;
-};
 
 std::string ModulePath() { return std::string(ZELTO_BIN_DIR) + "/com_test_module.so"; }
 
