@@ -1,6 +1,7 @@
 #include "host/component_call.h"
 
 #include "host/module_path.h"
+#include "platform/asp/asp_objects.h"
 #include "platform/com/activation.h"
 #include "platform/com/com_ptr.h"
 #include "platform/com/dispatch.h"
@@ -37,6 +38,23 @@ HRESULT InvokeByName(IDispatch* object, const std::string& name, VARIANT* args, 
     *error = "the arguments do not fit " + name + " (" + zelto::HresultText(hr) + ")";
   }
   return hr;
+}
+
+// Request, Response and Application of the page as arguments, last first.
+void PageObjectArguments(const InMemoryPage& page, VARIANT (&args)[3]) {
+  for (VARIANT& v : args) VariantInit(&v);
+  ComPtr<IScriptingContext> context;
+  if (FAILED(page.context()->QueryInterface(IID_IScriptingContext, context.ReceiveVoid()))) return;
+  ComPtr<IRequest> request;
+  ComPtr<IResponse> response;
+  ComPtr<IApplicationObject> application;
+  context->get_Request(request.Receive());
+  context->get_Response(response.Receive());
+  context->get_Application(application.Receive());
+  args[2].vt = args[1].vt = args[0].vt = VT_UNKNOWN;
+  args[2].punkVal = request.Detach();
+  args[1].punkVal = response.Detach();
+  args[0].punkVal = application.Detach();
 }
 
 }  // namespace
@@ -81,8 +99,20 @@ ComponentCall CallComponent(const InMemoryPage& page, const std::string& method,
   if (argument) arg = MakeVariantBstr(*argument);
   VARIANT result;
   VariantInit(&result);
-  call.hr = InvokeByName(object.Get(), method, &arg, argument ? 1 : 0, &result, &call.error);
+  std::string first_error;
+  call.hr = InvokeByName(object.Get(), method, &arg, argument ? 1 : 0, &result, &first_error);
   VariantClear(&arg);
+  if (call.hr == DISP_E_BADPARAMCOUNT && !argument) {
+    // The visitor's chat page passes its Request, Response and Application
+    // objects (GetClientMsg); a script host does the same.
+    VARIANT objects[3];
+    PageObjectArguments(page, objects);
+    call.hr = InvokeByName(object.Get(), method, objects, 3, &result, &call.error);
+    for (VARIANT& v : objects) VariantClear(&v);
+    if (call.hr == DISP_E_BADPARAMCOUNT) call.error = first_error;
+  } else {
+    call.error = first_error;
+  }
   call.result = VariantValue::Adopt(result);
 
   std::string end_error;  // the method's outcome is what the caller hears about

@@ -94,6 +94,15 @@ TEST_F(CallTest, ResultValueAndExitStatusFollowTheHresult) {
   EXPECT_EQ(r.LastErrLine(), "hr=0x00000001 end=0 ret=0");
 }
 
+TEST_F(CallTest, PageObjectsArePassedWhereTheMethodWantsThem) {
+  // GetClientMsg takes the page's Request, Response and Application; without
+  // a session object it stops early.
+  const Result r = Zelto({"--no-session", "--query", "cid=1&cstlabel=V1", "GetClientMsg"});
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  EXPECT_EQ(r.LastErrLine(), "hr=0x00000001 end=0");
+  EXPECT_EQ(r.out, "");
+}
+
 TEST_F(CallTest, UnknownMethodFailsClearly) {
   const Result r = Zelto({"Nope"});
   EXPECT_EQ(r.exit_code, 3);
