@@ -18,6 +18,15 @@ std::u16string LowerAscii(std::u16string_view s) {
   return out;
 }
 
+// `lower` is already lower-case.
+bool EqualsIgnoringCase(std::u16string_view lower, std::u16string_view other) {
+  if (lower.size() != other.size()) return false;
+  for (size_t i = 0; i < lower.size(); ++i) {
+    if (lower[i] != AsciiLower(other[i])) return false;
+  }
+  return true;
+}
+
 class Recordset final : public _Recordset {
  public:
   explicit Recordset(std::shared_ptr<const ResultSet> result) {
@@ -103,9 +112,9 @@ class Recordset final : public _Recordset {
     const VARIANT* key = &index;
     if (key->vt == (VT_BYREF | VT_VARIANT) && key->pvarVal) key = key->pvarVal;
     if (key->vt == VT_BSTR) {
-      std::u16string wanted = LowerAscii(BstrView(key->bstrVal));
+      std::u16string_view wanted = BstrView(key->bstrVal);
       for (size_t i = 0; i < names_.size(); ++i) {
-        if (names_[i] == wanted) {
+        if (EqualsIgnoringCase(names_[i], wanted)) {
           *column = i;
           return S_OK;
         }
