@@ -9,6 +9,7 @@ packages=(
   libsqlite3-dev sqlite3
   libcurl4-openssl-dev
   libffi-dev
+  libboost1.81-dev libcrypt-dev
 )
 
 missing=()
