@@ -46,12 +46,6 @@ TEST_F(MarkupTest, DecodeUnicodeEscapes) {
   }
 }
 
-TEST_F(MarkupTest, DecodedTextIsNeverLonger) {
-  for (const char* text : {"%u4F60%u597D%u0041", "%u0000%u0000", "%uFFFF%u1234%u"}) {
-    EXPECT_LE(DecodeUnicodeEscapes(text).size(), std::string(text).size()) << text;
-  }
-}
-
 TEST_F(MarkupTest, ConvertLinkMarkers) {
   const Case cases[] = {
       {"whole anchor", "#link#http://a.com/#link_mid#B#link_end#",
