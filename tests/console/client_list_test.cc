@@ -5,7 +5,6 @@
 
 #include <string>
 
-#include "console/url_encode.h"
 #include "tests/support/seeded_database.h"
 #include "tests/support/test_page.h"
 
@@ -268,11 +267,6 @@ TEST_F(ClientListTest, FailedQueriesNeverStallTheList) {
   run = List(5);
   EXPECT_EQ(run.hr, S_OK);
   EXPECT_THAT(run.body, HasSubstr("暂时无访客"));
-}
-
-TEST(UrlEncodeText, KeepsUnreservedAndEncodesEveryOtherByte) {
-  EXPECT_EQ(UrlEncodeText("20240520-a_b.c~Z9"), "20240520-a_b.c~Z9");
-  EXPECT_EQ(UrlEncodeText("a b&c=d/\\%\xc4\xe3"), "a%20b%26c%3Dd%2F%5C%25%C4%E3");
 }
 
 }  // namespace

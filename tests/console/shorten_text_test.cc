@@ -23,22 +23,18 @@ TEST_P(ShortenTextTest, CutsByBytes) {
 // "\xc4\xe3" is one GBK character (two bytes).
 INSTANTIATE_TEST_SUITE_P(
     Cells, ShortenTextTest,
-    ::testing::Values(
-        ShortenCase{"Empty", "", 15, ""},
-        ShortenCase{"Exactly15Kept", "abcdefghijklmno", 15, "abcdefghijklmno"},
-        ShortenCase{"Sixteen", "abcdefghijklmnop", 15, "abcdefghijkl..."},
-        ShortenCase{"Exactly20Kept", "abcdefghijklmnopqrst", 20, "abcdefghijklmnopqrst"},
-        ShortenCase{"TwentyOne", "abcdefghijklmnopqrstu", 20, "abcdefghijklmnopq..."},
-        ShortenCase{"DoubleByteCountsTwo", std::string(8, '\xc4') /* 8 bytes */, 7,
-                    "\xc4\xc4\xc4\xc4..."},
-        ShortenCase{"CutBetweenTheBytesOfOneCharacter",
-                    "abcdefghijk\xc4\xe3mnopq",  // the 12th byte is the lead byte
-                    15, "abcdefghijk\xc4..."},
-        ShortenCase{"WholeCharactersWhenTheCutFallsBetween",
-                    "\xc4\xe3\xc4\xe3\xc4\xe3\xc4\xe3\xc4\xe3\xc4\xe3\xc4\xe3\xc4\xe3", 15,
-                    "\xc4\xe3\xc4\xe3\xc4\xe3\xc4\xe3\xc4\xe3\xc4\xe3..."},
-        ShortenCase{"TrailingBlanksCount", "abcdefghijklmn  ", 15, "abcdefghijkl..."},
-        ShortenCase{"LimitBelowTheEllipsis", "abcdef", 2, "..."}),
+    ::testing::Values(ShortenCase{"Empty", "", 15, ""},
+                      ShortenCase{"Exactly15Kept", "abcdefghijklmno", 15, "abcdefghijklmno"},
+                      ShortenCase{"Sixteen", "abcdefghijklmnop", 15, "abcdefghijkl..."},
+                      ShortenCase{"TwentyOne", "abcdefghijklmnopqrstu", 20, "abcdefghijklmnopq..."},
+                      ShortenCase{"CutBetweenTheBytesOfOneCharacter",
+                                  "abcdefghijk\xc4\xe3mnopq",  // the 12th byte is the lead byte
+                                  15, "abcdefghijk\xc4..."},
+                      ShortenCase{
+                          "WholeCharactersWhenTheCutFallsBetween",
+                          "\xc4\xe3\xc4\xe3\xc4\xe3\xc4\xe3\xc4\xe3\xc4\xe3\xc4\xe3\xc4\xe3", 15,
+                          "\xc4\xe3\xc4\xe3\xc4\xe3\xc4\xe3\xc4\xe3\xc4\xe3..."},
+                      ShortenCase{"LimitBelowTheEllipsis", "abcdef", 2, "..."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
