@@ -10,9 +10,12 @@ packages=(
   libcurl4-openssl-dev
   libffi-dev
   libboost1.81-dev libcrypt-dev
+  chromium chromium-driver fonts-wqy-microhei
 )
 
 missing=()
+# Node.js and npm for the browser test, from Debian when the machine has none.
+command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
     missing+=("$p")
@@ -26,4 +29,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   "${sudo_cmd[@]}" apt-get update -qq
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The browser test's playwright-core, from tests/e2e/package-lock.json. It
+# drives Debian's chromium: no browser is downloaded.
+e2e="$(cd "$(dirname "$0")/.." && pwd)/tests/e2e"
+if [ ! -f "$e2e/node_modules/playwright-core/package.json" ]; then
+  echo "install-deps: installing the browser test's npm packages"
+  (cd "$e2e" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error)
 fi

@@ -1,0 +1,224 @@
+// Helpers shared by every page of the chat site: JSON calls to the host, the
+// message escaping the component expects, running the scripts the component
+// pages answer with, and a whitelist sanitizer for the markup they write.
+(function () {
+  'use strict';
+
+  const Zelto = {};
+
+  Zelto.query = function (name) {
+    return new URLSearchParams(window.location.search).get(name) || '';
+  };
+
+  // Every UTF-16 code unit as "%uXXXX". The component decodes a message only
+  // when it begins with "%u", so escaping all of it (not only what escape()
+  // touches) keeps a message such as "ok 你好" intact.
+  Zelto.escapeMessage = function (text) {
+    let out = '';
+    for (let i = 0; i < text.length; i++) {
+      out += '%u' + text.charCodeAt(i).toString(16).toUpperCase().padStart(4, '0');
+    }
+    return out;
+  };
+
+  Zelto.formBody = function (data) {
+    const params = new URLSearchParams();
+    for (const [k, v] of Object.entries(data || {})) params.append(k, String(v));
+    return params.toString();
+  };
+
+  let token = '';
+  Zelto.setToken = function (t) { token = t || ''; };
+  Zelto.token = function () { return token; };
+
+  class HttpError extends Error {
+    constructor(status, message) {
+      super(message);
+      this.status = status;
+    }
+  }
+  Zelto.HttpError = HttpError;
+
+  async function failure(res) {
+    let detail = '';
+    try {
+      const text = await res.text();
+      try { detail = JSON.parse(text).error || text; } catch (e) { detail = text; }
+    } catch (e) { /* the status says enough */ }
+    return new HttpError(res.status, detail || ('HTTP ' + res.status));
+  }
+
+  // A JSON call to the host. POST bodies are form-encoded; operator calls
+  // carry the session's cross-site token.
+  Zelto.api = async function (method, path, data) {
+    const init = { method, credentials: 'same-origin', headers: {} };
+    if (token) init.headers['X-Zelto-Token'] = token;
+    if (method !== 'GET') {
+      init.headers['Content-Type'] = 'application/x-www-form-urlencoded';
+      init.body = Zelto.formBody(data);
+    }
+    const res = await fetch(path, init);
+    if (!res.ok) throw await failure(res);
+    const text = await res.text();
+    return text ? JSON.parse(text) : {};
+  };
+
+  // A component page: its body as text (empty when the method wrote nothing).
+  Zelto.page = async function (path, params) {
+    const url = path + (params ? '?' + params : '');
+    const res = await fetch(url, { credentials: 'same-origin', cache: 'no-store' });
+    if (!res.ok) throw await failure(res);
+    return res.text();
+  };
+
+  // Query string for a component page. msgContent is already %u-escaped and
+  // goes in as it is; everything else is URL-encoded.
+  Zelto.pageQuery = function (values) {
+    return Object.entries(values)
+        .map(([k, v]) => k + '=' + (k === 'msgContent' ? v : encodeURIComponent(String(v))))
+        .join('&');
+  };
+
+  // Runs a script text a component page answered with, in this window.
+  Zelto.runScript = function (text) {
+    if (text && text.trim()) (new Function(text)).call(window);
+  };
+
+  // The bodies of the <script> elements of a result document, run in order.
+  Zelto.runResultScripts = function (html) {
+    const found = html.match(/<script[^>]*>[\s\S]*?<\/script>/gi) || [];
+    for (const block of found) {
+      Zelto.runScript(block.replace(/^<script[^>]*>/i, '').replace(/<\/script>$/i, ''));
+    }
+    return found.length;
+  };
+
+  // The logged-in operator, or a trip to the login page.
+  Zelto.requireOperator = async function () {
+    try {
+      const me = await Zelto.api('GET', '/api/me');
+      Zelto.setToken(me.token);
+      return me;
+    } catch (e) {
+      if (e.status === 401) {
+        window.location.href = '/operator/login.html?next=' +
+            encodeURIComponent(window.location.pathname + window.location.search);
+        return new Promise(() => {});
+      }
+      throw e;
+    }
+  };
+
+  // ---- markup from component pages ----------------------------------------
+  //
+  // The component escapes every value it puts into its markup; the pages keep
+  // a second line of defence: elements that run code are dropped, and an
+  // event attribute survives only when its whole text is one the page expects.
+
+  const DROPPED = new Set(['SCRIPT', 'IFRAME', 'FRAME', 'OBJECT', 'EMBED', 'LINK', 'META',
+                           'BASE', 'FORM', 'INPUT', 'BUTTON', 'TEXTAREA', 'SELECT', 'SVG',
+                           'MATH', 'TEMPLATE']);
+  const URL_ATTRS = new Set(['href', 'src', 'background', 'action', 'formaction', 'xlink:href']);
+
+  function safeUrl(value) {
+    const v = value.replace(/[\u0000-\u0020]/g, '').toLowerCase();
+    return !(v.startsWith('javascript:') || v.startsWith('vbscript:') || v.startsWith('data:'));
+  }
+
+  function cleanTree(root, handlers) {
+    const all = Array.from(root.querySelectorAll('*'));
+    for (const el of all) {
+      if (DROPPED.has(el.tagName.toUpperCase())) { el.remove(); continue; }
+      for (const attr of Array.from(el.attributes)) {
+        const name = attr.name.toLowerCase();
+        if (name.startsWith('on')) {
+          const allowed = handlers && handlers[name];
+          if (!allowed || !allowed.test(attr.value)) el.removeAttribute(attr.name);
+        } else if (URL_ATTRS.has(name) && !safeUrl(attr.value)) {
+          el.removeAttribute(attr.name);
+        } else if (name === 'style' && /expression|url\s*\(/i.test(attr.value)) {
+          el.removeAttribute(attr.name);
+        }
+      }
+    }
+  }
+
+  // Parses html in an inert template (nothing loads, no handler fires) and
+  // returns a fragment that keeps only what is allowed.
+  Zelto.sanitize = function (html, handlers) {
+    const tpl = document.createElement('template');
+    tpl.innerHTML = html;
+    cleanTree(tpl.content, handlers);
+    return tpl.content;
+  };
+
+  Zelto.setHtml = function (element, html, handlers) {
+    element.replaceChildren(Zelto.sanitize(html, handlers));
+  };
+
+  // Runs a console list script ("document.all("show").innerHTML=...;") with
+  // a document whose elements take their markup through the sanitizer.
+  Zelto.runListScript = function (text, handlers) {
+    if (!text || !text.trim()) return false;
+    const fakeDocument = {
+      all(id) {
+        const element = document.getElementById(id);
+        if (!element) throw new Error('no element ' + id);
+        return {
+          set innerHTML(html) { Zelto.setHtml(element, html, handlers); },
+          get innerHTML() { return element.innerHTML; },
+        };
+      },
+    };
+    (new Function('document', text))(fakeDocument);
+    return true;
+  };
+
+  // ---- faces ------------------------------------------------------------
+  Zelto.FACE_COUNT = 56;
+
+  // A grid of the face images; a click hands ":#N#" to onPick.
+  Zelto.facePicker = function (container, onPick) {
+    container.replaceChildren();
+    for (let i = 0; i < Zelto.FACE_COUNT; i++) {
+      const img = document.createElement('img');
+      img.src = '/images/face/' + i + '.gif';
+      img.alt = ':#' + i + '#';
+      img.title = ':#' + i + '#';
+      img.addEventListener('click', () => onPick(':#' + i + '#'));
+      container.appendChild(img);
+    }
+  };
+
+  // ---- attachments --------------------------------------------------------
+  Zelto.MAX_UPLOAD = 2 * 1024 * 1024;
+
+  Zelto.upload = async function (file) {
+    if (file.size > Zelto.MAX_UPLOAD) {
+      throw new HttpError(413, '文件太大（最大 ' + (Zelto.MAX_UPLOAD >> 20) + ' MB）');
+    }
+    const headers = { 'Content-Type': 'application/octet-stream' };
+    if (token) headers['X-Zelto-Token'] = token;
+    const res = await fetch('/api/upload?name=' + encodeURIComponent(file.name), {
+      method: 'POST', credentials: 'same-origin', headers, body: file,
+    });
+    if (res.status === 413) throw new HttpError(413, '文件太大');
+    if (!res.ok) throw await failure(res);
+    return (await res.json()).name;
+  };
+
+  Zelto.toast = function (text, kind) {
+    let box = document.getElementById('z-toast');
+    if (!box) {
+      box = document.createElement('div');
+      box.id = 'z-toast';
+      document.body.appendChild(box);
+    }
+    box.textContent = text;
+    box.className = 'toast ' + (kind || '');
+    clearTimeout(box._timer);
+    box._timer = setTimeout(() => { box.className = 'toast hidden'; }, 4000);
+  };
+
+  window.Zelto = Zelto;
+})();
