@@ -1,0 +1,156 @@
+// What the browser test stands on: a `zelto serve` of its own on a free
+// 127.0.0.1 port with a scratch data folder, and Debian's chromium driven by
+// playwright-core, one browser (with a new empty profile) per person.
+import { spawn } from 'node:child_process';
+import { existsSync, mkdirSync, mkdtempSync, rmSync } from 'node:fs';
+import { createServer } from 'node:net';
+import { tmpdir } from 'node:os';
+import { dirname, join, resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { chromium } from 'playwright-core';
+
+const here = dirname(fileURLToPath(import.meta.url));
+export const SOURCE_DIR = resolve(here, '..', '..');
+
+export const CHROMIUM = process.env.ZELTO_CHROMIUM || '/usr/bin/chromium';
+const CHROMIUM_ARGS = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+                       '--disable-background-networking', '--disable-component-update',
+                       '--disable-sync'];
+
+// The zelto program: $ZELTO_BIN (ctest passes it), else the usual build folder.
+export function zeltoBinary() {
+  if (process.env.ZELTO_BIN) return process.env.ZELTO_BIN;
+  return join(SOURCE_DIR, 'build', 'bin', 'zelto');
+}
+
+// Screenshots go to $ZELTO_E2E_OUT (the build folder under ctest).
+export function outputDir() {
+  const dir = process.env.ZELTO_E2E_OUT || join(tmpdir(), 'zelto-e2e');
+  mkdirSync(dir, { recursive: true });
+  return dir;
+}
+
+export function scratchDir(prefix) {
+  return mkdtempSync(join(tmpdir(), prefix));
+}
+
+function freePort() {
+  return new Promise((ok, fail) => {
+    const probe = createServer();
+    probe.once('error', fail);
+    probe.listen(0, '127.0.0.1', () => {
+      const { port } = probe.address();
+      probe.close(() => ok(port));
+    });
+  });
+}
+
+// Demo operators as `zelto serve` prints them at start:
+//   "    5   王芳  demo5"
+export function parseLogins(text) {
+  const logins = [];
+  for (const m of text.matchAll(/^\s+(\d+)\s+(\S+)\s+(\S+)\s*$/gm)) {
+    logins.push({ id: Number(m[1]), name: m[2], password: m[3] });
+  }
+  return logins;
+}
+
+async function waitHealthy(base, child, deadlineMs) {
+  const until = Date.now() + deadlineMs;
+  while (Date.now() < until) {
+    if (child.exitCode !== null) throw new Error('zelto serve exited with ' + child.exitCode);
+    try {
+      const res = await fetch(base + 'healthz');
+      if (res.ok) return;
+    } catch (e) { /* not listening yet */ }
+    await new Promise((r) => setTimeout(r, 150));
+  }
+  throw new Error('zelto serve did not answer /healthz in time');
+}
+
+// Starts `zelto serve`; resolves once /healthz answers and the demo logins
+// have been printed.
+export async function startServer() {
+  const bin = zeltoBinary();
+  if (!existsSync(bin)) throw new Error('no zelto program at ' + bin + ' (set ZELTO_BIN)');
+  const data = scratchDir('zelto-e2e-data-');
+  const port = await freePort();
+  const listen = '127.0.0.1:' + port;
+  const child = spawn(bin, ['serve', '--data', data, '--listen', listen, '--threads', '4'], {
+    stdio: ['ignore', 'pipe', 'pipe'],
+    env: { ...process.env, ZELTO_WWW: join(SOURCE_DIR, 'host', 'www') },
+  });
+  let stdout = '';
+  let stderr = '';
+  child.stdout.on('data', (d) => { stdout += d; });
+  child.stderr.on('data', (d) => { stderr += d; });
+  const base = 'http://' + listen + '/';
+  try {
+    await waitHealthy(base, child, 20000);
+  } catch (e) {
+    child.kill('SIGKILL');
+    throw new Error(e.message + '\n--- stdout\n' + stdout + '\n--- stderr\n' + stderr);
+  }
+  await new Promise((r) => setTimeout(r, 100));
+  return {
+    base,
+    data,
+    logins: () => parseLogins(stdout),
+    output: () => stdout + stderr,
+    async stop() {
+      if (child.exitCode === null) {
+        const exited = new Promise((r) => child.once('exit', r));
+        child.kill('SIGTERM');
+        const timer = setTimeout(() => child.kill('SIGKILL'), 5000);
+        await exited;
+        clearTimeout(timer);
+      }
+      rmSync(data, { recursive: true, force: true });
+    },
+  };
+}
+
+// One person's browser: a chromium with a new empty profile. Every dialog
+// is recorded (and accepted, so that confirm() answers yes); every page
+// error is recorded too.
+export async function openBrowser(name) {
+  const profile = scratchDir('zelto-e2e-' + name + '-');
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: CHROMIUM,
+    headless: true,
+    args: CHROMIUM_ARGS,
+    viewport: { width: 1180, height: 760 },
+    locale: 'zh-CN',
+  });
+  const person = { name, context, dialogs: [], errors: [] };
+  const watch = (page) => {
+    page.on('pageerror', (err) => person.errors.push(page.url() + ': ' + err.message));
+  };
+  context.pages().forEach(watch);
+  context.on('page', watch);
+  context.on('dialog', async (dialog) => {
+    person.dialogs.push({ type: dialog.type(), message: dialog.message() });
+    try { await dialog.accept(); } catch (e) { /* the page closed meanwhile */ }
+  });
+  person.page = context.pages()[0] || await context.newPage();
+  person.close = async () => {
+    await context.close();
+    rmSync(profile, { recursive: true, force: true });
+  };
+  return person;
+}
+
+// Can chromium start here at all? Answers the reason when it cannot.
+export async function chromiumProblem() {
+  if (!existsSync(CHROMIUM)) return 'no chromium at ' + CHROMIUM;
+  let person;
+  try {
+    person = await openBrowser('probe');
+    await person.page.setContent('<p>ok</p>');
+    return null;
+  } catch (e) {
+    return 'chromium cannot start: ' + e.message.split('\n')[0];
+  } finally {
+    if (person) await person.close();
+  }
+}

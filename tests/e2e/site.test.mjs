@@ -1,0 +1,325 @@
+// The chat site in a real browser: a visitor, two operators and a
+// supervisor going through one conversation from the first page view to
+// its end, plus the pages' own helpers (message escaping, the sanitizer
+// for component markup, the face images).
+import assert from 'node:assert/strict';
+import { after, before, describe, test } from 'node:test';
+import { join } from 'node:path';
+import { chromiumProblem, openBrowser, outputDir, startServer } from './harness.mjs';
+
+const problem = await chromiumProblem();
+if (problem) console.log('# SKIP browser test: ' + problem);
+const skip = problem ? 'chromium cannot start: ' + problem : false;
+
+// Polls fn until it answers something truthy; fails with `what` otherwise.
+async function until(what, fn, ms = 15000) {
+  const end = Date.now() + ms;
+  let last;
+  while (Date.now() < end) {
+    try {
+      last = await fn();
+      if (last) return last;
+    } catch (e) { last = e; }
+    await new Promise((r) => setTimeout(r, 200));
+  }
+  throw new Error('timed out waiting for ' + what + (last instanceof Error ? ': ' + last.message : ''));
+}
+
+function messageList(page) {
+  return page.frameLocator('iframe[name="fresh"]').frameLocator('iframe[name="chatmsglist"]')
+      .locator('#list');
+}
+
+async function listText(page) {
+  return (await messageList(page).textContent()) || '';
+}
+
+async function waitForText(page, text, what) {
+  return until(what || 'text "' + text + '"', async () => (await listText(page)).includes(text));
+}
+
+async function popup(person, action) {
+  const [page] = await Promise.all([person.context.waitForEvent('page'), action()]);
+  await page.waitForLoadState('domcontentloaded');
+  return page;
+}
+
+async function login(person, base, account) {
+  await person.page.goto(base + 'operator/login.html');
+  await person.page.fill('#id', String(account.id));
+  await person.page.fill('#password', account.password);
+  await Promise.all([person.page.waitForURL(/\/operator\/console\.html/), person.page.click('#submit')]);
+}
+
+async function send(page, text) {
+  await page.fill('#text', text);
+  await page.click('#send');
+}
+
+describe('the chat site in a browser', { skip }, () => {
+  let server;
+  let out;
+  const people = [];
+
+  before(async () => {
+    server = await startServer();
+    out = outputDir();
+  });
+
+  after(async () => {
+    for (const p of people) await p.close();
+    if (server) await server.stop();
+  });
+
+  async function person(name) {
+    const p = await openBrowser(name);
+    people.push(p);
+    return p;
+  }
+
+  test('a conversation from the first page view to its end', async (t) => {
+    const logins = server.logins();
+    const account = (id) => {
+      const found = logins.find((l) => l.id === id);
+      assert.ok(found, 'zelto serve printed no login for operator ' + id + ':\n' + server.output());
+      return found;
+    };
+    const wang = account(5);   // supervisor rights
+    const li = account(12);    // the invited colleague
+    const zhang = account(7);  // takes the conversation over
+
+    const operator = await person('operator');
+    const visitor = await person('visitor');
+    const colleague = await person('colleague');
+    let cid;
+    let label;
+    let visitorChat;
+    let operatorChat;
+    let colleagueChat;
+
+    await t.test('the operator logs in and sees the console', async () => {
+      await login(operator, server.base, wang);
+      await operator.page.waitForSelector('#show table');
+      assert.match(await operator.page.textContent('#me'), new RegExp(wang.name));
+    });
+
+    await t.test('a visitor comes from a search and opens a chat', async () => {
+      await visitor.page.goto(server.base + 'search.html?wd=' + encodeURIComponent('在线客服 价格'));
+      await Promise.all([visitor.page.waitForURL(/\/site\/index\.html/),
+                         visitor.page.click('#results a')]);
+      await Promise.all([visitor.page.waitForURL(/products\.html/),
+                         visitor.page.click('a[href="/site/products.html"]')]);
+      const answer = visitor.page.waitForResponse((r) => r.url().endsWith('/api/visitor/chat'));
+      visitorChat = await popup(visitor, () => visitor.page.click('#chat-button'));
+      const opened = await (await answer).json();
+      cid = String(opened.cid);
+      label = opened.label;
+      assert.match(cid, /^\d+$/);
+      assert.ok(label, 'the chat answer names the visitor label');
+      await visitorChat.waitForURL(new RegExp('/visitor/chat\\.html\\?cid=' + cid + '$'));
+      await send(visitorChat, '你好，我想了解价格');
+      await waitForText(visitorChat, '你好，我想了解价格', 'the visitor\'s echo');
+      assert.match(await listText(visitorChat), /我 说：/);
+    });
+
+    await t.test('the console lists the visitor with the right columns', async () => {
+      const row = operator.page.locator(`#show tr[ondblclick*="cstLabel=${label}&"]`);
+      await until('the visitor in the console list', async () => {
+        const cells = await row.locator('td').allTextContents();
+        return cells.length === 8 && cells[7] === '正在交谈';
+      });
+      const heads = await operator.page.locator('#show table tr').first().locator('td').allTextContents();
+      assert.deepEqual(heads, ['时间', '访客', '访客区域', '页面来源', '搜索关键字', '最后访问页', '再访', '状态']);
+      const cells = row.locator('td');
+      assert.match(await cells.nth(0).textContent(), /^\d{1,2}:\d{1,2}:\d{1,2}$/);
+      assert.match(await cells.nth(3).getAttribute('title'), /search\.html\?wd=/);
+      assert.equal(await cells.nth(4).getAttribute('title'), '在线客服 价格');
+      assert.match(await cells.nth(5).getAttribute('title'), /products\.html/);
+      assert.equal(await cells.nth(6).textContent(), '新访客');
+      await row.click();
+      assert.equal(await row.getAttribute('class'), 'chosen');
+      await operator.page.screenshot({ path: join(out, 'console.png'), fullPage: true });
+    });
+
+    await t.test('the operator takes the chat and answers; the visitor sees it', async () => {
+      const row = operator.page.locator(`#show tr[ondblclick*="cstLabel=${label}&"]`);
+      operatorChat = await popup(operator, () => row.dblclick());
+      await operatorChat.waitForURL(new RegExp('/operator/chat\\.html\\?cid=' + cid + '$'));
+      await waitForText(operatorChat, '你好，我想了解价格', 'the visitor\'s message at the operator');
+      await send(operatorChat, '您好，标准版每年980元 :#3#');
+      await waitForText(operatorChat, '您好，标准版每年980元', 'the operator\'s echo');
+      await waitForText(visitorChat, '您好，标准版每年980元', 'the answer at the visitor');
+      assert.match(await listText(visitorChat), new RegExp(wang.name + ' 说：'));
+      const face = messageList(visitorChat).locator('img[src="images/face/3.gif"]');
+      await until('face 3 loaded', async () =>
+        (await face.evaluate((img) => img.complete && img.naturalWidth)) === 24);
+      await operatorChat.screenshot({ path: join(out, 'operator.png') });
+    });
+
+    await t.test('the operator invites a colleague, who joins', async () => {
+      const pick = await popup(operator, () => operatorChat.click('#invite'));
+      await pick.waitForSelector(`button[data-id="${li.id}"]`);
+      const closed = pick.waitForEvent('close');
+      await pick.click(`button[data-id="${li.id}"]`);
+      await closed;
+      assert.ok(operator.dialogs.some((d) => d.message === '邀请已经成功发送'),
+                JSON.stringify(operator.dialogs));
+
+      await login(colleague, server.base, li);
+      const link = colleague.page.locator(`#mine a[href$="cid=${cid}"]`);
+      await until('the conversation in the colleague\'s list', () => link.count());
+      colleagueChat = await popup(colleague, () => link.click());
+      await waitForText(colleagueChat, '您好，标准版每年980元', 'the earlier answer at the colleague');
+    });
+
+    await t.test('the transfer closes the operator\'s windows and both sides see it', async () => {
+      const pick = await popup(operator, () => operatorChat.click('#transfer'));
+      await pick.waitForSelector(`button[data-id="${zhang.id}"]`);
+      const closed = Promise.all([pick.waitForEvent('close'), operatorChat.waitForEvent('close')]);
+      await pick.click(`button[data-id="${zhang.id}"]`);
+      await closed;
+      assert.ok(operator.dialogs.some((d) => d.message === '已经将会话转接给' + zhang.name),
+                JSON.stringify(operator.dialogs));
+      const note = wang.name + '已经将会话转接给' + zhang.name;
+      await waitForText(visitorChat, note, 'the system message at the visitor');
+      await waitForText(colleagueChat, note, 'the system message at the colleague');
+      assert.match(await listText(visitorChat), /系统消息/);
+    });
+
+    await t.test('markup in a message shows as text and runs nothing', async () => {
+      const hostile = '<img src=x onerror=alert(1)>';
+      await send(visitorChat, hostile);
+      await waitForText(visitorChat, hostile, 'the hostile message as text at the visitor');
+      await waitForText(colleagueChat, hostile, 'the hostile message as text at the colleague');
+      await new Promise((r) => setTimeout(r, 1000));  // room for an onerror to fire
+      for (const page of [visitorChat, colleagueChat]) {
+        assert.equal(await messageList(page).locator('img[src="x"]').count(), 0);
+      }
+      for (const p of people) {
+        assert.deepEqual(p.dialogs.filter((d) => d.message === '1'), [], p.name + ' got a dialog');
+      }
+      await visitorChat.screenshot({ path: join(out, 'visitor.png') });
+      await colleagueChat.screenshot({ path: join(out, 'colleague.png') });
+    });
+
+    await t.test('the monitor lists the conversation, shows it and ends it', async () => {
+      await operator.page.goto(server.base + 'operator/monitor.html');
+      const view = operator.page.locator(`#monitor a[onclick="viewcnv('${cid}')"]`);
+      await until('the conversation in the monitor', () => view.count());
+      const row = operator.page.locator('#monitor tr', { has: view });
+      const members = await row.locator('td').nth(1).textContent();
+      assert.ok(members.includes(li.name) && members.includes(zhang.name), members);
+      assert.ok(!members.includes(wang.name), 'the operator who transferred has left: ' + members);
+      await operator.page.screenshot({ path: join(out, 'monitor.png'), fullPage: true });
+
+      const viewer = await popup(operator, () => view.click());
+      await waitForText(viewer, '你好，我想了解价格', 'the read-only view');
+      assert.equal(await viewer.locator('#text').count(), 0, 'the view has no composer');
+      await viewer.close();
+
+      await row.locator('a', { hasText: '[终止会话]' }).click();
+      await until('the conversation gone from the monitor', async () => (await view.count()) === 0);
+      assert.ok(operator.dialogs.some((d) => d.type === 'confirm' && d.message === '确定要终止此会话？'));
+    });
+
+    await t.test('no page failed', () => {
+      for (const p of people) assert.deepEqual(p.errors, [], p.name + ' had page errors');
+    });
+  });
+
+  test('the pages\' helpers', async (t) => {
+    const p = await person('helpers');
+    await p.page.goto(server.base + 'frames/msglist.html');
+
+    await t.test('messages are %u-escaped whole, so the component decodes every character', async () => {
+      const cases = [
+        ['', ''],
+        ['a', '%u0061'],
+        ['ok 你好', '%u006F%u006B%u0020%u4F60%u597D'],
+        ['<&>+%', '%u003C%u0026%u003E%u002B%u0025'],
+        ['😀', '%uD83D%uDE00'],
+      ];
+      for (const [text, want] of cases) {
+        assert.equal(await p.page.evaluate((s) => Zelto.escapeMessage(s), text), want, text);
+      }
+    });
+
+    await t.test('component markup keeps its look and loses what runs code', async () => {
+      const cases = [
+        // [markup, selector that must remain, selector that must be gone]
+        ["<table><tr><td><font color='#990000'>王芳 说：</font></td></tr></table>", 'font[color]', null],
+        ["<a target='_blank' href='http://example.com/'>x</a>", 'a[href]', null],
+        ["<img src='images/face/3.gif' border=0>", 'img[border]', null],
+        ['<img src=x onerror=alert(1)>', 'img', 'img[onerror]'],
+        ['<script>alert(1)<\/script><b>t</b>', 'b', 'script'],
+        ["<a href='javascript:alert(1)'>x</a>", 'a', 'a[href]'],
+        ["<a href=' JaVaScRiPt:alert(1)'>x</a>", 'a', 'a[href]'],
+        ['<iframe src="/"></iframe><i>t</i>', 'i', 'iframe'],
+        ['<svg><script>alert(1)<\/script></svg><u>t</u>', 'u', 'svg'],
+        ['<div onmouseover="alert(1)">t</div>', 'div', 'div[onmouseover]'],
+      ];
+      for (const [html, keep, gone] of cases) {
+        const got = await p.page.evaluate(([h, k, g]) => {
+          const box = document.createElement('div');
+          box.appendChild(Zelto.sanitize(h));
+          return { keep: !!box.querySelector(k), gone: g ? !!box.querySelector(g) : false };
+        }, [html, keep, gone]);
+        assert.deepEqual(got, { keep: true, gone: false }, html);
+      }
+    });
+
+    await t.test('a list script keeps only the handlers its page expects', async () => {
+      const handlers = {
+        onclick: /^choose\(this\)$/,
+        ondblclick: /^rece\("cstReWin\.asp\?[^"<>]*"\)$/,
+      };
+      const script = 'document.all("show").innerHTML="<table><tr onClick=\'choose(this)\' ' +
+          'onDblClick=\'rece(\\"cstReWin.asp?cstLabel=V1&companyid=1\\")\'><td>a</td></tr>' +
+          '<tr onClick=\'alert(1)\' onDblClick=\'rece(\\"x\\");alert(2)\'><td>b</td></tr></table>";';
+      const got = await p.page.evaluate(([s, h]) => {
+        const show = document.createElement('div');
+        show.id = 'show';
+        document.body.appendChild(show);
+        const ran = Zelto.runListScript(s, {
+          onclick: new RegExp(h.onclick), ondblclick: new RegExp(h.ondblclick) });
+        const rows = Array.from(show.querySelectorAll('tr')).map((r) =>
+          [r.getAttribute('onclick'), r.getAttribute('ondblclick')]);
+        show.remove();
+        return { ran, rows, empty: Zelto.runListScript('  ') };
+      }, [script, { onclick: handlers.onclick.source, ondblclick: handlers.ondblclick.source }]);
+      assert.deepEqual(got, {
+        ran: true,
+        empty: false,
+        rows: [['choose(this)', 'rece("cstReWin.asp?cstLabel=V1&companyid=1")'], [null, null]],
+      });
+    });
+
+    await t.test('result scripts run in order and only from script elements', async () => {
+      const got = await p.page.evaluate(() => {
+        window.seen = [];
+        const n = Zelto.runResultScripts(
+            "<script language='javascript'>seen.push(1);seen.push(2);<\/script>x<b>seen.push(9)</b>" +
+            '<SCRIPT>seen.push(3)<\/SCRIPT>');
+        return { n, seen: window.seen, none: Zelto.runResultScripts('') };
+      });
+      assert.deepEqual(got, { n: 2, seen: [1, 2, 3], none: 0 });
+    });
+
+    await t.test('every face image and the list header background load', async () => {
+      const sizes = await p.page.evaluate(async () => {
+        const load = (src) => new Promise((ok) => {
+          const img = new Image();
+          img.onload = () => ok([img.naturalWidth, img.naturalHeight]);
+          img.onerror = () => ok([0, 0]);
+          img.src = src;
+        });
+        const faces = [];
+        for (let i = 0; i < 57; i++) faces.push(await load('/images/face/' + i + '.gif'));
+        return { faces, header: await load('/images/cst_inhead_back.gif') };
+      });
+      for (let i = 0; i < 56; i++) assert.deepEqual(sizes.faces[i], [24, 24], 'face ' + i);
+      assert.deepEqual(sizes.faces[56], [0, 0], 'there is no face 56');
+      assert.equal(sizes.header[1], 21);
+    });
+  });
+});
