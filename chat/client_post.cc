@@ -53,9 +53,9 @@ HRESULT DoClientMsg(PageContext& page) {
   const std::string insert =
       "insert into msg(IP,issystem,readFlag,isDeleted,userid_Send,cstLabel,msgApp,msgContent,"
       "nickName,msgTime,conid) values('" +
-      SqlQuoted(address) + "',0,'',0,0,'" + SqlQuoted(label) + "','" + SqlQuoted(adjunct) +
-      "','" + SqlQuoted(text) + "','" + SqlQuoted(nickname) + "','" + SqlQuoted(timestamp) +
-      "'," + cid + ")";
+      SqlQuoted(address) + "',0,'',0,0,'" + SqlQuoted(label) + "','" + SqlQuoted(adjunct) + "','" +
+      SqlQuoted(text) + "','" + SqlQuoted(nickname) + "','" + SqlQuoted(timestamp) + "'," + cid +
+      ")";
   if (!RunStatement(connection, insert)) return S_FALSE;
 
   page.WriteResponse(BuildEchoScript(EchoPoster::kVisitor, timestamp, text, adjunct));

@@ -56,8 +56,8 @@ std::string AttachmentRow(EchoPoster poster, std::string_view adjunct) {
 
 }  // namespace
 
-std::string BuildEchoScript(EchoPoster poster, std::string_view timestamp,
-                            std::string_view text, std::string_view adjunct) {
+std::string BuildEchoScript(EchoPoster poster, std::string_view timestamp, std::string_view text,
+                            std::string_view adjunct) {
   std::string script = "window.top.fresh.chatmsglist.AddMsg('";
   script += "<div align=center><table width=98%  border=0 cellspacing=0 cellpadding=0>";
   script += "\t\t<tr>\t\t<td align=left><font color=#990000>";
@@ -95,13 +95,26 @@ std::string EscapeScriptString(std::string_view text) {
       continue;
     }
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\'': out += "\\'"; break;
-      case '"': out += "\\\""; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '/': out += (i > 0 && text[i - 1] == '<') ? "\\/" : "/"; break;
-      default: out += c;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\'':
+        out += "\\'";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '/':
+        out += (i > 0 && text[i - 1] == '<') ? "\\/" : "/";
+        break;
+      default:
+        out += c;
     }
     ++i;
   }

@@ -17,8 +17,8 @@ enum class EchoPoster { kVisitor, kOperator };
 
 // `timestamp` is the time text stored with the message; `text` the message
 // text after escape decoding; `adjunct` the attachment name or empty text.
-std::string BuildEchoScript(EchoPoster poster, std::string_view timestamp,
-                            std::string_view text, std::string_view adjunct);
+std::string BuildEchoScript(EchoPoster poster, std::string_view timestamp, std::string_view text,
+                            std::string_view adjunct);
 
 // Escapes `text` for a single- or double-quoted script string inside an HTML
 // script element: \ ' " line feed and carriage return become \\ \' \" \n \r,

@@ -12,8 +12,9 @@ namespace {
 // be added.
 bool InsertMember(CDbConnection& connection, const std::string& cid, const std::string& serid,
                   const std::string& timestamp) {
-  return RunStatement(connection, "insert into C_members(cid,serid,cstlabel,addtime,IsChat) values(" +
-                                      cid + "," + serid + ",'','" + SqlQuoted(timestamp) + "',1)");
+  return RunStatement(
+      connection, "insert into C_members(cid,serid,cstlabel,addtime,IsChat) values(" + cid + "," +
+                      serid + ",'','" + SqlQuoted(timestamp) + "',1)");
 }
 
 // Runs the check and the insert in one transaction; the script answers.

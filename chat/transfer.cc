@@ -40,8 +40,8 @@ bool MoveConversation(PageContext& page, LONG userid, const std::string& cid,
       connection,
       "insert into msg(IP,userID_send,cstLabel,nickName,msgContent,msgApp,msgTime,isDeleted,"
       "readFlag,conid,issystem)values('" +
-          SqlQuoted(address) + "',0,'','','" + SqlQuoted(text) + "','','" + timestamp +
-          "',0,''," + cid + ",1)");
+          SqlQuoted(address) + "',0,'','','" + SqlQuoted(text) + "','','" + timestamp + "',0,''," +
+          cid + ",1)");
 }
 
 TransferOutcome Transfer(PageContext& page, LONG userid, const std::string& cid,

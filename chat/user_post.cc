@@ -70,8 +70,8 @@ HRESULT DoUserMsg(PageContext& page, LONG userid) {
   const std::string insert =
       "insert into msg(IP,userID_send,msgApp,msgContent,msgTime,conid,readFlag,cstLabel,"
       "nickName) values('" +
-      SqlQuoted(address) + "'," + id + ",'" + SqlQuoted(adjunct) + "','" + SqlQuoted(text) +
-      "','" + SqlQuoted(timestamp) + "'," + cid + ",'','','')";
+      SqlQuoted(address) + "'," + id + ",'" + SqlQuoted(adjunct) + "','" + SqlQuoted(text) + "','" +
+      SqlQuoted(timestamp) + "'," + cid + ",'','','')";
   if (!RunStatement(connection, insert)) return S_FALSE;
   if (transaction && !transaction->Commit()) return S_FALSE;
 
