@@ -22,10 +22,9 @@ build: deps $(BUILD_DIR)/build.ninja
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
+# The chat site on 127.0.0.1:8080 with demo data in ./data (made when missing).
 run: build
-	$(BUILD_DIR)/bin/zelto --help
-	@echo
-	@echo "The chat site comes with 'zelto serve' (not built yet); try 'zelto call' meanwhile."
+	$(BUILD_DIR)/bin/zelto serve --data data
 
 bench: build
 	@bash bench/run.sh $(BUILD_DIR)

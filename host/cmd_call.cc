@@ -149,17 +149,6 @@ InMemoryPage BuildPage(const CallOptions& options) {
   return builder.Session(session).Build();
 }
 
-std::string EncodeBody(const std::u16string& body, PageCharset charset) {
-  if (charset == PageCharset::kUtf8) return WideToUtf8(body);
-  if (body.empty()) return {};
-  const int size = WideCharToMultiByte(CP_GBK, 0, body.data(), static_cast<int>(body.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string out(size, '\0');
-  WideCharToMultiByte(CP_GBK, 0, body.data(), static_cast<int>(body.size()), out.data(), size,
-                      nullptr, nullptr);
-  return out;
-}
-
 int RunCall(const std::vector<std::string>& args) {
   for (const std::string& arg : args) {
     if (arg == "--") break;
@@ -178,7 +167,7 @@ int RunCall(const std::vector<std::string>& args) {
   if (options.argument) argument = Utf8ToWide(*options.argument);
   const ComponentCall call = CallComponent(page, options.method, argument);
 
-  const std::string body = EncodeBody(page.body(), options.charset);
+  const std::string body = EncodePageBody(page.body(), options.charset);
   std::fwrite(body.data(), 1, body.size(), stdout);
   std::fflush(stdout);
 

@@ -67,6 +67,17 @@ void SetDefaultDatabaseSettings(SessionValues& session, const std::string& data_
   session.SetText("DBCount", "count");
 }
 
+std::string EncodePageBody(const std::u16string& body, PageCharset charset) {
+  if (charset == PageCharset::kUtf8) return WideToUtf8(body);
+  if (body.empty()) return {};
+  const int size = WideCharToMultiByte(CP_GBK, 0, body.data(), static_cast<int>(body.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string out(size, '\0');
+  WideCharToMultiByte(CP_GBK, 0, body.data(), static_cast<int>(body.size()), out.data(), size,
+                      nullptr, nullptr);
+  return out;
+}
+
 ComponentCall CallComponent(const InMemoryPage& page, const std::string& method,
                             const std::optional<std::u16string>& argument) {
   ComponentCall call;

@@ -26,5 +26,8 @@ struct ComponentCall {
   VariantValue result;  // VT_EMPTY unless the method has a result value
 };
 
+// The page's body as bytes in `charset` (what goes to the browser).
+std::string EncodePageBody(const std::u16string& body, PageCharset charset);
+
 ComponentCall CallComponent(const InMemoryPage& page, const std::string& method,
                             const std::optional<std::u16string>& argument);

@@ -50,7 +50,10 @@ CREATE TABLE IF NOT EXISTS userinfo (
   CompanyID INT NOT NULL DEFAULT 0,
   Popedom INT NOT NULL DEFAULT 0,
   Invite INT NOT NULL DEFAULT 0,
-  conview INT NOT NULL DEFAULT 0
+  conview INT NOT NULL DEFAULT 0,
+  -- The site's login: a crypt(3) hash of the operator's password; empty
+  -- means the operator cannot log in.
+  pwdHash NVARCHAR(255) DEFAULT ''
 );
 CREATE INDEX IF NOT EXISTS userinfo_CompanyID ON userinfo (CompanyID);
 

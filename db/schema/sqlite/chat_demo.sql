@@ -7,6 +7,10 @@ INSERT INTO Company (ID, CompanyName, SiteUrl) VALUES (1, '示例科技有限公
 INSERT INTO userinfo (ID, name, CompanyID, Popedom, Invite, conview) VALUES (5, '王芳', 1, 1, 1, 1);
 INSERT INTO userinfo (ID, name, CompanyID, Popedom, Invite, conview) VALUES (12, '李明', 1, 0, 1, 0);
 INSERT INTO userinfo (ID, name, CompanyID, Popedom, Invite, conview) VALUES (7, '张伟', 1, 0, 0, 0);
+-- Demo logins (crypt yescrypt hashes): 5 / demo5, 12 / demo12, 7 / demo7.
+UPDATE userinfo SET pwdHash = '$y$j9T$p8cIM4WD/auHEna99Y4Nz1$1X8rikqLqXZGxqsX5beJKEGomLwaeOVDwKbKdJ6Zri1' WHERE ID = 5;
+UPDATE userinfo SET pwdHash = '$y$j9T$bwKYCftk2WwT8a3zJ7g1v.$nkwH8g8I4SfgzBSJq3sSpH.K6Fl43PmoVAxd9viV0i3' WHERE ID = 12;
+UPDATE userinfo SET pwdHash = '$y$j9T$zcHpTTxMzq2b63LKkHfqR.$YZO5pCeDUH53IlL5SqhMH2jXi8jwNLVP0sjCnbln0T4' WHERE ID = 7;
 
 INSERT INTO onlineCst (cstLabel, NickName, CompanyID, visittime, beChatting, Invited, searchkey, sourcepage, csarea, IP)
   VALUES ('20240520091502731', '访客731', 1, '2024-05-20 09:15:02', 1, 2, '在线客服 软件', 'http://www.baidu.com/s?wd=%E5%9C%A8%E7%BA%BF%E5%AE%A2%E6%9C%8D', '北京', '123.118.4.21');

@@ -1,0 +1,234 @@
+// zelto serve: the chat site over HTTP. See docs/site.md for the routes.
+#include <boost/asio/ip/address.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/command.h"
+#include "host/component_call.h"
+#include "host/module_path.h"
+#include "host/serve/data_folder.h"
+#include "host/serve/http_server.h"
+#include "host/serve/site.h"
+#include "platform/ado/ado.h"
+
+namespace zelto {
+namespace {
+
+namespace asio = boost::asio;
+using serve::HttpServer;
+
+constexpr char kUsage[] =
+    "usage: zelto serve [--data DIR] [--listen ADDR:PORT] [--threads N] [--engine sqlite]\n"
+    "                   [--session-timeout MIN] [--charset utf-8|gbk] [--access-log FILE]\n"
+    "\n"
+    "Serves the chat site: the demo company site where visitors start, the visitors'\n"
+    "and operators' chat windows, the console and the monitor.\n"
+    "\n"
+    "  --data DIR             databases and attachments (default ./data); a missing or\n"
+    "                         empty folder gets new databases with demo data\n"
+    "  --listen ADDR:PORT     where to listen (default 127.0.0.1:8080; port 0 picks one)\n"
+    "  --threads N            worker threads for the component and the database (default 4)\n"
+    "  --engine NAME          database engine (sqlite)\n"
+    "  --session-timeout MIN  minutes a session lives unused (default 20; decimals allowed)\n"
+    "  --charset CS           charset of the component pages (utf-8, or gbk)\n"
+    "  --access-log FILE      one line per request to FILE, '-' for stdout (default), 'off'\n"
+    "\n"
+    "Stops on SIGINT or SIGTERM after answering the requests in progress.\n"
+    "Exit status: 0 stopped, 1 cannot start (data folder, module), 2 usage error,\n"
+    "3 the address cannot be listened on (in use).\n";
+
+struct ServeOptions {
+  std::string data_dir = "./data";
+  std::string address = "127.0.0.1";
+  unsigned short port = 8080;
+  size_t threads = 4;
+  std::optional<std::string> engine;
+  double session_minutes = 20;
+  PageCharset charset = PageCharset::kUtf8;
+  std::string access_log = "-";
+};
+
+int UsageError(const std::string& reason) {
+  std::fprintf(stderr, "zelto serve: %s\n\n%s", reason.c_str(), kUsage);
+  return 2;
+}
+
+bool ParseListen(const std::string& text, ServeOptions* options) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  std::string host = text.substr(0, colon);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+    host = host.substr(1, host.size() - 2);
+  if (host == "localhost") host = "127.0.0.1";
+  boost::system::error_code ec;
+  asio::ip::make_address(host, ec);
+  const std::string port = text.substr(colon + 1);
+  char* end = nullptr;
+  const long value = std::strtol(port.c_str(), &end, 10);
+  if (ec || port.empty() || *end != '\0' || value < 0 || value > 65535) return false;
+  options->address = host;
+  options->port = static_cast<unsigned short>(value);
+  return true;
+}
+
+std::string ParseOptions(const std::vector<std::string>& args, ServeOptions* options) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    std::optional<std::string> value;
+    if (const size_t eq = arg.find('='); eq != std::string::npos && arg.rfind("--", 0) == 0) {
+      value = arg.substr(eq + 1);
+      arg.resize(eq);
+    }
+    static const char* kKnown[] = {"--data",          "--listen",  "--threads",   "--engine",
+                                   "--session-timeout", "--charset", "--access-log"};
+    bool known = false;
+    for (const char* k : kKnown) known = known || arg == k;
+    if (!known) return "unknown argument '" + arg + "'";
+    if (!value) {
+      if (i + 1 >= args.size()) return arg + " needs a value";
+      value = args[++i];
+    }
+    char* end = nullptr;
+    if (arg == "--data") {
+      if (value->empty()) return "--data needs a folder";
+      options->data_dir = *value;
+    } else if (arg == "--listen") {
+      if (!ParseListen(*value, options)) return "--listen wants ADDR:PORT, not '" + *value + "'";
+    } else if (arg == "--threads") {
+      const long n = std::strtol(value->c_str(), &end, 10);
+      if (value->empty() || *end != '\0' || n < 1 || n > 256)
+        return "--threads wants a number from 1 to 256";
+      options->threads = static_cast<size_t>(n);
+    } else if (arg == "--engine") {
+      options->engine = *value;
+    } else if (arg == "--session-timeout") {
+      const double minutes = std::strtod(value->c_str(), &end);
+      if (value->empty() || *end != '\0' || !std::isfinite(minutes) || minutes <= 0 ||
+          minutes > 7 * 24 * 60)
+        return "--session-timeout wants minutes above 0 (at most a week)";
+      options->session_minutes = minutes;
+    } else if (arg == "--charset") {
+      auto charset = PageCharsetFromName(*value);
+      if (!charset) return "unknown charset '" + *value + "' (utf-8 or gbk)";
+      options->charset = *charset;
+    } else {
+      options->access_log = *value;
+    }
+  }
+  return {};
+}
+
+void PrintWelcome(const std::string& base, const serve::SiteDatabase& db) {
+  std::printf("ZeltoCom chat site: %s\n", base.c_str());
+  std::printf("  start page            %s\n", base.c_str());
+  std::printf("  demo company site     %ssite/index.html  (visitors start here)\n", base.c_str());
+  std::printf("  operator login        %soperator/login.html\n", base.c_str());
+  const auto logins = serve::WorkingDemoLogins(db);
+  if (!logins.empty()) std::printf("  demo operators (id / password):\n");
+  for (const auto& login : logins)
+    std::printf("    %-3d %s  %s\n", static_cast<int>(login.id), login.name, login.password);
+  std::fflush(stdout);
+}
+
+int RunServe(const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
+  ServeOptions options;
+  if (std::string error = ParseOptions(args, &options); !error.empty()) return UsageError(error);
+  if (options.engine && !SetDatabaseEngine(options.engine->c_str()))
+    return UsageError("unknown database engine '" + *options.engine + "'");
+
+  const std::string data_dir = std::filesystem::absolute(options.data_dir).lexically_normal().string();
+  std::string message;
+  if (serve::PrepareDataFolder(data_dir, &message) == serve::DataFolderResult::kRefused) {
+    std::fprintf(stderr, "zelto serve: %s\n", message.c_str());
+    return 1;
+  }
+  std::printf("%s\n", message.c_str());
+  if (HRESULT hr = EnsureRegistered(&message); FAILED(hr)) {
+    std::fprintf(stderr, "zelto serve: cannot register the component: %s\n", message.c_str());
+    return 1;
+  }
+
+  FILE* access_log = nullptr;
+  if (options.access_log == "-") {
+    access_log = stdout;
+  } else if (options.access_log != "off") {
+    access_log = std::fopen(options.access_log.c_str(), "a");
+    if (!access_log) return UsageError("cannot open the access log " + options.access_log);
+    setvbuf(access_log, nullptr, _IOLBF, 0);
+  }
+
+  asio::io_context io(1);
+  serve::WorkerPool workers(options.threads, 4096);
+  const auto timeout = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double, std::ratio<60>>(options.session_minutes));
+  serve::SessionStore sessions(
+      timeout, [data_dir](SessionValues& values) { SetDefaultDatabaseSettings(values, data_dir); });
+  serve::SiteConfig config;
+  config.data_dir = data_dir;
+  config.charset = options.charset;
+  config.www_root = serve::FindWwwRoot();
+  config.files_dir = std::filesystem::path(data_dir) / "files";
+  serve::Site site(config, workers, sessions);
+  serve::HttpServer server(io, site, serve::HttpLimits{}, access_log);
+
+  const asio::ip::tcp::endpoint endpoint(asio::ip::make_address(options.address), options.port);
+  if (!server.Listen(endpoint, &message)) {
+    std::fprintf(stderr, "zelto serve: %s\n", message.c_str());
+    return 3;
+  }
+  const bool v6 = endpoint.address().is_v6();
+  const std::string base = "http://" + (v6 ? "[" + options.address + "]" : options.address) + ":" +
+                           std::to_string(server.port()) + "/";
+  PrintWelcome(base, serve::SiteDatabase(data_dir, "", ""));
+
+  // Sessions end when unused for the timeout: a sweep a few times per timeout.
+  asio::steady_timer sweeper(io);
+  const auto period = std::clamp<std::chrono::steady_clock::duration>(
+      timeout / 4, std::chrono::milliseconds(50), std::chrono::seconds(30));
+  std::function<void()> schedule = [&] {
+    sweeper.expires_after(period);
+    sweeper.async_wait([&](boost::system::error_code ec) {
+      if (ec) return;
+      auto ended = sessions.Sweep();
+      if (!ended.empty()) workers.Submit([&site, ended] { site.EndSessions(ended); });
+      schedule();
+    });
+  };
+  schedule();
+
+  asio::signal_set signals(io, SIGINT, SIGTERM);
+  signals.async_wait([&](boost::system::error_code ec, int signal) {
+    if (ec) return;
+    std::printf("zelto serve: signal %d, stopping after the requests in progress\n", signal);
+    std::fflush(stdout);
+    server.Stop();
+    sweeper.cancel();
+  });
+
+  io.run();
+  workers.Stop();
+  site.EndSessions(sessions.Sweep(true));
+  std::printf("zelto serve: stopped\n");
+  if (access_log && access_log != stdout) std::fclose(access_log);
+  return 0;
+}
+
+}  // namespace
+
+ZELTO_COMMAND("serve", "serve the chat site over HTTP (--data DIR --listen ADDR:PORT)", RunServe);
+
+}  // namespace zelto

@@ -1,0 +1,102 @@
+#include "host/serve/component_pages.h"
+
+#include <optional>
+
+#include "host/component_call.h"
+#include "platform/win/codepage.h"
+
+namespace zelto::serve {
+namespace {
+
+constexpr ComponentPage kPages[] = {
+    {"/visitor/GetClientMsg.asp", "GetClientMsg", PageCaller::kVisitor, PageArgument::kNone, false,
+     false},
+    {"/visitor/DoClientMsg.asp", "DoClientMsg", PageCaller::kVisitor, PageArgument::kNone, false,
+     false},
+    {"/operator/GetUserMsg.asp", "GetUserMsg", PageCaller::kOperator, PageArgument::kOperatorId,
+     false, false},
+    {"/operator/DoUserMsg.asp", "DoUserMsg", PageCaller::kOperator, PageArgument::kOperatorId, true,
+     false},
+    {"/operator/InvitUser.asp", "InvitUser", PageCaller::kOperator, PageArgument::kNone, true,
+     false},
+    {"/operator/TranstoUser.asp", "TranstoUser", PageCaller::kOperator, PageArgument::kOperatorId,
+     true, false},
+    {"/operator/GetClientList.asp", "GetClientList", PageCaller::kOperator,
+     PageArgument::kOperatorId, false, false},
+    {"/operator/GetMonitorList.asp", "GetMonitorList", PageCaller::kOperator,
+     PageArgument::kOperatorId, false, false},
+    {"/operator/CheckDomain.asp", "CheckDomain", PageCaller::kOperator, PageArgument::kDomains,
+     true, true},
+};
+
+bool SamePath(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::optional<std::u16string> Argument(const ComponentPage& page, const NamedValues& query,
+                                       LONG operator_id) {
+  switch (page.argument) {
+    case PageArgument::kNone:
+      return std::nullopt;
+    case PageArgument::kOperatorId:
+      return Utf8ToWide(std::to_string(operator_id));
+    case PageArgument::kDomains: {
+      const std::u16string* domains = FindValue(query, u"domains");
+      return domains ? *domains : std::u16string();
+    }
+  }
+  return std::nullopt;
+}
+
+std::string ResultNumber(const VariantValue& result) {
+  VARIANT number;
+  VariantInit(&number);
+  std::string text = "0";
+  if (SUCCEEDED(VariantChangeType(&number, &result.get(), 0, VT_I4)))
+    text = std::to_string(number.lVal);
+  VariantClear(&number);
+  return text;
+}
+
+}  // namespace
+
+const ComponentPage* FindComponentPage(std::string_view path) {
+  for (const ComponentPage& page : kPages) {
+    if (SamePath(path, page.path)) return &page;
+  }
+  return nullptr;
+}
+
+PageOutput RunComponentPage(const ComponentPage& page, std::string_view query,
+                            const std::string& remote_address,
+                            const std::shared_ptr<SessionValues>& session, LONG operator_id,
+                            PageCharset charset) {
+  InMemoryPage::Builder builder;
+  builder.QueryString(query, charset).ServerVariable("REMOTE_ADDR", remote_address);
+  builder.Session(session);
+  const InMemoryPage request = builder.Build();
+  const NamedValues values = ParseQueryString(query, charset);
+
+  const ComponentCall call = CallComponent(request, page.method, Argument(page, values, operator_id));
+  PageOutput output;
+  output.hr = call.hr;
+  output.error = call.error;
+  if (page.json_result) {
+    output.body = "{\"result\":" + ResultNumber(call.result) + "}";
+    output.content_type = "application/json";
+  } else {
+    output.body = EncodePageBody(request.body(), charset);
+    output.content_type =
+        charset == PageCharset::kUtf8 ? "text/html; charset=utf-8" : "text/html; charset=gbk";
+  }
+  return output;
+}
+
+}  // namespace zelto::serve

@@ -1,0 +1,270 @@
+#include "host/serve/http_server.h"
+
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/error.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/write.hpp>
+#include <optional>
+
+namespace zelto::serve {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+using tcp = asio::ip::tcp;
+
+class Connection;
+
+struct HttpServer::Shared {
+  Shared(HttpHandler& h, HttpLimits l, FILE* log) : handler(h), limits(l), access_log(log) {}
+  HttpHandler& handler;
+  HttpLimits limits;
+  FILE* access_log;
+  std::atomic<bool> stopping{false};
+  std::mutex mutex;
+  uint64_t next_id = 0;
+  std::unordered_map<uint64_t, std::weak_ptr<Connection>> connections;
+};
+
+namespace {
+
+HttpResponse PlainResponse(http::status status, unsigned version, std::string body) {
+  HttpResponse response{status, version};
+  response.set(http::field::content_type, "text/plain; charset=utf-8");
+  response.body() = std::move(body);
+  response.keep_alive(false);
+  return response;
+}
+
+}  // namespace
+
+class Connection : public std::enable_shared_from_this<Connection> {
+ public:
+  Connection(tcp::socket socket, std::shared_ptr<HttpServer::Shared> shared)
+      : stream_(std::move(socket)), shared_(std::move(shared)) {
+    beast::error_code ec;
+    const auto endpoint = stream_.socket().remote_endpoint(ec);
+    if (!ec) remote_ = endpoint.address().to_string();
+  }
+
+  ~Connection() {
+    std::lock_guard lock(shared_->mutex);
+    shared_->connections.erase(id_);
+  }
+
+  void Start() {
+    {
+      std::lock_guard lock(shared_->mutex);
+      id_ = shared_->next_id++;
+      shared_->connections[id_] = weak_from_this();
+    }
+    asio::dispatch(stream_.get_executor(), [self = shared_from_this()] { self->ReadHeader(); });
+  }
+
+  // On the server's stop: an idle connection closes now, a busy one after
+  // its answer is written.
+  void OnStop() {
+    asio::post(stream_.get_executor(), [self = shared_from_this()] {
+      if (!self->busy_) self->Close();
+    });
+  }
+
+ private:
+  void ReadHeader() {
+    if (shared_->stopping) return Close();
+    parser_.emplace();
+    parser_->header_limit(static_cast<std::uint32_t>(shared_->limits.header_limit));
+    parser_->body_limit(shared_->limits.max_body_limit);
+    stream_.expires_after(shared_->limits.idle_timeout);
+    http::async_read_header(stream_, buffer_, *parser_,
+                            [self = shared_from_this()](beast::error_code ec, size_t) {
+                              self->OnHeader(ec);
+                            });
+  }
+
+  void OnHeader(beast::error_code ec) {
+    if (ec) return OnReadError(ec);
+    started_ = std::chrono::steady_clock::now();
+    const HttpRequest& header = parser_->get();
+    const size_t limit =
+        std::min(shared_->limits.max_body_limit, shared_->handler.BodyLimit(header));
+    const auto length = parser_->content_length();
+    if (length && *length > limit) return RejectTooLarge(header.version());
+    parser_->body_limit(limit);
+    stream_.expires_after(shared_->limits.read_timeout);
+    http::async_read(stream_, buffer_, *parser_,
+                     [self = shared_from_this()](beast::error_code ec, size_t) {
+                       self->OnBody(ec);
+                     });
+  }
+
+  void OnBody(beast::error_code ec) {
+    if (ec) return OnReadError(ec);
+    busy_ = true;
+    HttpRequest request = parser_->release();
+    method_ = std::string(request.method_string());
+    target_ = std::string(request.target());
+    keep_alive_ = request.keep_alive();
+    version_ = request.version();
+    stream_.expires_never();  // the handler may take its time; the write has its own limit
+    auto guard = std::make_shared<asio::executor_work_guard<tcp_stream_executor>>(
+        stream_.get_executor());
+    Respond respond = [self = shared_from_this(), guard](HttpResponse response) mutable {
+      asio::post(self->stream_.get_executor(),
+                 [self, guard, response = std::move(response)]() mutable {
+                   self->Write(std::move(response));
+                   guard->reset();
+                 });
+    };
+    shared_->handler.Handle(std::move(request), remote_, std::move(respond));
+  }
+
+  void OnReadError(beast::error_code ec) {
+    if (ec == http::error::header_limit) {
+      return WriteFinal(PlainResponse(http::status::request_header_fields_too_large, 11,
+                                      "request header too large\n"));
+    }
+    if (ec == http::error::body_limit) return RejectTooLarge(11);
+    const bool quiet = ec == http::error::end_of_stream || ec == beast::error::timeout ||
+                       ec == asio::error::operation_aborted ||
+                       ec == asio::error::connection_reset || ec == asio::error::eof;
+    if (quiet || !parser_ || (!parser_->is_header_done() && buffer_.size() == 0)) return Close();
+    WriteFinal(PlainResponse(http::status::bad_request, 11, "bad request\n"));
+  }
+
+  void RejectTooLarge(unsigned version) {
+    if (parser_ && parser_->is_header_done()) {
+      method_ = std::string(parser_->get().method_string());
+      target_ = std::string(parser_->get().target());
+    }
+    WriteFinal(PlainResponse(http::status::payload_too_large, version, "request too large\n"));
+  }
+
+  void WriteFinal(HttpResponse response) {
+    busy_ = true;
+    keep_alive_ = false;
+    Write(std::move(response));
+  }
+
+  void Write(HttpResponse response) {
+    const bool keep = keep_alive_ && !shared_->stopping;
+    response.version(version_ ? version_ : 11);
+    response.keep_alive(keep && response.keep_alive());
+    response.prepare_payload();
+    response_ = std::make_shared<HttpResponse>(std::move(response));
+    stream_.expires_after(shared_->limits.write_timeout);
+    http::async_write(stream_, *response_,
+                      [self = shared_from_this()](beast::error_code ec, size_t bytes) {
+                        self->OnWritten(ec, bytes);
+                      });
+  }
+
+  void OnWritten(beast::error_code ec, size_t bytes) {
+    LogAccess(bytes);
+    const bool again = !ec && response_->keep_alive() && !shared_->stopping;
+    response_.reset();
+    busy_ = false;
+    if (!again) return Close();
+    ReadHeader();
+  }
+
+  void LogAccess(size_t bytes) {
+    if (!shared_->access_log) return;
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now() - started_)
+                            .count();
+    std::fprintf(shared_->access_log, "%s \"%s %s\" %u %zu %.1fms\n", remote_.c_str(),
+                 method_.empty() ? "-" : method_.c_str(), target_.empty() ? "-" : target_.c_str(),
+                 response_->result_int(), bytes, micros / 1000.0);
+  }
+
+  void Close() {
+    beast::error_code ignored;
+    stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+    stream_.close();
+  }
+
+  using tcp_stream_executor = beast::tcp_stream::executor_type;
+
+  beast::tcp_stream stream_;
+  std::shared_ptr<HttpServer::Shared> shared_;
+  uint64_t id_ = 0;
+  std::string remote_ = "-";
+  beast::flat_buffer buffer_;
+  std::optional<http::request_parser<http::string_body>> parser_;
+  std::shared_ptr<HttpResponse> response_;
+  bool busy_ = false;
+  bool keep_alive_ = false;
+  unsigned version_ = 11;
+  std::string method_, target_;
+  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+};
+
+HttpServer::HttpServer(asio::io_context& io, HttpHandler& handler, HttpLimits limits,
+                       FILE* access_log)
+    : io_(io),
+      acceptor_(io),
+      shared_(std::make_shared<Shared>(handler, limits, access_log)) {}
+
+HttpServer::~HttpServer() = default;
+
+bool HttpServer::Listen(const tcp::endpoint& endpoint, std::string* error) {
+  beast::error_code ec;
+  acceptor_.open(endpoint.protocol(), ec);
+  if (!ec) acceptor_.set_option(asio::socket_base::reuse_address(true), ec);
+  if (!ec) acceptor_.bind(endpoint, ec);
+  if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
+  if (ec) {
+    const std::string where = endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
+    if (ec == asio::error::address_in_use) {
+      *error = where + " is already in use (is another server running there?)";
+    } else {
+      *error = "cannot listen on " + where + ": " + ec.message();
+    }
+    beast::error_code ignored;
+    acceptor_.close(ignored);
+    return false;
+  }
+  Accept();
+  return true;
+}
+
+unsigned short HttpServer::port() const {
+  beast::error_code ec;
+  const auto endpoint = acceptor_.local_endpoint(ec);
+  return ec ? 0 : endpoint.port();
+}
+
+void HttpServer::Accept() {
+  acceptor_.async_accept(asio::make_strand(io_), [this](beast::error_code ec, tcp::socket socket) {
+    if (shared_->stopping) return;
+    if (!ec) {
+      socket.set_option(tcp::no_delay(true), ec);
+      std::make_shared<Connection>(std::move(socket), shared_)->Start();
+    }
+    if (acceptor_.is_open()) Accept();
+  });
+}
+
+void HttpServer::Stop() {
+  asio::post(io_, [this] {
+    if (shared_->stopping.exchange(true)) return;
+    beast::error_code ignored;
+    acceptor_.close(ignored);
+    std::vector<std::shared_ptr<Connection>> live;
+    {
+      std::lock_guard lock(shared_->mutex);
+      for (auto& [id, weak] : shared_->connections) {
+        if (auto connection = weak.lock()) live.push_back(std::move(connection));
+      }
+    }
+    for (auto& connection : live) connection->OnStop();
+  });
+}
+
+}  // namespace zelto::serve

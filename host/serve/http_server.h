@@ -1,0 +1,76 @@
+// HttpServer: HTTP/1.1 over Boost.Beast and Asio. Connections are served
+// asynchronously on an io_context (no thread per connection): keep-alive,
+// an idle limit while waiting for the next request, a read limit once a
+// request's body is coming, header and body size limits (431, 413), and an
+// access log line per answered request. The handler answers through a
+// Respond callback that may be called later and from any thread (a worker);
+// the answer is written on the connection's strand.
+//
+// Stop() closes the listener and the idle connections; requests being
+// handled finish and are answered (with Connection: close). The io_context's
+// run() returns once the last of them is written.
+#pragma once
+
+#include <atomic>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/http/message.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+namespace zelto::serve {
+
+namespace http = boost::beast::http;
+using HttpRequest = http::request<http::string_body>;
+using HttpResponse = http::response<http::string_body>;
+// Callable once, from any thread.
+using Respond = std::function<void(HttpResponse)>;
+
+struct HttpLimits {
+  std::chrono::milliseconds idle_timeout{60'000};  // waiting for a request's header
+  std::chrono::milliseconds read_timeout{15'000};  // reading its body
+  std::chrono::milliseconds write_timeout{30'000};
+  size_t header_limit = 16 * 1024;
+  size_t max_body_limit = 8 * 1024 * 1024;  // no route may allow more
+};
+
+class HttpHandler {
+ public:
+  virtual ~HttpHandler() = default;
+  // The largest body accepted for this request (at most max_body_limit).
+  virtual size_t BodyLimit(const HttpRequest& header) const = 0;
+  // `remote` is the peer's address ("127.0.0.1").
+  virtual void Handle(HttpRequest request, const std::string& remote, Respond respond) = 0;
+};
+
+class HttpServer {
+ public:
+  // `access_log` may be null (no log); lines are written whole.
+  HttpServer(boost::asio::io_context& io, HttpHandler& handler, HttpLimits limits,
+             FILE* access_log);
+  ~HttpServer();
+
+  // Binds and listens; false with a one-line reason (address in use, ...).
+  bool Listen(const boost::asio::ip::tcp::endpoint& endpoint, std::string* error);
+  // The bound port (useful with port 0).
+  unsigned short port() const;
+  void Stop();  // thread-safe
+
+  // Internals shared with the connections.
+  struct Shared;
+
+ private:
+  void Accept();
+
+  boost::asio::io_context& io_;
+  boost::asio::ip::tcp::acceptor acceptor_;
+  std::shared_ptr<Shared> shared_;
+};
+
+}  // namespace zelto::serve

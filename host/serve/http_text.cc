@@ -1,0 +1,101 @@
+#include "host/serve/http_text.h"
+
+#include <cstdio>
+
+namespace zelto::serve {
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::optional<std::string> PercentDecode(std::string_view text, bool plus_is_space) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '%') {
+      if (i + 2 >= text.size()) return std::nullopt;
+      const int hi = HexDigit(text[i + 1]), lo = HexDigit(text[i + 2]);
+      if (hi < 0 || lo < 0) return std::nullopt;
+      c = static_cast<char>(hi * 16 + lo);
+      i += 2;
+    } else if (c == '+' && plus_is_space) {
+      c = ' ';
+    }
+    if (c == '\0') return std::nullopt;
+    out += c;
+  }
+  return out;
+}
+
+std::map<std::string, std::string> ParseForm(std::string_view body) {
+  std::map<std::string, std::string> values;
+  while (!body.empty()) {
+    const size_t amp = body.find('&');
+    const std::string_view pair = body.substr(0, amp);
+    body = amp == std::string_view::npos ? std::string_view() : body.substr(amp + 1);
+    if (pair.empty()) continue;
+    const size_t eq = pair.find('=');
+    auto key = PercentDecode(pair.substr(0, eq), true);
+    auto value = PercentDecode(eq == std::string_view::npos ? "" : pair.substr(eq + 1), true);
+    if (key && value) values.emplace(std::move(*key), std::move(*value));
+  }
+  return values;
+}
+
+std::string CookieValue(std::string_view header, std::string_view name) {
+  while (!header.empty()) {
+    const size_t semi = header.find(';');
+    std::string_view item = header.substr(0, semi);
+    header = semi == std::string_view::npos ? std::string_view() : header.substr(semi + 1);
+    while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
+    const size_t eq = item.find('=');
+    if (eq != std::string_view::npos && item.substr(0, eq) == name) {
+      std::string_view value = item.substr(eq + 1);
+      while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
+      return std::string(value);
+    }
+  }
+  return {};
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '<': out += "\\u003c"; break;
+      case '>': out += "\\u003e"; break;
+      case '&': out += "\\u0026"; break;
+      default:
+        if (c < 0x20) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+          out += escaped;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+bool SameToken(std::string_view a, std::string_view b) {
+  if (a.size() != b.size() || a.empty()) return false;
+  unsigned char diff = 0;
+  for (size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+  return diff == 0;
+}
+
+}  // namespace zelto::serve

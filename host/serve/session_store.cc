@@ -1,0 +1,128 @@
+#include "host/serve/session_store.h"
+
+#include <sys/random.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "platform/win/codepage.h"
+
+namespace zelto::serve {
+
+std::string RandomHex128() {
+  unsigned char bytes[16];
+  size_t got = 0;
+  while (got < sizeof bytes) {
+    const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n < 0) throw std::runtime_error("no random source");
+    got += static_cast<size_t>(n);
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string text;
+  for (unsigned char b : bytes) {
+    text += kHex[b >> 4];
+    text += kHex[b & 15];
+  }
+  return text;
+}
+
+SessionStore::SessionStore(Clock::duration timeout, std::function<void(SessionValues&)> init)
+    : timeout_(timeout), init_(std::move(init)) {}
+
+SessionStore::Values SessionStore::Find(std::string_view id) {
+  std::lock_guard lock(mutex_);
+  auto it = sessions_.find(std::string(id));
+  if (it == sessions_.end()) return nullptr;
+  const auto now = Clock::now();
+  if (now - it->second.last_used >= timeout_) return nullptr;
+  it->second.last_used = now;
+  return it->second.values;
+}
+
+SessionStore::Values SessionStore::Create(std::string* id) {
+  auto values = std::make_shared<SessionValues>();
+  if (init_) init_(*values);
+  std::lock_guard lock(mutex_);
+  do {
+    *id = RandomHex128();
+  } while (sessions_.count(*id));
+  sessions_[*id] = Entry{values, Clock::now()};
+  return values;
+}
+
+std::string SessionStore::Reissue(std::string_view id) {
+  std::lock_guard lock(mutex_);
+  auto it = sessions_.find(std::string(id));
+  if (it == sessions_.end()) return {};
+  Entry entry = std::move(it->second);
+  sessions_.erase(it);
+  std::string fresh;
+  do {
+    fresh = RandomHex128();
+  } while (sessions_.count(fresh));
+  entry.last_used = Clock::now();
+  sessions_[fresh] = std::move(entry);
+  return fresh;
+}
+
+SessionStore::Values SessionStore::End(std::string_view id) {
+  std::lock_guard lock(mutex_);
+  auto it = sessions_.find(std::string(id));
+  if (it == sessions_.end()) return nullptr;
+  Values values = std::move(it->second.values);
+  sessions_.erase(it);
+  return values;
+}
+
+std::vector<SessionStore::Values> SessionStore::Sweep(bool all) {
+  std::vector<Values> ended;
+  const auto now = Clock::now();
+  std::lock_guard lock(mutex_);
+  for (auto it = sessions_.begin(); it != sessions_.end();) {
+    if (all || now - it->second.last_used >= timeout_) {
+      ended.push_back(std::move(it->second.values));
+      it = sessions_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return ended;
+}
+
+std::vector<SessionStore::Values> SessionStore::Live() {
+  std::vector<Values> live;
+  const auto now = Clock::now();
+  std::lock_guard lock(mutex_);
+  for (const auto& [id, entry] : sessions_) {
+    if (now - entry.last_used < timeout_) live.push_back(entry.values);
+  }
+  return live;
+}
+
+std::string SessionText(const SessionValues& values, std::string_view key) {
+  VARIANT value;
+  VariantInit(&value);
+  values.Get(Utf8ToWide(key), &value);
+  std::string text;
+  if (value.vt == VT_BSTR) {
+    text = WideToUtf8(BstrView(value.bstrVal));
+  } else if (value.vt != VT_EMPTY && value.vt != VT_NULL) {
+    VARIANT converted;
+    VariantInit(&converted);
+    if (SUCCEEDED(VariantChangeType(&converted, &value, 0, VT_BSTR)))
+      text = WideToUtf8(BstrView(converted.bstrVal));
+    VariantClear(&converted);
+  }
+  VariantClear(&value);
+  return text;
+}
+
+long long SessionNumber(const SessionValues& values, std::string_view key) {
+  const std::string text = SessionText(values, key);
+  if (text.empty()) return 0;
+  char* end = nullptr;
+  const long long number = std::strtoll(text.c_str(), &end, 10);
+  return *end == '\0' ? number : 0;
+}
+
+}  // namespace zelto::serve

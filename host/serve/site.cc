@@ -1,0 +1,218 @@
+#include "host/serve/site.h"
+
+#include <boost/beast/http/field.hpp>
+
+#include "host/serve/component_pages.h"
+#include "host/serve/http_text.h"
+#include "host/serve/site_exchange.h"
+
+namespace zelto::serve {
+namespace {
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+bool IsHtmlPage(std::string_view path) {
+  return path.empty() || path.back() == '/' || path.ends_with(".html") || path.ends_with(".htm");
+}
+
+// "/files/NAME", "/visitor/files/NAME", ...: the message lists link
+// attachments relative to the page that shows them.
+std::optional<std::string> AttachmentName(std::string_view path) {
+  const size_t at = path.rfind("/files/");
+  if (at == std::string_view::npos) return std::nullopt;
+  const std::string_view before = path.substr(0, at);
+  if (before.find('/', 1) != std::string_view::npos) return std::nullopt;
+  const std::string_view name = path.substr(at + 7);
+  if (name.empty() || name.find('/') != std::string_view::npos) return std::nullopt;
+  return std::string(name);
+}
+
+bool IsImage(const std::string& content_type) { return StartsWith(content_type, "image/") &&
+                                                       content_type != "image/svg+xml"; }
+
+}  // namespace
+
+
+Site::Site(SiteConfig config, WorkerPool& workers, SessionStore& sessions)
+    : config_(std::move(config)),
+      workers_(workers),
+      sessions_(sessions),
+      db_(config_.data_dir, config_.db_user, config_.db_password),
+      app_(db_, config_.company_id),
+      www_(config_.www_root),
+      files_(config_.files_dir) {}
+
+size_t Site::BodyLimit(const HttpRequest& header) const {
+  const std::string_view target = header.target();
+  return StartsWith(target, "/api/upload") ? config_.upload_limit : config_.form_limit;
+}
+
+void Site::Handle(HttpRequest request, const std::string& remote, Respond respond) {
+  auto ex = std::make_shared<Exchange>();
+  ex->request = std::move(request);
+  ex->remote = remote;
+  ex->respond = std::move(respond);
+  const std::string_view target = ex->request.target();
+  const size_t question = target.find('?');
+  ex->path = std::string(target.substr(0, question));
+  if (question != std::string_view::npos) ex->query = std::string(target.substr(question + 1));
+  ex->session_id = CookieValue(ex->request[http::field::cookie], kCookie);
+  if (!ex->session_id.empty()) ex->session = sessions_.Find(ex->session_id);
+
+  const std::string& path = ex->path;
+  const bool on_worker = FindComponentPage(path) || StartsWith(path, "/api/") ||
+                         StartsWith(path, "/site/") || path == "/site" ||
+                         path == "/operator/cstReWin.asp";
+  if (!on_worker) return Dispatch(*ex);
+  if (!workers_.Submit([this, ex] { Dispatch(*ex); })) {
+    ex->headers.emplace_back("Retry-After", "1");
+    ex->Error(http::status::service_unavailable, "the server is busy; try again");
+  }
+}
+
+void Site::Dispatch(Exchange& ex) {
+  const std::string& path = ex.path;
+  if (path == "/healthz") return ex.Reply(http::status::ok, "text/plain; charset=utf-8", "ok\n");
+  if (FindComponentPage(path)) return RunPage(ex);
+  if (StartsWith(path, "/api/")) return RunApi(ex);
+  if (path == "/operator/cstReWin.asp") return TakeVisitor(ex);
+  if (!ex.Is(http::verb::get) && !ex.Is(http::verb::head)) {
+    ex.headers.emplace_back("Allow", "GET, HEAD");
+    return ex.Error(http::status::method_not_allowed, "method not allowed");
+  }
+  if (StartsWith(path, "/site/") || path == "/site") return ServeCompanySite(ex);
+  if (auto name = AttachmentName(path)) {
+    ex.path = "/" + *name;
+    return ServeFile(ex, files_, true);
+  }
+  ServeFile(ex, www_, false);
+}
+
+void Site::ServeFile(Exchange& ex, const StaticFiles& files, bool attachment) {
+  auto file = files.Load(ex.path);
+  if (!file) {
+    return ex.Reply(http::status::not_found, "text/html; charset=utf-8",
+                    "<!doctype html><title>Not found</title><h1>404 Not found</h1>\n");
+  }
+  if (attachment && !IsImage(file->content_type)) {
+    ex.headers.emplace_back("Content-Disposition", "attachment");
+    file->content_type = "application/octet-stream";
+  }
+  ex.Reply(http::status::ok, file->content_type, std::move(file->body));
+}
+
+SessionStore::Values Site::EnsureSession(Exchange& ex) {
+  if (!ex.session) {
+    ex.session = sessions_.Create(&ex.session_id);
+    ex.new_cookie = true;
+  }
+  return ex.session;
+}
+
+bool Site::RequireOperator(Exchange& ex, bool token) {
+  if (!ex.session || SessionNumber(*ex.session, kOperatorId) == 0) {
+    ex.Error(http::status::unauthorized, "operator login required");
+    return false;
+  }
+  if (!token) return true;
+  std::string given;
+  if (ex.Is(http::verb::get) || ex.Is(http::verb::head)) {
+    const NamedValues query = ParseQueryString(ex.query);
+    if (const std::u16string* value = FindValue(query, u"token")) given = WideToUtf8(*value);
+  } else {
+    given = std::string(ex.request["X-Zelto-Token"]);
+  }
+  if (!SameToken(given, SessionText(*ex.session, kToken))) {
+    ex.Error(http::status::forbidden, "missing or wrong cross-site token");
+    return false;
+  }
+  return true;
+}
+
+bool Site::RequireVisitor(Exchange& ex) {
+  if (!ex.session || SessionText(*ex.session, kLabel).empty()) {
+    ex.Error(http::status::forbidden, "no visitor session: open the company site first");
+    return false;
+  }
+  return true;
+}
+
+void Site::RunPage(Exchange& ex) {
+  const ComponentPage& page = *FindComponentPage(ex.path);
+  if (!ex.Is(http::verb::get) && !ex.Is(http::verb::head)) {
+    ex.headers.emplace_back("Allow", "GET, HEAD");
+    return ex.Error(http::status::method_not_allowed, "component pages are GET requests");
+  }
+  const bool is_operator = page.caller == PageCaller::kOperator;
+  if (is_operator ? !RequireOperator(ex, page.needs_token) : !RequireVisitor(ex)) return;
+  const LONG operator_id = is_operator ? static_cast<LONG>(SessionNumber(*ex.session, kOperatorId))
+                                       : 0;
+  PageOutput output =
+      RunComponentPage(page, ex.query, ex.remote, ex.session, operator_id, config_.charset);
+  if (!output.error.empty()) {
+    std::fprintf(stderr, "zelto serve: %s: %s\n", page.method, output.error.c_str());
+    return ex.Error(http::status::internal_server_error, output.error);
+  }
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(output.hr));
+  ex.headers.emplace_back("X-Zelto-HResult", code);
+  ex.Reply(http::status::ok, output.content_type, std::move(output.body));
+}
+
+void Site::ServeCompanySite(Exchange& ex) {
+  if (IsHtmlPage(ex.path) && ex.Is(http::verb::get) && www_.Load(ex.path)) {
+    auto session = EnsureSession(ex);
+    std::string label = SessionText(*session, kLabel);
+    const bool first_view = label.empty();
+    if (first_view) {
+      label = app_.NewVisitorLabel();
+      session->SetText(kLabel, label);
+      session->SetText(kVisitorAddress, ex.remote);
+    }
+    const std::string page = "http://" + std::string(ex.request[http::field::host]) +
+                             std::string(ex.request.target());
+    std::string error;
+    if (!app_.RecordVisit(label, first_view, ex.remote, std::string(ex.request[http::field::referer]),
+                          page, &error))
+      std::fprintf(stderr, "zelto serve: recording a visit: %s\n", error.c_str());
+  }
+  ServeFile(ex, www_, false);
+}
+
+void Site::TakeVisitor(Exchange& ex) {
+  if (!RequireOperator(ex, false)) return;
+  if (ex.request["Sec-Fetch-Site"] == "cross-site")
+    return ex.Error(http::status::forbidden, "cross-site request refused");
+  const NamedValues query = ParseQueryString(ex.query);
+  const std::u16string* label = FindValue(query, u"cstLabel");
+  std::string error;
+  auto op = app_.FindOperator(static_cast<LONG>(SessionNumber(*ex.session, kOperatorId)), &error);
+  std::optional<LONG> cid;
+  if (op && label && !label->empty()) cid = app_.TakeVisitor(*op, WideToUtf8(*label), &error);
+  if (!cid) {
+    return ex.Reply(http::status::not_found, "text/html; charset=utf-8",
+                    "<!doctype html><meta charset=utf-8><title>访客</title><p>" +
+                        std::string("该访客已离开或不存在。") + "</p>\n");
+  }
+  ex.headers.emplace_back("Location", "/operator/chat.html?cid=" + std::to_string(*cid));
+  ex.Reply(http::status::found, "text/plain; charset=utf-8", "");
+}
+
+void Site::RunApi(Exchange& ex) {
+  // Upload bodies are the file itself; its name comes in the query.
+  const bool form_body = ex.Is(http::verb::post) && ex.path != "/api/upload";
+  ex.form = ParseForm(form_body ? std::string_view(ex.request.body()) : std::string_view(ex.query));
+  const std::string& p = ex.path;
+  if (p == "/api/login") return Login(ex);
+  if (p == "/api/logout") return Logout(ex);
+  if (p == "/api/upload") return Upload(ex);
+  if (p == "/api/conversation/end") return EndConversation(ex);
+  if (StartsWith(p, "/api/visitor/")) return VisitorApi(ex);
+  if (p == "/api/me" || p == "/api/operators" || StartsWith(p, "/api/operator/"))
+    return OperatorApi(ex);
+  ex.Error(http::status::not_found, "no such route");
+}
+
+}  // namespace zelto::serve

@@ -1,0 +1,76 @@
+// Site: the chat site as an HttpHandler. It finds the user's session by the
+// ZSESSIONID cookie (HttpOnly, SameSite=Lax), routes component pages, the
+// web application's JSON routes, the company site (recording visits),
+// attachments and the static pages, and checks who may do what before
+// anything runs: operator pages need a logged-in session (401) and, for
+// actions, the session's cross-site token (403); visitor pages need the
+// visitor's own session. Database work runs on the worker pool; a full pool
+// answers 503.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "host/serve/http_server.h"
+#include "host/serve/session_store.h"
+#include "host/serve/site_database.h"
+#include "host/serve/static_files.h"
+#include "host/serve/web_app.h"
+#include "host/serve/worker_pool.h"
+#include "platform/asp/query_string.h"
+
+namespace zelto::serve {
+
+struct SiteConfig {
+  std::string data_dir;  // DBServer
+  std::string db_user, db_password;
+  PageCharset charset = PageCharset::kUtf8;
+  std::filesystem::path www_root;
+  std::filesystem::path files_dir;  // attachments
+  size_t form_limit = 64 * 1024;
+  size_t upload_limit = 2 * 1024 * 1024;
+  LONG company_id = 1;  // the demo site's company
+};
+
+class Site : public HttpHandler {
+ public:
+  Site(SiteConfig config, WorkerPool& workers, SessionStore& sessions);
+
+  size_t BodyLimit(const HttpRequest& header) const override;
+  void Handle(HttpRequest request, const std::string& remote, Respond respond) override;
+
+  // The web application's work for sessions that ended (a visitor leaves).
+  // Runs on the calling thread.
+  void EndSessions(const std::vector<SessionStore::Values>& ended);
+
+  struct Exchange;
+
+ private:
+  void Dispatch(Exchange& ex);
+  void RunPage(Exchange& ex);
+  void RunApi(Exchange& ex);
+  void ServeCompanySite(Exchange& ex);
+  void ServeFile(Exchange& ex, const StaticFiles& files, bool attachment);
+  void TakeVisitor(Exchange& ex);
+  void Upload(Exchange& ex);
+  void Login(Exchange& ex);
+  void Logout(Exchange& ex);
+  void VisitorApi(Exchange& ex);
+  void OperatorApi(Exchange& ex);
+  void EndConversation(Exchange& ex);
+
+  bool RequireOperator(Exchange& ex, bool token);
+  bool RequireVisitor(Exchange& ex);
+  SessionStore::Values EnsureSession(Exchange& ex);
+  std::set<LONG> OnlineOperators();
+
+  SiteConfig config_;
+  WorkerPool& workers_;
+  SessionStore& sessions_;
+  SiteDatabase db_;
+  WebApp app_;
+  StaticFiles www_;
+  StaticFiles files_;
+};
+
+}  // namespace zelto::serve

@@ -1,0 +1,67 @@
+// One request on its way through the Site: the request, the session found
+// or made for it, and the ways to answer (once).
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "host/serve/http_text.h"
+#include "host/serve/site.h"
+#include "platform/win/codepage.h"
+
+namespace zelto::serve {
+
+// Session keys of the host (the component reads only its own).
+inline constexpr char kCookie[] = "ZSESSIONID";
+inline constexpr char kOperatorId[] = "operator_id";
+inline constexpr char kOperatorCompany[] = "operator_company";
+inline constexpr char kToken[] = "csrf";
+inline constexpr char kLabel[] = "timelabel";
+inline constexpr char kVisitorAddress[] = "visitor_ip";
+
+struct Site::Exchange {
+  HttpRequest request;
+  std::string remote;
+  Respond respond;
+  std::string path, query;
+  std::string session_id;
+  SessionStore::Values session;
+  bool new_cookie = false;
+  bool clear_cookie = false;
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::map<std::string, std::string> form;
+
+  void Reply(http::status status, std::string content_type, std::string body) {
+    HttpResponse response{status, request.version()};
+    response.set(http::field::content_type, content_type);
+    response.set(http::field::cache_control, "no-store");
+    response.set("X-Content-Type-Options", "nosniff");
+    if (new_cookie) {
+      response.set(http::field::set_cookie, std::string(kCookie) + "=" + session_id +
+                                                "; Path=/; HttpOnly; SameSite=Lax");
+    } else if (clear_cookie) {
+      response.set(http::field::set_cookie,
+                   std::string(kCookie) + "=; Path=/; HttpOnly; SameSite=Lax; Max-Age=0");
+    }
+    for (const auto& [name, value] : headers) response.set(name, value);
+    if (request.method() != http::verb::head) response.body() = std::move(body);
+    response.keep_alive(request.keep_alive());
+    respond(std::move(response));
+  }
+  void Json(http::status status, std::string body) {
+    Reply(status, "application/json", std::move(body));
+  }
+  void Error(http::status status, std::string_view message) {
+    Json(status, "{\"error\":" + JsonString(message) + "}");
+  }
+  bool Is(http::verb verb) { return request.method() == verb; }
+  std::string Form(const std::string& key) const {
+    auto it = form.find(key);
+    return it == form.end() ? std::string() : it->second;
+  }
+};
+
+}  // namespace zelto::serve
