@@ -8,24 +8,12 @@
 
 namespace {
 
-// A field name as the string variant Collect takes.
-class FieldName {
- public:
-  explicit FieldName(const std::string& ansi) : value_(MakeVariantBstr(AnsiToWide(ansi))) {}
-  ~FieldName() { VariantClear(&value_); }
-  FieldName(const FieldName&) = delete;
-  FieldName& operator=(const FieldName&) = delete;
-  const VARIANT& get() const { return value_; }
-
- private:
-  VARIANT value_;
-};
+constexpr size_t kMaxCachedNames = 32;
 
 // The field's value, or false on any error.
-bool Collect(_Recordset* rs, const std::string& name, VARIANT* value) {
+bool Collect(_Recordset* rs, const VARIANT& index, VARIANT* value) {
   VariantInit(value);
-  FieldName index(name);
-  return rs && SUCCEEDED(rs->get_Collect(index.get(), value));
+  return rs && SUCCEEDED(rs->get_Collect(index, value));
 }
 
 }  // namespace
@@ -37,7 +25,22 @@ CDbRecordset::CDbRecordset() {
   }
 }
 
-CDbRecordset::~CDbRecordset() { Close(); }
+CDbRecordset::~CDbRecordset() {
+  Close();
+  for (auto& [name, index] : field_names_) VariantClear(&index);
+}
+
+const VARIANT& CDbRecordset::FieldIndex(const std::string& name) {
+  for (const auto& [known, index] : field_names_) {
+    if (known == name) return index;
+  }
+  if (field_names_.size() == kMaxCachedNames) {
+    VariantClear(&field_names_.front().second);
+    field_names_.erase(field_names_.begin());
+  }
+  field_names_.emplace_back(name, MakeVariantBstr(AnsiToWide(name)));
+  return field_names_.back().second;
+}
 
 _Recordset* CDbRecordset::Attach(_Recordset* rs) {
   Close();
@@ -71,7 +74,7 @@ bool CDbRecordset::GetFieldText(const std::string& name, std::string& out) {
   }
   if (IsEOF()) return false;
   VARIANT value;
-  if (!Collect(recordset_.Get(), name, &value)) return false;
+  if (!Collect(recordset_.Get(), FieldIndex(name), &value)) return false;
   std::string text;
   bool ok = VariantToText(value, text);
   VariantClear(&value);
@@ -82,7 +85,7 @@ bool CDbRecordset::GetFieldText(const std::string& name, std::string& out) {
 bool CDbRecordset::GetFieldLong(const std::string& name, LONG& out) {
   VARIANT value;
   LONG number = 0;
-  bool ok = Collect(recordset_.Get(), name, &value) && VariantToLong(value, number);
+  bool ok = Collect(recordset_.Get(), FieldIndex(name), &value) && VariantToLong(value, number);
   VariantClear(&value);
   out = ok ? number : 0;
   return ok;

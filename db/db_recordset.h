@@ -4,9 +4,12 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/com/com_ptr.h"
 #include "platform/com/hresult.h"
+#include "platform/com/variant.h"
 
 struct _Recordset;
 
@@ -33,5 +36,10 @@ class CDbRecordset {
   void Close();  // cancels a pending edit first; errors ignored
 
  private:
+  // The string variant Collect takes for `name`, widened once per name: a
+  // reading loop asks for the same few names on every row.
+  const VARIANT& FieldIndex(const std::string& name);
+
   ComPtr<_Recordset> recordset_;
+  std::vector<std::pair<std::string, VARIANT>> field_names_;
 };

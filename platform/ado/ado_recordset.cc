@@ -10,19 +10,23 @@
 namespace zelto::ado {
 namespace {
 
-char16_t AsciiLower(char16_t c) { return c >= u'A' && c <= u'Z' ? c + (u'a' - u'A') : c; }
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
 
-std::u16string LowerAscii(std::u16string_view s) {
-  std::u16string out(s);
-  for (char16_t& c : out) c = AsciiLower(c);
+std::string LowerAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = AsciiLower(c);
   return out;
 }
 
-// `lower` is already lower-case.
-bool EqualsIgnoringCase(std::u16string_view lower, std::u16string_view other) {
-  if (lower.size() != other.size()) return false;
+// `lower` is UTF-8 already in lower case; an ASCII `wanted` is compared in
+// place, anything else after conversion.
+bool EqualsIgnoringCase(std::string_view lower, std::u16string_view wanted) {
+  for (char16_t c : wanted) {
+    if (c >= 0x80) return lower == LowerAscii(WideToUtf8(wanted));
+  }
+  if (lower.size() != wanted.size()) return false;
   for (size_t i = 0; i < lower.size(); ++i) {
-    if (lower[i] != AsciiLower(other[i])) return false;
+    if (lower[i] != AsciiLower(static_cast<char>(wanted[i]))) return false;
   }
   return true;
 }
@@ -31,7 +35,7 @@ class Recordset final : public _Recordset {
  public:
   explicit Recordset(std::shared_ptr<const ResultSet> result) {
     if (result && result->HasResultSet()) {
-      for (const ResultColumn& c : result->columns) names_.push_back(LowerAscii(Utf8ToWide(c.name)));
+      for (const ResultColumn& c : result->columns) names_.push_back(LowerAscii(c.name));
       result_ = std::move(result);
     }
   }
@@ -133,7 +137,7 @@ class Recordset final : public _Recordset {
 
   std::atomic<ULONG> refs_{1};
   std::shared_ptr<const ResultSet> result_;  // null while closed
-  std::vector<std::u16string> names_;        // lower-case, for lookup by name
+  std::vector<std::string> names_;  // UTF-8, ASCII lower-case, for lookup by name
   size_t row_ = 0;
 };
 
