@@ -16,17 +16,17 @@ inline constexpr char kZeltoComProgID[] = "ZeltoCom.CZeltoCom";
 inline constexpr char kZeltoComVersionedProgID[] = "ZeltoCom.CZeltoCom.1";
 
 struct ICZeltoCom : IDispatch {
-  virtual HRESULT OnStartPage(IUnknown* piUnk) = 0;                                    // 7
-  virtual HRESULT OnEndPage() = 0;                                                     // 8
+  virtual HRESULT OnStartPage(IUnknown* piUnk) = 0;                                     // 7
+  virtual HRESULT OnEndPage() = 0;                                                      // 8
   virtual HRESULT GetClientMsg(IUnknown* pIReq, IUnknown* pIRes, IUnknown* pIApp) = 0;  // 9
-  virtual HRESULT GetUserMsg(LONG userid) = 0;                                         // 10
-  virtual HRESULT DoClientMsg() = 0;                                                   // 11
-  virtual HRESULT DoUserMsg(LONG userid) = 0;                                          // 12
-  virtual HRESULT InvitUser() = 0;                                                     // 13
-  virtual HRESULT TranstoUser(LONG userid) = 0;                                        // 14
-  virtual HRESULT Test() = 0;                                                          // 15
-  virtual HRESULT TestDB() = 0;                                                        // 16
-  virtual HRESULT GetClientList(LONG userid) = 0;                                      // 17
-  virtual HRESULT GetMonitorList(LONG userid) = 0;                                     // 18
-  virtual HRESULT CheckDomain(BSTR bszDomain, LONG* plRet) = 0;                        // 19
+  virtual HRESULT GetUserMsg(LONG userid) = 0;                                          // 10
+  virtual HRESULT DoClientMsg() = 0;                                                    // 11
+  virtual HRESULT DoUserMsg(LONG userid) = 0;                                           // 12
+  virtual HRESULT InvitUser() = 0;                                                      // 13
+  virtual HRESULT TranstoUser(LONG userid) = 0;                                         // 14
+  virtual HRESULT Test() = 0;                                                           // 15
+  virtual HRESULT TestDB() = 0;                                                         // 16
+  virtual HRESULT GetClientList(LONG userid) = 0;                                       // 17
+  virtual HRESULT GetMonitorList(LONG userid) = 0;                                      // 18
+  virtual HRESULT CheckDomain(BSTR bszDomain, LONG* plRet) = 0;                         // 19
 };

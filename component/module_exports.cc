@@ -82,8 +82,8 @@ ZELTO_EXPORT HRESULT DllUnregisterServer() {
   HRESULT hr = RegistrationScript(&path, &script, &replacements);
   if (FAILED(hr)) return hr;
   hr = RegistrarUnregister(script, replacements);
-  HRESULT lib_hr = UnRegisterTypeLib(LIBID_ZELTOCOMLib, kZeltoComLibMajor, kZeltoComLibMinor,
-                                     0, SYS_WIN32);
+  HRESULT lib_hr =
+      UnRegisterTypeLib(LIBID_ZELTOCOMLib, kZeltoComLibMajor, kZeltoComLibMinor, 0, SYS_WIN32);
   if (FAILED(hr)) return hr;
   return FAILED(lib_hr) && lib_hr != TYPE_E_REGISTRYACCESS ? lib_hr : S_OK;
 }

@@ -49,15 +49,14 @@ HRESULT CZeltoCom::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) {
   return ICZeltoComTypeInfo().GetTypeInfo(index, lcid, info);
 }
 
-HRESULT CZeltoCom::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
-                                 DISPID* ids) {
+HRESULT CZeltoCom::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) {
   return ICZeltoComTypeInfo().GetIDsOfNames(riid, names, count, lcid, ids);
 }
 
 HRESULT CZeltoCom::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
                           VARIANT* result, EXCEPINFO* excep, UINT* arg_err) {
-  return ICZeltoComTypeInfo().Invoke(static_cast<ICZeltoCom*>(this), id, riid, lcid, flags,
-                                     params, result, excep, arg_err);
+  return ICZeltoComTypeInfo().Invoke(static_cast<ICZeltoCom*>(this), id, riid, lcid, flags, params,
+                                     result, excep, arg_err);
 }
 
 HRESULT CZeltoCom::InterfaceSupportsErrorInfo(REFIID riid) {

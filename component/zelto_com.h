@@ -32,10 +32,9 @@ class CZeltoCom final : public ICZeltoCom, public ISupportErrorInfo {
   // IDispatch
   HRESULT GetTypeInfoCount(UINT* count) override;
   HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
-  HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
-                        DISPID* ids) override;
-  HRESULT Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                 VARIANT* result, EXCEPINFO* excep, UINT* arg_err) override;
+  HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
+  HRESULT Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                 EXCEPINFO* excep, UINT* arg_err) override;
 
   // ISupportErrorInfo: S_OK for IID_ICZeltoCom only.
   HRESULT InterfaceSupportsErrorInfo(REFIID riid) override;

@@ -20,20 +20,45 @@ ffi_type* VariantType() {
 ffi_type* FfiTypeOf(VARTYPE vt) {
   if (vt & VT_BYREF) return &ffi_type_pointer;
   switch (vt) {
-    case VT_EMPTY: case VT_VOID: return &ffi_type_void;
-    case VT_I1: return &ffi_type_sint8;
-    case VT_UI1: return &ffi_type_uint8;
-    case VT_I2: case VT_BOOL: return &ffi_type_sint16;
-    case VT_UI2: return &ffi_type_uint16;
-    case VT_I4: case VT_INT: case VT_ERROR: case VT_HRESULT: return &ffi_type_sint32;
-    case VT_UI4: case VT_UINT: return &ffi_type_uint32;
-    case VT_I8: case VT_CY: return &ffi_type_sint64;
-    case VT_UI8: return &ffi_type_uint64;
-    case VT_R4: return &ffi_type_float;
-    case VT_R8: case VT_DATE: return &ffi_type_double;
-    case VT_BSTR: case VT_UNKNOWN: case VT_DISPATCH: case VT_PTR: return &ffi_type_pointer;
-    case VT_VARIANT: return VariantType();
-    default: return nullptr;
+    case VT_EMPTY:
+    case VT_VOID:
+      return &ffi_type_void;
+    case VT_I1:
+      return &ffi_type_sint8;
+    case VT_UI1:
+      return &ffi_type_uint8;
+    case VT_I2:
+    case VT_BOOL:
+      return &ffi_type_sint16;
+    case VT_UI2:
+      return &ffi_type_uint16;
+    case VT_I4:
+    case VT_INT:
+    case VT_ERROR:
+    case VT_HRESULT:
+      return &ffi_type_sint32;
+    case VT_UI4:
+    case VT_UINT:
+      return &ffi_type_uint32;
+    case VT_I8:
+    case VT_CY:
+      return &ffi_type_sint64;
+    case VT_UI8:
+      return &ffi_type_uint64;
+    case VT_R4:
+      return &ffi_type_float;
+    case VT_R8:
+    case VT_DATE:
+      return &ffi_type_double;
+    case VT_BSTR:
+    case VT_UNKNOWN:
+    case VT_DISPATCH:
+    case VT_PTR:
+      return &ffi_type_pointer;
+    case VT_VARIANT:
+      return VariantType();
+    default:
+      return nullptr;
   }
 }
 
@@ -41,8 +66,7 @@ ffi_type* FfiTypeOf(VARTYPE vt) {
 
 HRESULT DispCallFunc(void* instance, uintptr_t vtable_offset, CALLCONV cc, VARTYPE return_type,
                      UINT count, VARTYPE* types, VARIANTARG** args, VARIANT* result) {
-  if (!instance || vtable_offset % sizeof(void*) != 0 || (count && (!types || !args)) ||
-      !result) {
+  if (!instance || vtable_offset % sizeof(void*) != 0 || (count && (!types || !args)) || !result) {
     return E_INVALIDARG;
   }
   if (cc != CC_STDCALL && cc != CC_CDECL) return E_INVALIDARG;
@@ -78,19 +102,47 @@ HRESULT DispCallFunc(void* instance, uintptr_t vtable_offset, CALLCONV cc, VARTY
   VariantInit(result);
   result->vt = return_type == VT_VOID ? VARTYPE{VT_EMPTY} : return_type;
   switch (return_type) {
-    case VT_EMPTY: case VT_VOID: break;
-    case VT_R4: result->fltVal = raw.f; break;
-    case VT_R8: case VT_DATE: result->dblVal = raw.d; break;
-    case VT_I8: case VT_UI8: case VT_CY: result->ullVal = raw.wide; break;
-    case VT_I1: result->cVal = static_cast<char>(raw.signed_integral); break;
-    case VT_UI1: result->bVal = static_cast<BYTE>(raw.integral); break;
-    case VT_I2: case VT_BOOL: result->iVal = static_cast<SHORT>(raw.signed_integral); break;
-    case VT_UI2: result->uiVal = static_cast<USHORT>(raw.integral); break;
-    case VT_I4: case VT_INT: case VT_ERROR: case VT_HRESULT:
+    case VT_EMPTY:
+    case VT_VOID:
+      break;
+    case VT_R4:
+      result->fltVal = raw.f;
+      break;
+    case VT_R8:
+    case VT_DATE:
+      result->dblVal = raw.d;
+      break;
+    case VT_I8:
+    case VT_UI8:
+    case VT_CY:
+      result->ullVal = raw.wide;
+      break;
+    case VT_I1:
+      result->cVal = static_cast<char>(raw.signed_integral);
+      break;
+    case VT_UI1:
+      result->bVal = static_cast<BYTE>(raw.integral);
+      break;
+    case VT_I2:
+    case VT_BOOL:
+      result->iVal = static_cast<SHORT>(raw.signed_integral);
+      break;
+    case VT_UI2:
+      result->uiVal = static_cast<USHORT>(raw.integral);
+      break;
+    case VT_I4:
+    case VT_INT:
+    case VT_ERROR:
+    case VT_HRESULT:
       result->lVal = static_cast<LONG>(raw.signed_integral);
       break;
-    case VT_UI4: case VT_UINT: result->ulVal = static_cast<ULONG>(raw.integral); break;
-    default: result->byref = reinterpret_cast<void*>(raw.integral); break;
+    case VT_UI4:
+    case VT_UINT:
+      result->ulVal = static_cast<ULONG>(raw.integral);
+      break;
+    default:
+      result->byref = reinterpret_cast<void*>(raw.integral);
+      break;
   }
   return S_OK;
 }

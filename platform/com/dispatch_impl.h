@@ -26,8 +26,8 @@ class DispatchTypeInfo {
   // DISP_E_UNKNOWNINTERFACE unless riid is IID_NULL.
   HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids);
   // `instance` is the object's pointer of the dual interface itself.
-  HRESULT Invoke(void* instance, DISPID id, REFIID riid, LCID lcid, WORD flags,
-                 DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep, UINT* arg_err);
+  HRESULT Invoke(void* instance, DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                 VARIANT* result, EXCEPINFO* excep, UINT* arg_err);
 
  private:
   // The cached type info, loading it once; no reference added.

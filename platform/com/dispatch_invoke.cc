@@ -49,8 +49,8 @@ class CallFrame {
   void PassRetval(size_t i, VARTYPE pointee) {
     retval_.vt = pointee;
     values_[i].vt = VT_BYREF | pointee;
-    values_[i].byref = pointee == VT_VARIANT ? static_cast<void*>(&retval_)
-                                             : static_cast<void*>(&retval_.llVal);
+    values_[i].byref =
+        pointee == VT_VARIANT ? static_cast<void*>(&retval_) : static_cast<void*>(&retval_.llVal);
     if (pointee == VT_VARIANT) retval_.vt = VT_EMPTY;
     types_[i] = values_[i].vt;
     pointers_[i] = &values_[i];
@@ -63,9 +63,9 @@ class CallFrame {
 
   HRESULT Call(void* instance, const FUNCDESC& func, HRESULT* method_hr) {
     VARIANT ret;
-    HRESULT hr = DispCallFunc(instance, static_cast<uintptr_t>(func.oVft), func.callconv,
-                              VT_HRESULT, static_cast<UINT>(types_.size()), types_.data(),
-                              pointers_.data(), &ret);
+    HRESULT hr =
+        DispCallFunc(instance, static_cast<uintptr_t>(func.oVft), func.callconv, VT_HRESULT,
+                     static_cast<UINT>(types_.size()), types_.data(), pointers_.data(), &ret);
     *method_hr = ret.scode;
     return hr;
   }

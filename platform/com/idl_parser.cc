@@ -49,12 +49,10 @@ struct TypeName {
 };
 
 constexpr TypeName kTypes[] = {
-    {"long", VT_I4, false},          {"short", VT_I2, false},
-    {"int", VT_INT, false},          {"float", VT_R4, false},
-    {"double", VT_R8, false},        {"BSTR", VT_BSTR, false},
-    {"VARIANT", VT_VARIANT, false},  {"VARIANT_BOOL", VT_BOOL, false},
-    {"DATE", VT_DATE, false},        {"IUnknown", VT_UNKNOWN, true},
-    {"IDispatch", VT_DISPATCH, true},
+    {"long", VT_I4, false},         {"short", VT_I2, false},          {"int", VT_INT, false},
+    {"float", VT_R4, false},        {"double", VT_R8, false},         {"BSTR", VT_BSTR, false},
+    {"VARIANT", VT_VARIANT, false}, {"VARIANT_BOOL", VT_BOOL, false}, {"DATE", VT_DATE, false},
+    {"IUnknown", VT_UNKNOWN, true}, {"IDispatch", VT_DISPATCH, true},
 };
 
 class Parser {
@@ -238,14 +236,14 @@ class Parser {
   bool CheckAttrs(const Attrs& attrs, std::initializer_list<const char*> allowed,
                   std::initializer_list<const char*> with_arg, const char* what) {
     for (const Attr& a : attrs) {
-      bool known = std::any_of(allowed.begin(), allowed.end(),
-                               [&](const char* n) { return a.name == n; });
+      bool known =
+          std::any_of(allowed.begin(), allowed.end(), [&](const char* n) { return a.name == n; });
       if (!known) return Fail(a.line, "attribute '" + a.name + "' is not supported on " + what);
-      bool wants_arg = std::any_of(with_arg.begin(), with_arg.end(),
-                                   [&](const char* n) { return a.name == n; });
+      bool wants_arg =
+          std::any_of(with_arg.begin(), with_arg.end(), [&](const char* n) { return a.name == n; });
       if (wants_arg != a.has_arg) {
-        return Fail(a.line, "attribute '" + a.name + (wants_arg ? "' needs an argument"
-                                                                : "' takes no argument"));
+        return Fail(a.line, "attribute '" + a.name +
+                                (wants_arg ? "' needs an argument" : "' takes no argument"));
       }
     }
     return true;
@@ -419,7 +417,8 @@ class Parser {
       return false;
     }
     for (const IdlMethod& m : iface->methods) {
-      if (Lower(m.name) == Lower(method.name)) return Fail(line, "method '" + method.name + "' repeated");
+      if (Lower(m.name) == Lower(method.name))
+        return Fail(line, "method '" + method.name + "' repeated");
     }
     if (!AttrString(attrs, "helpstring", &method.helpstring)) return false;
     size_t index = iface->methods.size();
@@ -474,7 +473,8 @@ class Parser {
     if (base == known_.end()) return Fail(line, "unknown base interface '" + iface.base + "'");
     bool dispatchable = base->second.depth >= 1 && dispatchable_.count(iface.base);
     if (Find(attrs, "dual")) {
-      if (!dispatchable) return Fail(line, "dual interface '" + name + "' must derive from IDispatch");
+      if (!dispatchable)
+        return Fail(line, "dual interface '" + name + "' must derive from IDispatch");
       iface.flags |= TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION;
     }
     if (Find(attrs, "oleautomation")) iface.flags |= TYPEFLAG_FOLEAUTOMATION;
@@ -507,8 +507,8 @@ class Parser {
     Take();  // "coclass"
     IdlCoclass coclass;
     if (!ExpectIdent(&coclass.name, "a class name")) return false;
-    if (!CheckAttrs(attrs, {"uuid", "helpstring", "noncreatable", "hidden"},
-                    {"uuid", "helpstring"}, "a coclass") ||
+    if (!CheckAttrs(attrs, {"uuid", "helpstring", "noncreatable", "hidden"}, {"uuid", "helpstring"},
+                    "a coclass") ||
         !AttrGuid(attrs, coclass.name, &coclass.clsid) ||
         !AttrString(attrs, "helpstring", &coclass.helpstring)) {
       return false;

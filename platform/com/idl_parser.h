@@ -19,7 +19,7 @@
 #include "platform/com/typeinfo.h"
 
 struct IdlType {
-  VARTYPE vt = VT_EMPTY;  // VT_I4, VT_BSTR, VT_UNKNOWN, VT_VARIANT, ...
+  VARTYPE vt = VT_EMPTY;    // VT_I4, VT_BSTR, VT_UNKNOWN, VT_VARIANT, ...
   bool by_pointer = false;  // one `*` beyond the type itself ("long*", "IUnknown**")
 };
 

@@ -50,7 +50,9 @@ std::optional<std::string> ReadFile(const std::string& path) {
 bool IsSharedLibrary(const std::string& path) {
   char magic[4] = {};
   std::ifstream in(path, std::ios::binary);
-  return in.read(magic, sizeof magic) && std::string_view(magic, 4) == "\x7f" "ELF";
+  return in.read(magic, sizeof magic) && std::string_view(magic, 4) ==
+                                             "\x7f"
+                                             "ELF";
 }
 
 HRESULT Load(const std::string& path, ITypeLib** lib) {

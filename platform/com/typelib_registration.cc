@@ -34,9 +34,9 @@ bool ParseVersion(const std::string& text, unsigned* major, unsigned* minor) {
 }
 
 struct Entry {
-  std::string version_key;  // TypeLib\{LIBID}\1.0
-  std::string locale_key;   // ...\0
-  std::string platform_key; // ...\0\win32
+  std::string version_key;   // TypeLib\{LIBID}\1.0
+  std::string locale_key;    // ...\0
+  std::string platform_key;  // ...\0\win32
   std::string path;
 };
 

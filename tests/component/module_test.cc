@@ -1,7 +1,6 @@
 // The ZeltoCom module as clients see it: loaded from the built ZeltoCom.so,
 // through its exports, the registry and CoCreateInstance by ProgID.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -88,12 +87,18 @@ TEST(ZeltoComModule, ExportsOnlyItsEntryPointsAndResources) {
   std::optional<std::string_view> version = FindModuleResource(Module(), "VERSION", 1);
   ASSERT_TRUE(version);
   const std::pair<const char*, const char*> fields[] = {
-      {"FILEVERSION", "1.0.0.1"},           {"PRODUCTVERSION", "1.0.0.1"},
-      {"FileVersion", "1, 0, 0, 1"},        {"ProductVersion", "1, 0, 0, 1"},
-      {"FileDescription", "ZeltoCom Module"}, {"ProductName", "ZeltoCom Module"},
-      {"InternalName", "ZeltoCom"},         {"OriginalFilename", "ZeltoCom.DLL"},
-      {"CompanyName", ""},                  {"OLESelfRegister", ""},
-      {"Translation", "0409 1200"},         {"FILETYPE", "VFT_DLL"},
+      {"FILEVERSION", "1.0.0.1"},
+      {"PRODUCTVERSION", "1.0.0.1"},
+      {"FileVersion", "1, 0, 0, 1"},
+      {"ProductVersion", "1, 0, 0, 1"},
+      {"FileDescription", "ZeltoCom Module"},
+      {"ProductName", "ZeltoCom Module"},
+      {"InternalName", "ZeltoCom"},
+      {"OriginalFilename", "ZeltoCom.DLL"},
+      {"CompanyName", ""},
+      {"OLESelfRegister", ""},
+      {"Translation", "0409 1200"},
+      {"FILETYPE", "VFT_DLL"},
   };
   for (const auto& [name, value] : fields) {
     EXPECT_EQ(VersionField(*version, name), value) << name;
@@ -322,9 +327,9 @@ TEST_F(ZeltoComRegistration, DispatchByNameAndIdMatchesTheVirtualTable) {
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     VARIANT result;
     VariantInit(&result);
-    EXPECT_EQ(object->Invoke(id, IID_NULL, 0x0804, DISPATCH_METHOD, &none, &result, nullptr,
-                             nullptr),
-              c.vtable(direct.Get()));
+    EXPECT_EQ(
+        object->Invoke(id, IID_NULL, 0x0804, DISPATCH_METHOD, &none, &result, nullptr, nullptr),
+        c.vtable(direct.Get()));
     EXPECT_EQ(result.vt, VT_EMPTY);
   }
 
@@ -373,7 +378,7 @@ TEST_F(ZeltoComRegistration, CommandRegistersAPathWithAQuote) {
 
   EXPECT_EQ(RunShell("'" + kZelto + "' register " + scratch_.folder() + "/none.so 2>/dev/null"), 1);
   EXPECT_EQ(RunShell("'" + kZelto + "' register '" + std::string(ZELTO_BIN_DIR) +
-                "/libzplatform.so' 2>/dev/null"),
+                     "/libzplatform.so' 2>/dev/null"),
             1);
   EXPECT_EQ(RunShell("'" + kZelto + "' register a b 2>/dev/null"), 2);
   EXPECT_FALSE(Exists(kClassKey));

@@ -30,11 +30,24 @@ int SlotOf(F member) {
 
 // The C++ parameter types in type library terms (VT_PTR | pointee for an
 // out pointer).
-template <typename T> constexpr VARTYPE VtOf();
-template <> constexpr VARTYPE VtOf<LONG>() { return VT_I4; }
-template <> constexpr VARTYPE VtOf<BSTR>() { return VT_BSTR; }
-template <> constexpr VARTYPE VtOf<IUnknown*>() { return VT_UNKNOWN; }
-template <> constexpr VARTYPE VtOf<LONG*>() { return VT_PTR | VT_I4; }
+template <typename T>
+constexpr VARTYPE VtOf();
+template <>
+constexpr VARTYPE VtOf<LONG>() {
+  return VT_I4;
+}
+template <>
+constexpr VARTYPE VtOf<BSTR>() {
+  return VT_BSTR;
+}
+template <>
+constexpr VARTYPE VtOf<IUnknown*>() {
+  return VT_UNKNOWN;
+}
+template <>
+constexpr VARTYPE VtOf<LONG*>() {
+  return VT_PTR | VT_I4;
+}
 
 template <typename... A>
 std::vector<VARTYPE> ParamTypes(HRESULT (ICZeltoCom::*)(A...)) {
@@ -47,7 +60,8 @@ struct Method {
   std::vector<VARTYPE> params;
 };
 
-#define ZELTO_METHOD(m) Method{#m, SlotOf(&ICZeltoCom::m), ParamTypes(&ICZeltoCom::m)}
+#define ZELTO_METHOD(m) \
+  Method { #m, SlotOf(&ICZeltoCom::m), ParamTypes(&ICZeltoCom::m) }
 
 ComPtr<ITypeInfo> ModuleTypeInfo() {
   ComPtr<ITypeLib> lib;
@@ -60,10 +74,10 @@ ComPtr<ITypeInfo> ModuleTypeInfo() {
 
 TEST(ZeltoComInterface, VirtualTableMatchesTheTypeLibrary) {
   const Method methods[] = {
-      ZELTO_METHOD(OnStartPage),   ZELTO_METHOD(OnEndPage),      ZELTO_METHOD(GetClientMsg),
-      ZELTO_METHOD(GetUserMsg),    ZELTO_METHOD(DoClientMsg),    ZELTO_METHOD(DoUserMsg),
-      ZELTO_METHOD(InvitUser),     ZELTO_METHOD(TranstoUser),    ZELTO_METHOD(Test),
-      ZELTO_METHOD(TestDB),        ZELTO_METHOD(GetClientList),  ZELTO_METHOD(GetMonitorList),
+      ZELTO_METHOD(OnStartPage), ZELTO_METHOD(OnEndPage),     ZELTO_METHOD(GetClientMsg),
+      ZELTO_METHOD(GetUserMsg),  ZELTO_METHOD(DoClientMsg),   ZELTO_METHOD(DoUserMsg),
+      ZELTO_METHOD(InvitUser),   ZELTO_METHOD(TranstoUser),   ZELTO_METHOD(Test),
+      ZELTO_METHOD(TestDB),      ZELTO_METHOD(GetClientList), ZELTO_METHOD(GetMonitorList),
       ZELTO_METHOD(CheckDomain),
   };
   const MEMBERID ids[] = {0x60020000, 0x60020001, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};

@@ -35,8 +35,7 @@ struct IProbe : IDispatch {
   virtual HRESULT Fail(LONG code) = 0;
   virtual HRESULT Opt(LONG a, VARIANT v, LONG* missing) = 0;
   virtual HRESULT Take(IUnknown* p, LONG* is_null) = 0;
-  virtual HRESULT Sum8(LONG a, LONG b, LONG c, LONG d, LONG e, LONG f, LONG g, LONG h,
-                       LONG* s) = 0;
+  virtual HRESULT Sum8(LONG a, LONG b, LONG c, LONG d, LONG e, LONG f, LONG g, LONG h, LONG* s) = 0;
   virtual HRESULT FailAfterWriting(BSTR* text) = 0;
 };
 
@@ -105,8 +104,8 @@ class DispatchTest : public ::testing::Test {
                WORD flags = DISPATCH_METHOD) {
     std::vector<VARIANT> reversed(args.rbegin(), args.rend());
     DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-    HRESULT hr = info_->Invoke(static_cast<IProbe*>(&probe_), id, flags, &params, result, nullptr,
-                               arg_err);
+    HRESULT hr =
+        info_->Invoke(static_cast<IProbe*>(&probe_), id, flags, &params, result, nullptr, arg_err);
     for (VARIANT& v : args) VariantClear(&v);
     return hr;
   }
@@ -195,8 +194,12 @@ TEST_F(DispatchTest, RejectsBadCallsBeforeCalling) {
       {"bad last", 0x60020000, {I4(1), Str(u"x")}, DISPATCH_METHOD, DISP_E_TYPEMISMATCH, 0},
       {"bad first", 0x60020000, {Str(u"x"), I4(1)}, DISPATCH_METHOD, DISP_E_TYPEMISMATCH, 1},
       {"too big", 0x60020000, {I4(1), Str(u"99999999999")}, DISPATCH_METHOD, DISP_E_OVERFLOW, 0},
-      {"required missing", 0x60020000, {Missing(), I4(1)}, DISPATCH_METHOD,
-       DISP_E_PARAMNOTOPTIONAL, 1},
+      {"required missing",
+       0x60020000,
+       {Missing(), I4(1)},
+       DISPATCH_METHOD,
+       DISP_E_PARAMNOTOPTIONAL,
+       1},
       {"unknown id", 77, {}, DISPATCH_METHOD, DISP_E_MEMBERNOTFOUND, ~0u},
       {"property put", 5, {I4(0)}, DISPATCH_PROPERTYPUT, DISP_E_MEMBERNOTFOUND, ~0u},
   };

@@ -23,7 +23,8 @@ std::string WithMembers(const std::string& members, const std::string& iface_att
          "\n};\n"
          "[uuid(11111111-2222-3333-4444-666666666666), version(2.3)]\n"
          "library ThingLib\n{\n"
-         "  [uuid(11111111-2222-3333-4444-777777777777)] coclass Thing { [default] interface IThing; };\n"
+         "  [uuid(11111111-2222-3333-4444-777777777777)] coclass Thing { [default] interface "
+         "IThing; };\n"
          "};\n";
 }
 
@@ -51,10 +52,18 @@ TEST(IdlParser, ModuleIdlDescribesTheComponent) {
     size_t params;
   };
   const Expected expected[] = {
-      {"OnStartPage", 0x60020000, 1}, {"OnEndPage", 0x60020001, 0}, {"GetClientMsg", 1, 3},
-      {"GetUserMsg", 2, 1},          {"DoClientMsg", 3, 0},        {"DoUserMsg", 4, 1},
-      {"InvitUser", 5, 0},           {"TranstoUser", 6, 1},        {"Test", 7, 0},
-      {"TestDB", 8, 0},              {"GetClientList", 9, 1},      {"GetMonitorList", 10, 1},
+      {"OnStartPage", 0x60020000, 1},
+      {"OnEndPage", 0x60020001, 0},
+      {"GetClientMsg", 1, 3},
+      {"GetUserMsg", 2, 1},
+      {"DoClientMsg", 3, 0},
+      {"DoUserMsg", 4, 1},
+      {"InvitUser", 5, 0},
+      {"TranstoUser", 6, 1},
+      {"Test", 7, 0},
+      {"TestDB", 8, 0},
+      {"GetClientList", 9, 1},
+      {"GetMonitorList", 10, 1},
       {"CheckDomain", 11, 2},
   };
   ASSERT_EQ(iface.methods.size(), std::size(expected));
@@ -97,8 +106,10 @@ TEST(IdlParser, DefaultIdsFollowTheMemberIndexAndDepth) {
   // An interface deriving from IUnknown is one level less deep and has 3
   // inherited slots; one deriving from it continues its slots.
   parsed = ParseIdl(
-      "[object, uuid(11111111-2222-3333-4444-555555555551)] interface IBase : IUnknown { HRESULT X(); };\n"
-      "[object, uuid(11111111-2222-3333-4444-555555555552)] interface IMore : IBase { HRESULT Y(); };\n"
+      "[object, uuid(11111111-2222-3333-4444-555555555551)] interface IBase : IUnknown { HRESULT "
+      "X(); };\n"
+      "[object, uuid(11111111-2222-3333-4444-555555555552)] interface IMore : IBase { HRESULT Y(); "
+      "};\n"
       "[uuid(11111111-2222-3333-4444-555555555553)] library L { interface IMore; };");
   ASSERT_TRUE(parsed.library) << parsed.error;
   ASSERT_EQ(parsed.library->interfaces.size(), 2u);  // the base comes in with IMore
@@ -140,7 +151,8 @@ TEST(IdlParser, RejectsWhatItDoesNotSupportWithTheLine) {
        "unknown base interface 'IFoo'"},
       {"[object, uuid(11111111-2222-3333-4444-555555555555), dual] interface I : IUnknown {};",
        "must derive from IDispatch"},
-      {"[uuid(11111111-2222-3333-4444-555555555555)] library L { coclass C {}; };", "'C' has no uuid"},
+      {"[uuid(11111111-2222-3333-4444-555555555555)] library L { coclass C {}; };",
+       "'C' has no uuid"},
       {"[uuid(11111111-2222-3333-4444-555555555555)] library L { interface Nope; };",
        "unknown interface 'Nope'"},
       {"[uuid(11111111-2222-3333-4444-555555555555)] library L {};\n"

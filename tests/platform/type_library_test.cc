@@ -263,7 +263,8 @@ TEST(TypeLibRegistration, WritesTheStandardKeysAndFindsThemForEveryLocale) {
     EXPECT_EQ(t.GetValue(version + "\\FLAGS", ""), "0");
     EXPECT_EQ(t.GetValue(version + "\\HELPDIR", ""), "/help/dir");
     EXPECT_EQ(t.GetValue(iface, ""), "IGadget");
-    EXPECT_EQ(t.GetValue(iface + "\\ProxyStubClsid32", ""), "{00020424-0000-0000-C000-000000000046}");
+    EXPECT_EQ(t.GetValue(iface + "\\ProxyStubClsid32", ""),
+              "{00020424-0000-0000-C000-000000000046}");
     EXPECT_EQ(t.GetValue(iface + "\\TypeLib", ""), kLibid);
     EXPECT_EQ(t.GetValue(iface + "\\TypeLib", "Version"), "2.3");
     // Only dual and oleautomation interfaces get Interface keys.
@@ -276,8 +277,12 @@ TEST(TypeLibRegistration, WritesTheStandardKeysAndFindsThemForEveryLocale) {
     HRESULT hr;
   };
   const Lookup lookups[] = {
-      {2, 3, 0x0409, S_OK}, {2, 0, 0x0804, S_OK},  {2, 1, LOCALE_USER_DEFAULT, S_OK},
-      {2, 3, 0, S_OK},      {2, 4, 0, TYPE_E_LIBNOTREGISTERED}, {1, 0, 0, TYPE_E_LIBNOTREGISTERED},
+      {2, 3, 0x0409, S_OK},
+      {2, 0, 0x0804, S_OK},
+      {2, 1, LOCALE_USER_DEFAULT, S_OK},
+      {2, 3, 0, S_OK},
+      {2, 4, 0, TYPE_E_LIBNOTREGISTERED},
+      {1, 0, 0, TYPE_E_LIBNOTREGISTERED},
   };
   for (const Lookup& l : lookups) {
     ComPtr<ITypeLib> found;
