@@ -73,12 +73,18 @@ async function waitHealthy(base, child, deadlineMs) {
 export async function startServer() {
   const bin = zeltoBinary();
   if (!existsSync(bin)) throw new Error('no zelto program at ' + bin + ' (set ZELTO_BIN)');
-  const data = scratchDir('zelto-e2e-data-');
+  const scratch = scratchDir('zelto-e2e-');
+  const data = join(scratch, 'data');
+  mkdirSync(data);
   const port = await freePort();
   const listen = '127.0.0.1:' + port;
   const child = spawn(bin, ['serve', '--data', data, '--listen', listen, '--threads', '4'], {
     stdio: ['ignore', 'pipe', 'pipe'],
-    env: { ...process.env, ZELTO_WWW: join(SOURCE_DIR, 'host', 'www') },
+    env: {
+      ...process.env,
+      ZELTO_WWW: join(SOURCE_DIR, 'host', 'www'),
+      ZELTO_REGISTRY: process.env.ZELTO_REGISTRY || join(scratch, 'registry.reg'),
+    },
   });
   let stdout = '';
   let stderr = '';
@@ -89,6 +95,7 @@ export async function startServer() {
     await waitHealthy(base, child, 20000);
   } catch (e) {
     child.kill('SIGKILL');
+    rmSync(scratch, { recursive: true, force: true });
     throw new Error(e.message + '\n--- stdout\n' + stdout + '\n--- stderr\n' + stderr);
   }
   await new Promise((r) => setTimeout(r, 100));
@@ -105,7 +112,7 @@ export async function startServer() {
         await exited;
         clearTimeout(timer);
       }
-      rmSync(data, { recursive: true, force: true });
+      rmSync(scratch, { recursive: true, force: true });
     },
   };
 }

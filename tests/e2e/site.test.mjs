@@ -97,21 +97,36 @@ describe('the chat site in a browser', { skip }, () => {
     let operatorChat;
     let colleagueChat;
 
-    await t.test('the operator logs in and sees the console', async () => {
+    // The steps build on each other: after a failure the rest are skipped.
+    let failed = false;
+    const step = (name, fn) => t.test(name, { skip: failed && 'an earlier step failed' }, async () => {
+      try {
+        await fn();
+      } catch (e) {
+        failed = true;
+        throw e;
+      }
+    });
+
+    await step('the operator logs in and sees the console', async () => {
       await login(operator, server.base, wang);
       await operator.page.waitForSelector('#show table');
       assert.match(await operator.page.textContent('#me'), new RegExp(wang.name));
     });
 
-    await t.test('a visitor comes from a search and opens a chat', async () => {
+    await step('a visitor comes from a search and opens a chat', async () => {
       await visitor.page.goto(server.base + 'search.html?wd=' + encodeURIComponent('在线客服 价格'));
       await Promise.all([visitor.page.waitForURL(/\/site\/index\.html/),
                          visitor.page.click('#results a')]);
       await Promise.all([visitor.page.waitForURL(/products\.html/),
                          visitor.page.click('a[href="/site/products.html"]')]);
-      const answer = visitor.page.waitForResponse((r) => r.url().endsWith('/api/visitor/chat'));
-      visitorChat = await popup(visitor, () => visitor.page.click('#chat-button'));
-      const opened = await (await answer).json();
+      const answered = visitor.page.waitForResponse((r) => r.url().endsWith('/api/visitor/chat'));
+      const opening = visitor.context.waitForEvent('page');
+      await visitor.page.click('#chat-button');
+      const answer = await answered;
+      assert.equal(answer.status(), 200, 'POST /api/visitor/chat: ' + await answer.text());
+      const opened = await answer.json();
+      visitorChat = await opening;
       cid = String(opened.cid);
       label = opened.label;
       assert.match(cid, /^\d+$/);
@@ -122,7 +137,7 @@ describe('the chat site in a browser', { skip }, () => {
       assert.match(await listText(visitorChat), /我 说：/);
     });
 
-    await t.test('the console lists the visitor with the right columns', async () => {
+    await step('the console lists the visitor with the right columns', async () => {
       const row = operator.page.locator(`#show tr[ondblclick*="cstLabel=${label}&"]`);
       await until('the visitor in the console list', async () => {
         const cells = await row.locator('td').allTextContents();
@@ -141,7 +156,7 @@ describe('the chat site in a browser', { skip }, () => {
       await operator.page.screenshot({ path: join(out, 'console.png'), fullPage: true });
     });
 
-    await t.test('the operator takes the chat and answers; the visitor sees it', async () => {
+    await step('the operator takes the chat and answers; the visitor sees it', async () => {
       const row = operator.page.locator(`#show tr[ondblclick*="cstLabel=${label}&"]`);
       operatorChat = await popup(operator, () => row.dblclick());
       await operatorChat.waitForURL(new RegExp('/operator/chat\\.html\\?cid=' + cid + '$'));
@@ -156,7 +171,7 @@ describe('the chat site in a browser', { skip }, () => {
       await operatorChat.screenshot({ path: join(out, 'operator.png') });
     });
 
-    await t.test('the operator invites a colleague, who joins', async () => {
+    await step('the operator invites a colleague, who joins', async () => {
       const pick = await popup(operator, () => operatorChat.click('#invite'));
       await pick.waitForSelector(`button[data-id="${li.id}"]`);
       const closed = pick.waitForEvent('close');
@@ -172,7 +187,7 @@ describe('the chat site in a browser', { skip }, () => {
       await waitForText(colleagueChat, '您好，标准版每年980元', 'the earlier answer at the colleague');
     });
 
-    await t.test('the transfer closes the operator\'s windows and both sides see it', async () => {
+    await step('the transfer closes the operator\'s windows and both sides see it', async () => {
       const pick = await popup(operator, () => operatorChat.click('#transfer'));
       await pick.waitForSelector(`button[data-id="${zhang.id}"]`);
       const closed = Promise.all([pick.waitForEvent('close'), operatorChat.waitForEvent('close')]);
@@ -186,7 +201,7 @@ describe('the chat site in a browser', { skip }, () => {
       assert.match(await listText(visitorChat), /系统消息/);
     });
 
-    await t.test('markup in a message shows as text and runs nothing', async () => {
+    await step('markup in a message shows as text and runs nothing', async () => {
       const hostile = '<img src=x onerror=alert(1)>';
       await send(visitorChat, hostile);
       await waitForText(visitorChat, hostile, 'the hostile message as text at the visitor');
@@ -202,7 +217,7 @@ describe('the chat site in a browser', { skip }, () => {
       await colleagueChat.screenshot({ path: join(out, 'colleague.png') });
     });
 
-    await t.test('the monitor lists the conversation, shows it and ends it', async () => {
+    await step('the monitor lists the conversation, shows it and ends it', async () => {
       await operator.page.goto(server.base + 'operator/monitor.html');
       const view = operator.page.locator(`#monitor a[onclick="viewcnv('${cid}')"]`);
       await until('the conversation in the monitor', () => view.count());
