@@ -89,6 +89,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   void OnHeader(beast::error_code ec) {
     if (ec) return OnReadError(ec);
+    busy_ = true;  // from here on the request is in progress: a stop lets it finish
     started_ = std::chrono::steady_clock::now();
     const HttpRequest& header = parser_->get();
     const size_t limit =
@@ -105,7 +106,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   void OnBody(beast::error_code ec) {
     if (ec) return OnReadError(ec);
-    busy_ = true;
     HttpRequest request = parser_->release();
     method_ = std::string(request.method_string());
     target_ = std::string(request.target());
@@ -148,6 +148,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void WriteFinal(HttpResponse response) {
     busy_ = true;
     keep_alive_ = false;
+    linger_ = true;
     Write(std::move(response));
   }
 
@@ -169,8 +170,24 @@ class Connection : public std::enable_shared_from_this<Connection> {
     const bool again = !ec && response_->keep_alive() && !shared_->stopping;
     response_.reset();
     busy_ = false;
-    if (!again) return Close();
+    if (!again) return linger_ ? Linger() : Close();
     ReadHeader();
+  }
+
+  // After refusing a request whose body was not read: stop sending and read
+  // what the client still sends for a moment before closing, so that the
+  // close does not reset the connection and destroy the answer unread.
+  void Linger() {
+    beast::error_code ignored;
+    stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    stream_.expires_after(std::chrono::seconds(2));
+    discard_.resize(64 * 1024);
+    stream_.async_read_some(asio::buffer(discard_),
+                            [self = shared_from_this()](beast::error_code ec, size_t n) {
+                              self->lingered_ += n;
+                              if (ec || self->lingered_ > kMaxLinger) return self->Close();
+                              self->Linger();
+                            });
   }
 
   void LogAccess(size_t bytes) {
@@ -198,7 +215,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
   std::shared_ptr<HttpResponse> response_;
+  static constexpr size_t kMaxLinger = 32 * 1024 * 1024;
   bool busy_ = false;
+  bool linger_ = false;
+  size_t lingered_ = 0;
+  std::vector<char> discard_;
   bool keep_alive_ = false;
   unsigned version_ = 11;
   std::string method_, target_;
