@@ -221,14 +221,18 @@ describe('the chat site in a browser', { skip }, () => {
       await operator.page.goto(server.base + 'operator/monitor.html');
       const view = operator.page.locator(`#monitor a[onclick="viewcnv('${cid}')"]`);
       await until('the conversation in the monitor', () => view.count());
-      const row = operator.page.locator('#monitor tr', { has: view });
+      const row = operator.page.locator('#monitor tr', {
+        has: operator.page.locator(`a[onclick="viewcnv('${cid}')"]`),
+      });
       const members = await row.locator('td').nth(1).textContent();
       assert.ok(members.includes(li.name) && members.includes(zhang.name), members);
       assert.ok(!members.includes(wang.name), 'the operator who transferred has left: ' + members);
       await operator.page.screenshot({ path: join(out, 'monitor.png'), fullPage: true });
 
       const viewer = await popup(operator, () => view.click());
-      await waitForText(viewer, '你好，我想了解价格', 'the read-only view');
+      // The view is the supervisor's own poll: it shows what this operator
+      // has not received yet, here what came after the transfer.
+      await waitForText(viewer, wang.name + '已经将会话转接给' + zhang.name, 'the read-only view');
       assert.equal(await viewer.locator('#text').count(), 0, 'the view has no composer');
       await viewer.close();
 
