@@ -187,6 +187,25 @@ describe('the chat site in a browser', { skip }, () => {
       await waitForText(colleagueChat, '您好，标准版每年980元', 'the earlier answer at the colleague');
     });
 
+    await step('the visitor sends a file; the colleague opens it', async () => {
+      const content = '标准版 980 元/年';
+      await visitorChat.setInputFiles('#file', {
+        name: '../price list.txt', mimeType: 'text/plain', buffer: Buffer.from(content) });
+      const mine = messageList(visitorChat).locator('a[href^="files/"]');
+      await until('the attachment in the visitor\'s echo', () => mine.count());
+      const stored = (await mine.first().textContent()).trim();
+      assert.ok(stored && !stored.includes('/') && !stored.includes('..'), 'stored as ' + stored);
+      const theirs = messageList(colleagueChat).locator('a', { hasText: stored });
+      await until('the attachment at the colleague', () => theirs.count());
+      // The poll links it as files\NAME; the frame's base makes that /files/NAME.
+      const got = await theirs.first().evaluate(async (a) => {
+        const res = await fetch(a.href);
+        return { path: decodeURIComponent(new URL(a.href).pathname), status: res.status,
+                 body: await res.text() };
+      });
+      assert.deepEqual(got, { path: '/files/' + stored, status: 200, body: content });
+    });
+
     await step('the transfer closes the operator\'s windows and both sides see it', async () => {
       const pick = await popup(operator, () => operatorChat.click('#transfer'));
       await pick.waitForSelector(`button[data-id="${zhang.id}"]`);
