@@ -10,6 +10,7 @@ packages=(
   libcurl4-openssl-dev
   libffi-dev
   libboost1.81-dev libcrypt-dev
+  libpq-dev postgresql-15 postgresql-contrib
   chromium chromium-driver fonts-wqy-microhei
 )
 
