@@ -265,6 +265,44 @@ describe('the chat site in a browser', { skip }, () => {
     });
   });
 
+  test('an operator invites a visitor who is browsing', async () => {
+    const wang = server.logins().find((l) => l.id === 5);
+    const operator = await person('inviter');
+    const visitor = await person('browser');
+    await login(operator, server.base, wang);
+    await operator.page.waitForSelector('#show table');
+    const labels = async () => (await operator.page.locator('#show tr[ondblclick]').evaluateAll(
+        (rows) => rows.map((r) => /cstLabel=([^&]*)&/.exec(r.getAttribute('ondblclick'))[1])));
+    const before = new Set(await labels());
+
+    await visitor.page.goto(server.base + 'site/about.html');
+    const label = await until('the browsing visitor in the list',
+                              async () => (await labels()).find((l) => !before.has(l)));
+    const row = operator.page.locator(`#show tr[ondblclick*="cstLabel=${label}&"]`);
+
+    // Taking a visitor who is not chatting invites the visitor; what the
+    // operator writes meanwhile shows in the site's invitation box.
+    const chat = await popup(operator, () => row.dblclick());
+    await chat.waitForURL(/\/operator\/chat\.html\?cid=\d+$/);
+    const cid = new URL(chat.url()).searchParams.get('cid');
+    await until('the state "invited"', async () =>
+      (await row.locator('td').nth(7).textContent()) === '已邀请');
+    await send(chat, '您好，需要帮忙吗？');
+    await visitor.page.waitForSelector('#invite-box:not(.hidden)', { timeout: 15000 });
+    await until('the operator\'s words in the invitation box', async () =>
+      (await visitor.page.textContent('#invite-messages')).includes('您好，需要帮忙吗？'));
+    await visitor.page.screenshot({ path: join(out, 'invitation.png') });
+
+    const visitorChat = await popup(visitor, () => visitor.page.click('#invite-accept'));
+    await visitorChat.waitForURL(new RegExp('/visitor/chat\\.html\\?cid=' + cid + '$'));
+    await waitForText(visitorChat, '您好，需要帮忙吗？', 'the invitation message in the chat');
+    await send(visitorChat, '好的，谢谢');
+    await waitForText(chat, '好的，谢谢', 'the visitor\'s answer at the operator');
+    await until('the state "chatting"', async () =>
+      (await row.locator('td').nth(7).textContent()) === '正在交谈');
+    assert.deepEqual([...operator.errors, ...visitor.errors], []);
+  });
+
   test('the pages\' helpers', async (t) => {
     const p = await person('helpers');
     await p.page.goto(server.base + 'frames/msglist.html');
