@@ -22,7 +22,8 @@ namespace {
 constexpr char kUsage[] =
     "usage: zelto call [--data DIR] [--query QUERY] [--session KEY=VALUE]...\n"
     "                  [--session KEY:int=N]... [--server-var KEY=VALUE]... [--no-session]\n"
-    "                  [--charset utf-8|gbk] [--engine sqlite] METHOD [ARG]\n"
+    "                  [--charset utf-8|gbk] [--engine sqlite|postgresql]\n"
+    "                  [--server HOST[:PORT] --user U --password P] METHOD [ARG]\n"
     "\n"
     "Runs one page request: creates ZeltoCom.CZeltoCom, starts the page, calls METHOD\n"
     "(with ARG as its text argument), ends the page.\n"
@@ -35,13 +36,17 @@ constexpr char kUsage[] =
     "  --server-var K=V    a server variable (REMOTE_ADDR defaults to 127.0.0.1)\n"
     "  --no-session        the page has no session object\n"
     "  --charset CS        charset of the query's escapes and of the output (utf-8)\n"
-    "  --engine NAME       database engine (sqlite)\n"
+    "  --engine NAME       database engine (sqlite or postgresql)\n"
+    "  --server HOST[:PORT] the PostgreSQL server (or its socket directory), the\n"
+    "                      session's DBServer in place of --data\n"
+    "  --user U, --password P  the session's DBUserName and DBPWD\n"
     "\n"
     "stdout: the response body. Last stderr line: hr=0x%08X end=0|1 [ret=N].\n"
     "Exit status: 0 S_OK, 1 S_FALSE, 3 failure, 2 usage error.\n";
 
 struct CallOptions {
   std::string data_dir = "./data";
+  std::optional<std::string> server;  // a database server in place of data_dir
   std::string query;
   std::vector<std::pair<std::string, std::string>> session_text;
   std::vector<std::pair<std::string, LONG>> session_long;
@@ -91,7 +96,8 @@ std::string ParseOptions(const std::vector<std::string>& args, CallOptions& opti
       continue;
     }
     if (arg != "--data" && arg != "--query" && arg != "--session" && arg != "--server-var" &&
-        arg != "--charset" && arg != "--engine")
+        arg != "--charset" && arg != "--engine" && arg != "--server" && arg != "--user" &&
+        arg != "--password")
       return "unknown option " + arg;
     if (!inline_value && i + 1 >= args.size()) return arg + " needs a value";
     const std::string value = inline_value ? *inline_value : args[++i];
@@ -107,6 +113,12 @@ std::string ParseOptions(const std::vector<std::string>& args, CallOptions& opti
       options.charset = *charset;
     } else if (arg == "--engine") {
       options.engine = value;
+    } else if (arg == "--server") {
+      options.server = value;
+    } else if (arg == "--user") {
+      options.session_text.emplace(options.session_text.begin(), "DBUserName", value);
+    } else if (arg == "--password") {
+      options.session_text.emplace(options.session_text.begin(), "DBPWD", value);
     } else {
       const size_t eq = value.find('=');
       if (eq == std::string::npos || eq == 0) return arg + " wants KEY=VALUE, not '" + value + "'";
@@ -143,7 +155,8 @@ InMemoryPage BuildPage(const CallOptions& options) {
   if (options.no_session) return builder.NoSession().Build();
 
   auto session = std::make_shared<SessionValues>();
-  SetDefaultDatabaseSettings(*session, std::filesystem::absolute(options.data_dir).string());
+  SetDefaultDatabaseSettings(
+      *session, options.server ? *options.server : std::filesystem::absolute(options.data_dir).string());
   for (const auto& [key, value] : options.session_text) session->SetText(key, value);
   for (const auto& [key, value] : options.session_long) session->SetLong(key, value);
   return builder.Session(session).Build();

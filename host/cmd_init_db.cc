@@ -1,6 +1,7 @@
-// `zelto init-db --data DIR [--demo] [--force]`: creates the chat and count
-// databases with the schema (and the demo data set) through the platform's
-// database engine, all or nothing.
+// `zelto init-db --data DIR [--demo] [--force]` (SQLite) or `zelto init-db
+// --engine postgresql --server HOST[:PORT] --user U --password P [--demo]
+// [--force]`: creates the chat and count databases with the schema (and the
+// demo data set) through the platform's database engine, all or nothing.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -22,15 +23,33 @@ void PrintUsage(FILE* out) {
                "and DIR/count.db).\n\n"
                "  --data DIR   the data folder: the DBServer setting of the site\n"
                "  --demo       add a small demo data set (company 1, operators 5, 12, 7,\n"
-               "               visitors on the site, conversation 1001)\n"
+               "               visitors on the site, conversation 1)\n"
                "  --force      replace databases that already exist\n");
 }
 
 struct Options {
-  std::string data;
+  std::string data;  // --data or --server: the Data Source
+  std::string engine;
+  std::string user;
+  std::string password;
   bool demo = false;
   bool force = false;
 };
+
+// "--name VALUE" or "--name=VALUE" at args[i]; advances i past the value.
+bool Value(const std::vector<std::string>& args, size_t& i, const char* name, std::string* out) {
+  const std::string& a = args[i];
+  const std::string prefix = std::string(name) + "=";
+  if (a == name && i + 1 < args.size()) {
+    *out = args[++i];
+    return true;
+  }
+  if (a.rfind(prefix, 0) == 0) {
+    *out = a.substr(prefix.size());
+    return true;
+  }
+  return false;
+}
 
 // False (after printing why) on a bad command line.
 bool Parse(const std::vector<std::string>& args, Options* options) {
@@ -40,17 +59,18 @@ bool Parse(const std::vector<std::string>& args, Options* options) {
       options->demo = true;
     } else if (a == "--force") {
       options->force = true;
-    } else if (a == "--data" && i + 1 < args.size()) {
-      options->data = args[++i];
-    } else if (a.rfind("--data=", 0) == 0) {
-      options->data = a.substr(7);
+    } else if (Value(args, i, "--data", &options->data) ||
+               Value(args, i, "--server", &options->data) ||
+               Value(args, i, "--engine", &options->engine) ||
+               Value(args, i, "--user", &options->user) ||
+               Value(args, i, "--password", &options->password)) {
     } else {
       std::fprintf(stderr, "zelto init-db: unexpected argument '%s'\n", a.c_str());
       return false;
     }
   }
   if (options->data.empty()) {
-    std::fprintf(stderr, "zelto init-db: --data DIR is required\n");
+    std::fprintf(stderr, "zelto init-db: --data DIR (or --server HOST[:PORT]) is required\n");
     return false;
   }
   return true;
@@ -83,29 +103,41 @@ int Run(const std::vector<std::string>& args) {
     PrintUsage(stderr);
     return 2;
   }
+  if (!options.engine.empty() && !ado::SetDatabaseEngine(options.engine)) {
+    std::fprintf(stderr, "zelto init-db: unknown database engine '%s'\n", options.engine.c_str());
+    return 2;
+  }
   ado::Engine* engine = ado::GetDatabaseEngine();
   if (!engine) {
     std::fprintf(stderr, "zelto init-db: unknown database engine in ZELTO_DB_ENGINE\n");
     return 1;
   }
+  std::vector<ado::ConnectionString> targets;
+  for (const char* catalog : kCatalogs) {
+    ado::ConnectionString& target = targets.emplace_back();
+    target.data_source = options.data;
+    target.initial_catalog = catalog;
+    target.user_id = options.user;
+    target.password = options.password;
+  }
   // Refuse before touching anything, so no run leaves one database made and
   // the other not.
   std::vector<std::string> scripts;
-  for (const char* catalog : kCatalogs) {
-    if (!options.force && engine->DatabaseExists(options.data, catalog)) {
+  for (size_t i = 0; i < targets.size(); ++i) {
+    if (!options.force && engine->DatabaseExists(targets[i])) {
       std::fprintf(stderr, "zelto init-db: %s already exists (use --force to replace it)\n",
-                   engine->DatabaseLocation(options.data, catalog).c_str());
+                   engine->DatabaseLocation(targets[i]).c_str());
       return 1;
     }
-    if (!Script(engine, catalog, options.demo, &scripts.emplace_back())) return 1;
+    if (!Script(engine, kCatalogs[i], options.demo, &scripts.emplace_back())) return 1;
   }
   for (size_t i = 0; i < scripts.size(); ++i) {
     std::string error;
-    if (!ado::CreateDatabase(options.data, kCatalogs[i], scripts[i], options.force, &error)) {
+    if (!ado::CreateDatabase(targets[i], scripts[i], options.force, &error)) {
       std::fprintf(stderr, "zelto init-db: %s\n", error.c_str());
       return 1;
     }
-    std::printf("created %s%s\n", engine->DatabaseLocation(options.data, kCatalogs[i]).c_str(),
+    std::printf("created %s%s\n", engine->DatabaseLocation(targets[i]).c_str(),
                 options.demo ? " with demo data" : "");
   }
   return 0;
@@ -113,7 +145,9 @@ int Run(const std::vector<std::string>& args) {
 
 }  // namespace
 
-ZELTO_COMMAND("init-db", "create the chat and count databases (--data DIR [--demo] [--force])",
+ZELTO_COMMAND("init-db",
+              "create the chat and count databases (--data DIR | --engine postgresql "
+              "--server HOST[:PORT] --user U --password P) [--demo] [--force]",
               Run);
 
 }  // namespace zelto

@@ -17,14 +17,18 @@ std::string ConnectionPool::Key(Engine* engine, const ConnectionString& target) 
 std::unique_ptr<EngineConnection> ConnectionPool::Acquire(Engine* engine,
                                                           const ConnectionString& target,
                                                           std::string* error) {
-  {
-    std::lock_guard lock(mutex_);
-    auto it = idle_.find(Key(engine, target));
-    if (it != idle_.end() && !it->second.empty()) {
-      std::unique_ptr<EngineConnection> connection = std::move(it->second.back());
+  while (true) {
+    std::unique_ptr<EngineConnection> connection;
+    {
+      std::lock_guard lock(mutex_);
+      auto it = idle_.find(Key(engine, target));
+      if (it == idle_.end() || it->second.empty()) break;
+      connection = std::move(it->second.back());
       it->second.pop_back();
-      return connection;
     }
+    // A session whose server went away while it was idle is closed (outside
+    // the lock) and the next one tried.
+    if (connection->Usable()) return connection;
   }
   // Opening can take a while (busy timeout); never under the lock.
   return engine->Connect(target, error);
@@ -32,7 +36,7 @@ std::unique_ptr<EngineConnection> ConnectionPool::Acquire(Engine* engine,
 
 void ConnectionPool::Release(Engine* engine, const ConnectionString& target,
                              std::unique_ptr<EngineConnection> connection) {
-  if (!connection) return;
+  if (!connection || !connection->Usable()) return;
   if (connection->InTransaction()) {
     std::string ignored;
     if (!connection->RollbackTransaction(&ignored)) return;  // closed by unique_ptr

@@ -20,12 +20,14 @@ class ConnectionPool {
  public:
   static ConnectionPool& Instance();
 
-  // An idle connection to `target` on `engine`, or a newly opened one; null
+  // An idle connection to `target` on `engine` that is still usable, or a
+  // newly opened one; null
   // (with `error`) when the database cannot be opened.
   std::unique_ptr<EngineConnection> Acquire(Engine* engine, const ConnectionString& target,
                                             std::string* error);
   // Gives `connection` back. A transaction left open is rolled back first; a
-  // connection that cannot be rolled back, or one over the limit, is closed.
+  // connection that is no longer usable, cannot be rolled back, or is over
+  // the limit, is closed.
   void Release(Engine* engine, const ConnectionString& target,
                std::unique_ptr<EngineConnection> connection);
 

@@ -12,6 +12,7 @@ namespace {
 
 Engine* EngineByName(std::string_view name) {
   if (name.empty() || name == "sqlite") return SqliteEngine();
+  if (name == "postgresql" || name == "postgres") return PostgresEngine();
   return nullptr;
 }
 
@@ -32,17 +33,25 @@ Engine* GetDatabaseEngine() {
   return EngineByName(env ? env : "");
 }
 
-bool CreateDatabase(const std::string& data_source, const std::string& catalog,
-                    std::string_view script, bool replace, std::string* error) {
+bool CreateDatabase(const ConnectionString& target, std::string_view script, bool replace,
+                    std::string* error) {
   Engine* engine = GetDatabaseEngine();
   if (!engine) {
     *error = "unknown database engine in ZELTO_DB_ENGINE";
     return false;
   }
-  if (!engine->CreateDatabase(data_source, catalog, script, replace, error)) return false;
+  if (!engine->CreateDatabase(target, script, replace, error)) return false;
   // Idle sessions may still point at a database that was just replaced.
   ConnectionPool::Instance().CloseIdle();
   return true;
+}
+
+bool CreateDatabase(const std::string& data_source, const std::string& catalog,
+                    std::string_view script, bool replace, std::string* error) {
+  ConnectionString target;
+  target.data_source = data_source;
+  target.initial_catalog = catalog;
+  return CreateDatabase(target, script, replace, error);
 }
 
 }  // namespace zelto::ado

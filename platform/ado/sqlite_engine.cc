@@ -259,17 +259,19 @@ class Sqlite : public Engine {
     return connection;
   }
 
-  bool DatabaseExists(const std::string& data_source, const std::string& catalog) override {
+  bool DatabaseExists(const ConnectionString& target) override {
     std::error_code ec;
-    return std::filesystem::exists(DatabasePath(data_source, catalog), ec);
+    return std::filesystem::exists(DatabaseLocation(target), ec);
   }
-  std::string DatabaseLocation(const std::string& data_source, const std::string& catalog) override {
-    return DatabasePath(data_source, catalog);
+  std::string DatabaseLocation(const ConnectionString& target) override {
+    return DatabasePath(target.data_source, target.initial_catalog);
   }
 
-  bool CreateDatabase(const std::string& data_source, const std::string& catalog,
-                      std::string_view script, bool replace, std::string* error) override {
+  bool CreateDatabase(const ConnectionString& target, std::string_view script, bool replace,
+                      std::string* error) override {
     namespace fs = std::filesystem;
+    const std::string& data_source = target.data_source;
+    const std::string& catalog = target.initial_catalog;
     std::error_code ec;
     fs::create_directories(data_source, ec);
     if (ec) {

@@ -1,5 +1,6 @@
 #include "platform/ado/tsql_translator.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
@@ -59,14 +60,21 @@ struct Piece {
   std::string text;
   std::vector<SqlValue> params;
   bool is_string = false;  // a string literal or an expression known to be text
+  // Where each parameter's "?" stands in `text`, so that a dialect numbering
+  // its placeholders never mistakes a "?" of a comment or a name for one.
+  std::vector<size_t> holes;
 
   void Append(const Piece& other) {
+    for (size_t h : other.holes) holes.push_back(text.size() + h);
     text += other.text;
     params.insert(params.end(), other.params.begin(), other.params.end());
   }
 };
 
-Piece Literal(std::string_view text) { return Piece{std::string(text), {}, false}; }
+Piece Literal(std::string_view text) { return Piece{std::string(text), {}, false, {}}; }
+Piece Parameter(SqlValue value, bool is_string) {
+  return Piece{"?", {std::move(value)}, is_string, {0}};
+}
 
 SqlValue NumberValue(std::string_view text) {
   if (text.find_first_of(".eE") == std::string_view::npos) {
@@ -77,14 +85,19 @@ SqlValue NumberValue(std::string_view text) {
   return SqlValue::Real(std::strtod(std::string(text).c_str(), nullptr));
 }
 
-std::optional<const char*> DatePartFormat(std::string_view unit) {
+struct DatePart {
+  const char* strftime_format;  // SQLite
+  const char* field;            // PostgreSQL's EXTRACT
+};
+
+std::optional<DatePart> DatePartOf(std::string_view unit) {
   std::string u = Lower(unit);
-  if (u == "hh" || u == "hour") return "%H";
-  if (u == "mi" || u == "n" || u == "minute") return "%M";
-  if (u == "ss" || u == "s" || u == "second") return "%S";
-  if (u == "yy" || u == "yyyy" || u == "year") return "%Y";
-  if (u == "mm" || u == "m" || u == "month") return "%m";
-  if (u == "dd" || u == "d" || u == "day") return "%d";
+  if (u == "hh" || u == "hour") return DatePart{"%H", "HOUR"};
+  if (u == "mi" || u == "n" || u == "minute") return DatePart{"%M", "MINUTE"};
+  if (u == "ss" || u == "s" || u == "second") return DatePart{"%S", "SECOND"};
+  if (u == "yy" || u == "yyyy" || u == "year") return DatePart{"%Y", "YEAR"};
+  if (u == "mm" || u == "m" || u == "month") return DatePart{"%m", "MONTH"};
+  if (u == "dd" || u == "d" || u == "day") return DatePart{"%d", "DAY"};
   return std::nullopt;
 }
 
@@ -115,6 +128,7 @@ bool IsKeywordBeforeOperand(std::string_view word) {
 
 class Translator {
  public:
+  explicit Translator(Dialect dialect) : dialect_(dialect) {}
   Piece Render(const std::vector<Node>& nodes) const;
 
  private:
@@ -122,7 +136,26 @@ class Translator {
   Piece RenderArg(const std::vector<Node>& nodes) const;
   std::string RenderVerbatim(const std::vector<Node>& nodes) const;
   std::optional<Piece> RenderCall(std::string_view name, const Node& group) const;
+  std::optional<Piece> RenderCast(const Node& group) const;
+  std::string QuotedName(std::string_view token_text) const;
+
+  Dialect dialect_;
 };
+
+// PostgreSQL folds unquoted names to lower case; a bracketed or quoted T-SQL
+// name is matched case-insensitively by SQL Server, so it is folded too.
+std::string Translator::QuotedName(std::string_view token_text) const {
+  if (dialect_ != Dialect::kPostgres || token_text.size() < 2) return std::string(token_text);
+  std::string_view inner = token_text.substr(1, token_text.size() - 2);
+  const char close = token_text.front() == '[' ? ']' : '"';
+  std::string out = "\"";
+  for (size_t i = 0; i < inner.size(); ++i) {
+    if (inner[i] == close && i + 1 < inner.size() && inner[i + 1] == close) ++i;  // doubled
+    if (inner[i] == '"') out += '"';
+    out += static_cast<char>(std::tolower(static_cast<unsigned char>(inner[i])));
+  }
+  return out + "\"";
+}
 
 std::string Translator::RenderVerbatim(const std::vector<Node>& nodes) const {
   std::string out;
@@ -162,7 +195,7 @@ std::optional<Piece> Translator::RenderCall(std::string_view name, const Node& g
   if (fn == "charindex") {
     auto args = SplitArgs(group.children);
     if (args.size() != 2) return std::nullopt;
-    Piece p = Literal("instr(");
+    Piece p = Literal(dialect_ == Dialect::kPostgres ? "strpos(" : "instr(");
     p.Append(RenderArg(args[1]));
     p.text += ", ";
     p.Append(RenderArg(args[0]));
@@ -177,32 +210,52 @@ std::optional<Piece> Translator::RenderCall(std::string_view name, const Node& g
       if (n.Significant()) unit.push_back(&n);
     }
     if (unit.size() != 1 || !unit[0]->Is(TokenKind::kWord)) return std::nullopt;
-    auto format = DatePartFormat(unit[0]->token->text);
-    if (!format) return std::nullopt;
-    Piece p = Literal(std::string("CAST(strftime('") + *format + "', ");
+    auto part = DatePartOf(unit[0]->token->text);
+    if (!part) return std::nullopt;
+    if (dialect_ == Dialect::kPostgres) {
+      // floor: SQL Server gives whole seconds, EXTRACT keeps the fraction.
+      Piece p = Literal(std::string("CAST(floor(EXTRACT(") + part->field + " FROM CAST(");
+      p.Append(RenderArg(args[1]));
+      p.text += " AS timestamp))) AS INTEGER)";
+      return p;
+    }
+    Piece p = Literal(std::string("CAST(strftime('") + part->strftime_format + "', ");
     p.Append(RenderArg(args[1]));
     p.text += ") AS INTEGER)";
     return p;
   }
-  if (fn == "cast") {
-    const auto& c = group.children;
-    for (size_t i = 0; i < c.size(); ++i) {
-      if (!IsWord(c[i], "as")) continue;
-      size_t t = i + 1;
-      while (t < c.size() && !c[t].Significant()) ++t;
-      if (t == c.size() || !c[t].Is(TokenKind::kWord) || !IsCharacterType(c[t].token->text)) {
-        return std::nullopt;
-      }
-      Piece p = Literal("CAST(");
-      p.Append(RenderArg(std::vector<Node>(c.begin(), c.begin() + i)));
-      p.text += " AS TEXT)";
-      p.is_string = true;
-      return p;
-    }
-    return std::nullopt;
-  }
+  if (fn == "cast") return RenderCast(group);
   if (IsSizedType(fn)) {
     return Literal(std::string(name) + "(" + RenderVerbatim(group.children) + ")");
+  }
+  return std::nullopt;
+}
+
+// CAST(x AS <character type>[(n)]): TEXT on SQLite, varchar(n) (or text) on
+// PostgreSQL. Other casts are left alone.
+std::optional<Piece> Translator::RenderCast(const Node& group) const {
+  const auto& c = group.children;
+  for (size_t i = 0; i < c.size(); ++i) {
+    if (!IsWord(c[i], "as")) continue;
+    size_t t = i + 1;
+    while (t < c.size() && !c[t].Significant()) ++t;
+    if (t == c.size() || !c[t].Is(TokenKind::kWord) || !IsCharacterType(c[t].token->text)) {
+      return std::nullopt;
+    }
+    std::string type = "TEXT";
+    if (dialect_ == Dialect::kPostgres) {
+      size_t g = t + 1;
+      while (g < c.size() && !c[g].Significant()) ++g;
+      std::string length;
+      if (g < c.size() && c[g].IsGroup()) length = RenderVerbatim(c[g].children);
+      bool digits = !length.empty() && length.find_first_not_of("0123456789 ") == std::string::npos;
+      type = digits ? "varchar(" + length + ")" : "text";  // "max" or no length
+    }
+    Piece p = Literal("CAST(");
+    p.Append(RenderArg(std::vector<Node>(c.begin(), c.begin() + i)));
+    p.text += " AS " + type + ")";
+    p.is_string = true;
+    return p;
   }
   return std::nullopt;
 }
@@ -280,11 +333,13 @@ Piece Translator::Render(const std::vector<Node>& nodes) const {
       }
       items.push_back(Literal(t.text));
     } else if (t.kind == TokenKind::kString && t.complete) {
-      items.push_back(Piece{"?", {SqlValue::Text(StringTokenValue(t.text))}, true});
+      items.push_back(Parameter(SqlValue::Text(StringTokenValue(t.text)), true));
     } else if (t.kind == TokenKind::kBinary && t.complete && BinaryTokenValue(t.text)) {
-      items.push_back(Piece{"?", {SqlValue::Blob(*BinaryTokenValue(t.text))}, false});
+      items.push_back(Parameter(SqlValue::Blob(*BinaryTokenValue(t.text)), false));
     } else if (t.kind == TokenKind::kNumber && !in_ordinal_list) {
-      items.push_back(Piece{"?", {NumberValue(t.text)}, false});
+      items.push_back(Parameter(NumberValue(t.text), false));
+    } else if (t.kind == TokenKind::kQuoted && t.complete) {
+      items.push_back(Literal(QuotedName(t.text)));
     } else if (t.kind == TokenKind::kSemicolon) {
       flush_limits();
       in_ordinal_list = false;
@@ -326,14 +381,57 @@ Piece Translator::Render(const std::vector<Node>& nodes) const {
   return out;
 }
 
+// The top-level statements of a batch, split at the semicolons outside
+// parentheses; pieces holding only blanks and comments are dropped.
+std::vector<std::vector<Node>> SplitBatch(const std::vector<Node>& nodes) {
+  std::vector<std::vector<Node>> batch(1);
+  for (const Node& n : nodes) {
+    if (n.Is(TokenKind::kSemicolon)) {
+      batch.emplace_back();
+    } else {
+      batch.back().push_back(n);
+    }
+  }
+  std::erase_if(batch, [](const std::vector<Node>& statement) {
+    return std::none_of(statement.begin(), statement.end(),
+                        [](const Node& n) { return n.Significant(); });
+  });
+  return batch;
+}
+
+// "?" -> "$1", "$2"... at the recorded places.
+std::string NumberPlaceholders(const Piece& p) {
+  std::string out;
+  size_t from = 0;
+  for (size_t i = 0; i < p.holes.size(); ++i) {
+    out.append(p.text, from, p.holes[i] - from);
+    out += "$" + std::to_string(i + 1);
+    from = p.holes[i] + 1;
+  }
+  out.append(p.text, from, std::string::npos);
+  return out;
+}
+
 }  // namespace
 
 Statement TranslateTsqlForSqlite(std::string_view tsql) {
   std::vector<Token> tokens = TokenizeTsql(tsql);
   size_t pos = 0;
   std::vector<Node> nodes = Nest(tokens, pos, nullptr);
-  Piece p = Translator().Render(nodes);
+  Piece p = Translator(Dialect::kSqlite).Render(nodes);
   return Statement{std::move(p.text), std::move(p.params)};
+}
+
+std::vector<Statement> TranslateTsqlForPostgres(std::string_view tsql) {
+  std::vector<Token> tokens = TokenizeTsql(tsql);
+  size_t pos = 0;
+  std::vector<Node> nodes = Nest(tokens, pos, nullptr);
+  std::vector<Statement> batch;
+  for (const std::vector<Node>& statement : SplitBatch(nodes)) {
+    Piece p = Translator(Dialect::kPostgres).Render(statement);
+    batch.push_back(Statement{NumberPlaceholders(p), std::move(p.params)});
+  }
+  return batch;
 }
 
 }  // namespace zelto::ado
