@@ -14,7 +14,7 @@
 
 namespace {
 
-// Demo data: conversation 1001 between visitor V and operator 5; message 1
+// Demo data: conversation 1 between visitor V and operator 5; message 1
 // from V already read by 5, message 2 from operator 5 read by nobody.
 #define V "20240520091502731"
 
@@ -29,10 +29,10 @@ struct StatementCase {
 
 const StatementCase kCases[] = {
     {"operator poll, unread", "chat",
-     "select * from msg where conid=1001 and userID_send<>12 and CHARINDEX(',12,',readFlag)=0",
+     "select * from msg where conid=1 and userID_send<>12 and CHARINDEX(',12,',readFlag)=0",
      nullptr, "msgID", {"1", "2"}},
     {"operator poll skips own and read", "chat",
-     "select * from msg where conid=1001 and userID_send<>5 and CHARINDEX(',5,',readFlag)=0",
+     "select * from msg where conid=1 and userID_send<>5 and CHARINDEX(',5,',readFlag)=0",
      nullptr, "msgID", {}},
     {"operator mark, setting form", "chat", "update msg set readflag = ',12,' where msgID=2",
      "select readFlag from msg where msgID=2", "readFlag", {",12,"}},
@@ -41,12 +41,12 @@ const StatementCase kCases[] = {
      "select readFlag from msg where msgID=1", "readFlag", {",5,,12,"}},
     {"visitor poll", "chat",
      "select * from msg where cstlabel<>'" V "' and CHARINDEX('," V ",',readFlag)=0 and "
-     "conid=1001 and '" V "' in (select cstlabel from C_members where cstlabel<>'' and cid=1001)",
+     "conid=1 and '" V "' in (select cstlabel from C_members where cstlabel<>'' and cid=1)",
      nullptr, "msgID", {"2"}},
     {"visitor poll, not a member", "chat",
      "select * from msg where cstlabel<>'stranger' and CHARINDEX(',stranger,',readFlag)=0 and "
-     "conid=1001 and 'stranger' in (select cstlabel from C_members where cstlabel<>'' and "
-     "cid=1001)",
+     "conid=1 and 'stranger' in (select cstlabel from C_members where cstlabel<>'' and "
+     "cid=1)",
      nullptr, "msgID", {}},
     {"visitor mark, setting form", "chat", "update msg set readflag = '," V ",' where msgID=2",
      "select readFlag from msg where msgID=2", "readFlag", {"," V ","}},
@@ -59,35 +59,35 @@ const StatementCase kCases[] = {
     {"visitor posts", "chat",
      "insert into msg(IP,issystem,readFlag,isDeleted,userid_Send,cstLabel,msgApp,msgContent,"
      "nickName,msgTime,conid) values('1.2.3.4',0,'',0,0,'" V "','a.doc','还有问题','访客731',"
-     "'2024-05-20 09:20:00',1001)",
+     "'2024-05-20 09:20:00',1)",
      "select msgID||'/'||userID_send||'/'||readFlag||'/'||issystem||'/'||msgTime as r "
      "from msg where msgContent='还有问题'",
      "r", {"3/0//0/2024-05-20 09:20:00"}},
-    {"conversation's visitor", "chat", "select * from C_members where cid=1001 and cstlabel<> ''",
+    {"conversation's visitor", "chat", "select * from C_members where cid=1 and cstlabel<> ''",
      nullptr, "cstlabel", {V}},
-    {"visitor's preMsg row", "chat", "select * from preMsg where cstlabel='" V "' and conid=1001",
-     nullptr, "conid", {"1001"}},
+    {"visitor's preMsg row", "chat", "select * from preMsg where cstlabel='" V "' and conid=1",
+     nullptr, "conid", {"1"}},
     {"invitation copy", "chat",
-     "insert into inviteMsg(conid,sendid,cstlabel,createTime,content,IsInvite) values(1001,5,'" V
+     "insert into inviteMsg(conid,sendid,cstlabel,createTime,content,IsInvite) values(1,5,'" V
      "','2024-05-20 09:21:00','您好',0)",
      "select sendid||'/'||content||'/'||IsInvite as r from inviteMsg", "r", {"5/您好/0"}},
     {"operator posts", "chat",
      "insert into msg(IP,userID_send,msgApp,msgContent,msgTime,conid,readFlag,cstLabel,nickName) "
-     "values('10.0.0.15',5,'','好的','2024-05-20 09:22:00',1001,'','','')",
+     "values('10.0.0.15',5,'','好的','2024-05-20 09:22:00',1,'','','')",
      "select issystem||'/'||isDeleted||'/'||userID_send as r from msg where msgContent='好的'", "r",
      {"0/0/5"}},
-    {"membership check", "chat", "select * from C_members where cid=1001 and serid=5", nullptr,
+    {"membership check", "chat", "select * from C_members where cid=1 and serid=5", nullptr,
      "serid", {"5"}},
     {"invite operator", "chat",
-     "insert into C_members(cid,serid,cstlabel,addtime,IsChat) values(1001,12,'',"
+     "insert into C_members(cid,serid,cstlabel,addtime,IsChat) values(1,12,'',"
      "'2024-05-20 09:23:00',1)",
-     "select serid from C_members where cid=1001 order by serid", "serid", {"0", "5", "12"}},
-    {"transfer leaves", "chat", "delete from C_members where serid=5 and cid=1001",
-     "select serid from C_members where cid=1001", "serid", {"0"}},
+     "select serid from C_members where cid=1 order by serid", "serid", {"0", "5", "12"}},
+    {"transfer leaves", "chat", "delete from C_members where serid=5 and cid=1",
+     "select serid from C_members where cid=1", "serid", {"0"}},
     {"transfer notice", "chat",
      "insert into msg(IP,userID_send,cstLabel,nickName,msgContent,msgApp,msgTime,isDeleted,"
      "readFlag,conid,issystem)values('10.0.0.15',0,'','','王芳已经将会话转接给李明','',"
-     "'2024-05-20 09:24:00',0,'',1001,1)",
+     "'2024-05-20 09:24:00',0,'',1,1)",
      "select issystem||'/'||msgContent as r from msg where msgID=3", "r", {"1/王芳已经将会话转接给李明"}},
     {"visitor list rights", "chat", "select * from userinfo where id=12 and companyid=1", nullptr,
      "Invite", {"1"}},
@@ -108,8 +108,8 @@ const StatementCase kCases[] = {
      "select * from conversation where cstlabel in (select cstlabel from onlineCst where "
      "CompanyID=(select CompanyID from userinfo where id=5)) or serid in (select id from userinfo "
      "where CompanyID=(select CompanyID from userinfo where id=5))",
-     nullptr, "cid", {"1001"}},
-    {"monitor members", "chat", "select * from C_Members where cid=1001 and IsChat=1", nullptr,
+     nullptr, "cid", {"1"}},
+    {"monitor members", "chat", "select * from C_Members where cid=1 and IsChat=1", nullptr,
      "serid", {"0", "5"}},
     {"monitor visitor name", "chat", "select NickName from onlineCst where cstlabel='" V "'",
      nullptr, "NickName", {"访客731"}},

@@ -39,7 +39,7 @@ TEST(InitDbTest, DemoDataGivesOperatorsOfEachRight) {
   EXPECT_EQ(rows[2]["ID"], "12");
   EXPECT_EQ(rows[2]["Invite"], "1");
   EXPECT_EQ(db.Scalar("chat", "select count(*) from onlineCst where CompanyID=1"), "3");
-  EXPECT_EQ(db.Scalar("chat", "select count(*) from C_members where cid=1001"), "2");
+  EXPECT_EQ(db.Scalar("chat", "select count(*) from C_members where cid=1"), "2");
   EXPECT_EQ(db.Scalar("count", "select count(*) from t_Iprecord"), "1");
   // Columns the component does not name have defaults.
   db.Execute("chat", "insert into msg(conid) values(1)");

@@ -18,9 +18,9 @@ TEST_F(ServeAccessTest, OperatorPagesNeedALogin) {
   auto visitor = site_.Client();
   site_.Visit(*visitor);
   for (const char* target :
-       {"/operator/GetUserMsg.asp?cid=1001", "/operator/DoUserMsg.asp?cid=1001&action=sub",
-        "/operator/InvitUser.asp?cid=1001&serid=12&action=inv",
-        "/operator/TranstoUser.asp?cid=1001&serid=12&action=inv",
+       {"/operator/GetUserMsg.asp?cid=1", "/operator/DoUserMsg.asp?cid=1&action=sub",
+        "/operator/InvitUser.asp?cid=1&serid=12&action=inv",
+        "/operator/TranstoUser.asp?cid=1&serid=12&action=inv",
         "/operator/GetClientList.asp?companyid=1", "/operator/GetMonitorList.asp",
         "/operator/CheckDomain.asp?domains=a;b", "/operator/cstReWin.asp?cstLabel=x&companyid=1",
         "/api/me", "/api/operators", "/api/operator/conversations"}) {
@@ -33,8 +33,8 @@ TEST_F(ServeAccessTest, VisitorPagesNeedTheVisitorsOwnSession) {
   // Without a visitor session the query's cstlabel would let anyone read or
   // post as any visitor; the host refuses before the component runs.
   auto stranger = site_.Client();
-  for (const char* target : {"/visitor/GetClientMsg.asp?cid=1001&cstlabel=20240520091502731",
-                             "/visitor/DoClientMsg.asp?cid=1001&action=sub&msgContent=x&"
+  for (const char* target : {"/visitor/GetClientMsg.asp?cid=1&cstlabel=20240520091502731",
+                             "/visitor/DoClientMsg.asp?cid=1&action=sub&msgContent=x&"
                              "cstlabel=20240520091502731"}) {
     EXPECT_EQ(stranger->Get(target).status, 403) << target;
   }
@@ -51,9 +51,9 @@ TEST_F(ServeAccessTest, OperatorActionsNeedTheSessionsToken) {
   ASSERT_NE(token, other_token);
 
   const std::string actions[] = {
-      "/operator/DoUserMsg.asp?cid=1001&action=sub&msgContent=hello",
-      "/operator/InvitUser.asp?cid=1001&serid=7&action=inv",
-      "/operator/TranstoUser.asp?cid=1001&serid=7&action=inv",
+      "/operator/DoUserMsg.asp?cid=1&action=sub&msgContent=hello",
+      "/operator/InvitUser.asp?cid=1&serid=7&action=inv",
+      "/operator/TranstoUser.asp?cid=1&serid=7&action=inv",
       "/operator/CheckDomain.asp?domains=",
   };
   for (const std::string& action : actions) {
@@ -77,10 +77,10 @@ TEST_F(ServeAccessTest, OperatorActionsNeedTheSessionsToken) {
   EXPECT_EQ(check.body, "{\"result\":1}");  // one address: nothing differs
 
   // JSON actions take the token in a header only.
-  EXPECT_EQ(op->Post("/api/conversation/end", "cid=1001&token=" + token).status, 403);
-  EXPECT_EQ(op->Post("/api/conversation/end", "cid=1001", {{"X-Zelto-Token", other_token}}).status,
+  EXPECT_EQ(op->Post("/api/conversation/end", "cid=1&token=" + token).status, 403);
+  EXPECT_EQ(op->Post("/api/conversation/end", "cid=1", {{"X-Zelto-Token", other_token}}).status,
             403);
-  EXPECT_EQ(site_.db().Scalar("chat", "select count(*) from conversation where cid=1001"), "1");
+  EXPECT_EQ(site_.db().Scalar("chat", "select count(*) from conversation where cid=1"), "1");
 }
 
 TEST_F(ServeAccessTest, OperatorIdComesFromTheSessionOnly) {
@@ -100,10 +100,10 @@ TEST_F(ServeAccessTest, OperatorIdComesFromTheSessionOnly) {
   EXPECT_EQ(list.Header("x-zelto-hresult"), "0x00000000");
   EXPECT_NE(list.body.find("document.all(\"show\").innerHTML="), std::string::npos);
   EXPECT_NE(list.body.find("20240520094005468"), std::string::npos);
-  EXPECT_NE(chief->Get("/operator/GetMonitorList.asp").body.find("1001"), std::string::npos);
+  EXPECT_NE(chief->Get("/operator/GetMonitorList.asp").body.find("viewcnv('1')"), std::string::npos);
 
   // A message posted by 7 with someone else's id in the query is 7's.
-  clerk->Get("/operator/DoUserMsg.asp?cid=1001&action=sub&msgContent=mine&userid=5&token=" + token);
+  clerk->Get("/operator/DoUserMsg.asp?cid=1&action=sub&msgContent=mine&userid=5&token=" + token);
   EXPECT_EQ(site_.db().Scalar("chat", "select userID_send from msg where msgContent='mine'"), "7");
 }
 

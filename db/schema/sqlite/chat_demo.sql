@@ -24,12 +24,12 @@ INSERT INTO cstTrack (cstLabel, presentTime, presentPage) VALUES ('2024052009150
 INSERT INTO cstTrack (cstLabel, presentTime, presentPage) VALUES ('20240520093347112', '2024-05-20 09:33:47', 'http://www.example.com/news/');
 INSERT INTO cstTrack (cstLabel, presentTime, presentPage) VALUES ('20240520094005468', '2024-05-20 09:40:05', 'http://www.example.com/price.html');
 
-INSERT INTO conversation (cid, cstlabel, serid, ctime) VALUES (1001, '20240520091502731', 5, '2024-05-20 09:17:10');
-INSERT INTO C_members (cid, serid, cstlabel, addtime, IsChat) VALUES (1001, 0, '20240520091502731', '2024-05-20 09:17:10', 1);
-INSERT INTO C_members (cid, serid, cstlabel, addtime, IsChat) VALUES (1001, 5, '', '2024-05-20 09:17:10', 1);
-INSERT INTO preMsg (cstlabel, conid) VALUES ('20240520091502731', 1001);
+INSERT INTO conversation (cid, cstlabel, serid, ctime) VALUES (1, '20240520091502731', 5, '2024-05-20 09:17:10');
+INSERT INTO C_members (cid, serid, cstlabel, addtime, IsChat) VALUES (1, 0, '20240520091502731', '2024-05-20 09:17:10', 1);
+INSERT INTO C_members (cid, serid, cstlabel, addtime, IsChat) VALUES (1, 5, '', '2024-05-20 09:17:10', 1);
+INSERT INTO preMsg (cstlabel, conid) VALUES ('20240520091502731', 1);
 
 INSERT INTO msg (IP, issystem, readFlag, isDeleted, userid_Send, cstLabel, msgApp, msgContent, nickName, msgTime, conid)
-  VALUES ('123.118.4.21', 0, ',5,', 0, 0, '20240520091502731', '', '你好，请问这款软件支持多少个客服同时在线？', '访客731', '2024-05-20 09:17:25', 1001);
+  VALUES ('123.118.4.21', 0, ',5,', 0, 0, '20240520091502731', '', '你好，请问这款软件支持多少个客服同时在线？', '访客731', '2024-05-20 09:17:25', 1);
 INSERT INTO msg (IP, userID_send, msgApp, msgContent, msgTime, conid, readFlag, cstLabel, nickName)
-  VALUES ('10.0.0.15', 5, '', '您好！标准版支持10个客服同时在线，企业版不限。', '2024-05-20 09:18:02', 1001, '', '', '');
+  VALUES ('10.0.0.15', 5, '', '您好！标准版支持10个客服同时在线，企业版不限。', '2024-05-20 09:18:02', 1, '', '', '');
