@@ -11,6 +11,10 @@ for bench in "$build_dir"/bin/*_bench; do
   echo "== $(basename "$bench")"
   "$bench"
 done
+# The HTTP load benchmark of `zelto serve` (wrk, nginx).
+if [ -x "$build_dir/bin/http_poll_minimal_server" ]; then
+  bash "$(dirname "$0")/http_poll.sh" "$build_dir"
+fi
 if [ "$found" -eq 0 ]; then
   echo "run.sh: no *_bench programs in $build_dir/bin (is libbenchmark-dev installed?)" >&2
   exit 1

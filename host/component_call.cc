@@ -1,5 +1,7 @@
 #include "host/component_call.h"
 
+#include <atomic>
+
 #include "host/module_path.h"
 #include "platform/asp/asp_objects.h"
 #include "platform/com/activation.h"
@@ -81,8 +83,14 @@ std::string EncodePageBody(const std::u16string& body, PageCharset charset) {
 ComponentCall CallComponent(const InMemoryPage& page, const std::string& method,
                             const std::optional<std::u16string>& argument) {
   ComponentCall call;
-  call.hr = zelto::EnsureRegistered(&call.error);
-  if (FAILED(call.hr)) return call;
+  // Once the module is registered it stays so for the process; a server
+  // need not look again on every page.
+  static std::atomic<bool> registered{false};
+  if (!registered) {
+    call.hr = zelto::EnsureRegistered(&call.error);
+    if (FAILED(call.hr)) return call;
+    registered = true;
+  }
 
   ComPtr<IDispatch> object;
   call.hr = CreateComponent(object.Receive());

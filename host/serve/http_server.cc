@@ -114,8 +114,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     stream_.expires_never();  // the handler may take its time; the write has its own limit
     auto guard = std::make_shared<asio::executor_work_guard<tcp_stream_executor>>(
         stream_.get_executor());
+    // dispatch: an answer given on the strand itself is written at once.
     Respond respond = [self = shared_from_this(), guard](HttpResponse response) mutable {
-      asio::post(self->stream_.get_executor(),
+      asio::dispatch(self->stream_.get_executor(),
                  [self, guard, response = std::move(response)]() mutable {
                    self->Write(std::move(response));
                    guard->reset();
