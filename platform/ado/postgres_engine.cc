@@ -170,10 +170,10 @@ class PostgresConnection : public EngineConnection {
   bool Execute(std::string_view tsql, ResultSet* result, std::string* error) override {
     *result = ResultSet();
     std::vector<Statement> batch = TranslateTsqlForPostgres(tsql);
-    // One statement is prepared and cached; the statements of a batch run
-    // once each.
-    const bool cache = batch.size() == 1;
+    // A statement with values is prepared and cached by its shape; one
+    // without (DDL, mostly) and the statements of a batch run once each.
     for (const Statement& statement : batch) {
+      const bool cache = batch.size() == 1 && !statement.parameters.empty();
       Result r = cache ? RunPrepared(statement, error) : RunOnce(statement, error);
       if (!r) {
         *result = ResultSet();

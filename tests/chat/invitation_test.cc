@@ -26,7 +26,7 @@ class InvitationTest : public ChatScene {
   }
 };
 
-TEST_F(InvitationTest, NewOperatorBecomesMemberAndWindowCloses) {
+TEST_P(InvitationTest, NewOperatorBecomesMemberAndWindowCloses) {
   const auto result = Invite("cid=1&action=inv&serid=12");
   EXPECT_EQ(result.hr, S_OK);
   EXPECT_EQ(result.body, kInvited);
@@ -38,7 +38,7 @@ TEST_F(InvitationTest, NewOperatorBecomesMemberAndWindowCloses) {
   EXPECT_EQ(rows[0].at("addtime").size(), 19u);
 }
 
-TEST_F(InvitationTest, MemberIsRefusedWhateverItsChatFlag) {
+TEST_P(InvitationTest, MemberIsRefusedWhateverItsChatFlag) {
   Execute("update C_members set IsChat=0 where serid=5");
   const auto result = Invite("cid=1&action=inv&serid=5");
   EXPECT_EQ(result.hr, S_OK);
@@ -47,7 +47,7 @@ TEST_F(InvitationTest, MemberIsRefusedWhateverItsChatFlag) {
   EXPECT_EQ(Count("C_members where serid=5"), 1u);
 }
 
-TEST_F(InvitationTest, OtherActionsDoNothing) {
+TEST_P(InvitationTest, OtherActionsDoNothing) {
   for (const char* query : {"cid=1&serid=12", "cid=1&action=sub&serid=12",
                             "cid=1&action=INV&serid=12"}) {
     const auto result = Invite(query);
@@ -58,7 +58,7 @@ TEST_F(InvitationTest, OtherActionsDoNothing) {
   EXPECT_EQ(Count("C_members"), 2u);
 }
 
-TEST_F(InvitationTest, FailureIsNeverReportedAsSuccessNorAsMembership) {
+TEST_P(InvitationTest, FailureIsNeverReportedAsSuccessNorAsMembership) {
   for (const char* query : {"action=inv&serid=12", "cid=1&action=inv",
                             "cid=1&action=inv&serid=12+or+1%3D1", "cid=x&action=inv&serid=12"}) {
     const auto result = Invite(query);
@@ -72,7 +72,7 @@ TEST_F(InvitationTest, FailureIsNeverReportedAsSuccessNorAsMembership) {
   EXPECT_EQ(Count("C_members"), 2u);
 }
 
-TEST_F(InvitationTest, SimultaneousInvitationsMakeOneRow) {
+TEST_P(InvitationTest, SimultaneousInvitationsMakeOneRow) {
   constexpr int kThreads = 4;
   for (int round = 0; round < 5; ++round) {
     const std::string query = "cid=1&action=inv&serid=" + std::to_string(100 + round);
@@ -100,5 +100,7 @@ TEST_F(InvitationTest, SimultaneousInvitationsMakeOneRow) {
     EXPECT_EQ(Count("C_members where serid=" + std::to_string(100 + round)), 1u) << query;
   }
 }
+
+ZELTO_ON_EVERY_ENGINE(InvitationTest);
 
 }  // namespace

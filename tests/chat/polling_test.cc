@@ -36,9 +36,10 @@ std::string Content(const std::string& inner) {
 
 // Conversation 1 has visitor V1 and operator 5 as members; operators 5 and 12
 // exist. Messages are added by each test.
-class PollingTest : public ::testing::Test {
+class PollingTest : public ::testing::TestWithParam<zelto::testing::TestEngine> {
  protected:
   void SetUp() override {
+    ZELTO_SKIP_WITHOUT(db_);
     ASSERT_TRUE(SetAnsiCodePage(CP_GBK));
     db_.Execute("chat",
                 "insert into userinfo (ID, name) values (5, 'Op5');"
@@ -67,7 +68,7 @@ class PollingTest : public ::testing::Test {
   // A page of this database with the query `query`.
   TestPage Page(const std::string& query) {
     TestPage page;
-    page.Query(query).Database(db_.folder());
+    page.Query(query).Database(db_);
     return page;
   }
 
@@ -83,10 +84,10 @@ class PollingTest : public ::testing::Test {
     return VisitorPoll(page);
   }
 
-  SeededDatabase db_;
+  SeededDatabase db_{GetParam()};
 };
 
-TEST_F(PollingTest, OperatorsMarkInTurn) {
+TEST_P(PollingTest, OperatorsMarkInTurn) {
   std::string id = AddMessage(1, 0, "V1", "hello");
   PageRun first = OperatorPoll(5);
   EXPECT_EQ(first.hr, S_OK);
@@ -101,7 +102,7 @@ TEST_F(PollingTest, OperatorsMarkInTurn) {
   EXPECT_EQ(ReadFlag(id), ",5,,12,");
 }
 
-TEST_F(PollingTest, OperatorViewHeadersAndOrder) {
+TEST_P(PollingTest, OperatorViewHeadersAndOrder) {
   AddMessage(1, 12, "", "from 12 :#3#");
   AddMessage(1, 0, "V1", "  ", "''", 1, " ");
   AddMessage(1, 0, "", "moved", "''", 1);
@@ -116,7 +117,7 @@ TEST_F(PollingTest, OperatorViewHeadersAndOrder) {
                 Content("moved") + kEnd);
 }
 
-TEST_F(PollingTest, NobodyReceivesOwnOrNullMarkedMessages) {
+TEST_P(PollingTest, NobodyReceivesOwnOrNullMarkedMessages) {
   std::string own = AddMessage(1, 5, "", "mine");
   std::string null_marked = AddMessage(1, 0, "V1", "lost", "NULL");
   EXPECT_EQ(OperatorPoll(5).hr, S_FALSE);
@@ -128,7 +129,7 @@ TEST_F(PollingTest, NobodyReceivesOwnOrNullMarkedMessages) {
   EXPECT_EQ(OperatorPoll(12).body, kStart + Header("Op5") + Content("mine") + kEnd);
 }
 
-TEST_F(PollingTest, VisitorWithoutMembershipGetsNothing) {
+TEST_P(PollingTest, VisitorWithoutMembershipGetsNothing) {
   std::string id = AddMessage(1, 5, "", "hi");
   PageRun result = VisitorPoll("V2");
   EXPECT_EQ(result.hr, S_OK);
@@ -136,7 +137,7 @@ TEST_F(PollingTest, VisitorWithoutMembershipGetsNothing) {
   EXPECT_EQ(ReadFlag(id), "");
 }
 
-TEST_F(PollingTest, VisitorLabelRule) {
+TEST_P(PollingTest, VisitorLabelRule) {
   std::string id = AddMessage(1, 5, "", "hi");
   db_.Execute("chat", "insert into C_members (cid, serid, cstlabel, IsChat) values (1, 0, 'V2', 1)");
 
@@ -156,7 +157,7 @@ TEST_F(PollingTest, VisitorLabelRule) {
   EXPECT_EQ(ReadFlag(id), ",V2,,V1,");
 }
 
-TEST_F(PollingTest, MissingOrMalformedRequestValues) {
+TEST_P(PollingTest, MissingOrMalformedRequestValues) {
   std::string id = AddMessage(1, 5, "", "hello");
   struct Case {
     const char* query;
@@ -185,7 +186,7 @@ TEST_F(PollingTest, MissingOrMalformedRequestValues) {
   EXPECT_EQ(ReadFlag(id), ",12,");
 }
 
-TEST_F(PollingTest, QuoteInLabelIsData) {
+TEST_P(PollingTest, QuoteInLabelIsData) {
   db_.Execute("chat", "insert into C_members (cid, serid, cstlabel, IsChat) values (1, 0, 'O''Neil', 1)");
   std::string id = AddMessage(1, 5, "", "hi");
   PageRun result = VisitorPoll("O'Neil");
@@ -194,7 +195,7 @@ TEST_F(PollingTest, QuoteInLabelIsData) {
   EXPECT_EQ(ReadFlag(id), ",O'Neil,");
 }
 
-TEST_F(PollingTest, FailedSelectEndsThePoll) {
+TEST_P(PollingTest, FailedSelectEndsThePoll) {
   AddMessage(1, 0, "V1", "hello");
   db_.Execute("chat", "drop table msg");
   PageRun op = OperatorPoll(5);
@@ -205,7 +206,7 @@ TEST_F(PollingTest, FailedSelectEndsThePoll) {
   EXPECT_EQ(visitor.body, "");
 }
 
-TEST_F(PollingTest, HostileContentIsInert) {
+TEST_P(PollingTest, HostileContentIsInert) {
   AddMessage(1, 0, "V1", "<script>alert(1)</script>#link#javascript:alert(2)#link_mid#x",
              "''", 0, "<img src=x onerror=alert(3)>");
   PageRun result = OperatorPoll(5);
@@ -218,7 +219,7 @@ TEST_F(PollingTest, HostileContentIsInert) {
 
 // Two operators on two connections poll the same new message at the same
 // moment, round after round; no round may lose either mark.
-TEST_F(PollingTest, ConcurrentMarksAreAllKept) {
+TEST_P(PollingTest, ConcurrentMarksAreAllKept) {
   constexpr int kRounds = 40;
   std::barrier start(3);
   std::barrier done(3);
@@ -241,5 +242,7 @@ TEST_F(PollingTest, ConcurrentMarksAreAllKept) {
   five.join();
   twelve.join();
 }
+
+ZELTO_ON_EVERY_ENGINE(PollingTest);
 
 }  // namespace

@@ -30,7 +30,7 @@ class TransferTest : public ChatScene {
   }
 };
 
-TEST_F(TransferTest, MovesTheConversationAndTellsEveryone) {
+TEST_P(TransferTest, MovesTheConversationAndTellsEveryone) {
   Execute("insert into C_members(cid,serid,cstlabel,addtime,IsChat) values"
           "(1,5,'','2024-01-01 11:00:00',0),(2,5,'','2024-01-01 11:00:00',1)");
   const auto result = Transfer(5, "cid=1&action=inv&serid=7");
@@ -59,7 +59,7 @@ TEST_F(TransferTest, MovesTheConversationAndTellsEveryone) {
             row.at("msgTime"));
 }
 
-TEST_F(TransferTest, TargetAlreadyMemberChangesNothing) {
+TEST_P(TransferTest, TargetAlreadyMemberChangesNothing) {
   for (const char* target : {"5", "12"}) {
     Execute("delete from C_members where serid=12");
     Execute("insert into C_members(cid,serid,cstlabel,addtime,IsChat) values"
@@ -74,7 +74,7 @@ TEST_F(TransferTest, TargetAlreadyMemberChangesNothing) {
   EXPECT_EQ(Count("msg"), 0u);
 }
 
-TEST_F(TransferTest, NothingIsReadWithoutCallerOrAction) {
+TEST_P(TransferTest, NothingIsReadWithoutCallerOrAction) {
   struct Case {
     LONG userid;
     const char* query;
@@ -92,7 +92,7 @@ TEST_F(TransferTest, NothingIsReadWithoutCallerOrAction) {
   EXPECT_EQ(Members(), "0/V1001/1\n5//1\n");
 }
 
-TEST_F(TransferTest, FailureRollsEverythingBack) {
+TEST_P(TransferTest, FailureRollsEverythingBack) {
   const std::string before = Members();
   for (const char* query : {"cid=1&action=inv&serid=", "cid=1&action=inv&serid=7;delete",
                             "cid=&action=inv&serid=7"}) {
@@ -109,7 +109,7 @@ TEST_F(TransferTest, FailureRollsEverythingBack) {
   EXPECT_EQ(Count("msg"), 0u);
 }
 
-TEST_F(TransferTest, OperatorNamesAreInertInTheAlert) {
+TEST_P(TransferTest, OperatorNamesAreInertInTheAlert) {
   Execute("insert into userinfo(ID,name,CompanyID) values(8,'</script>''\\',1)");
   const auto result = Transfer(5, "cid=1&action=inv&serid=8");
   EXPECT_EQ(result.body,
@@ -123,5 +123,7 @@ TEST_F(TransferTest, OperatorNamesAreInertInTheAlert) {
             "<script language='javascript'>alert('已经将会话转接给');"
             "window.opener.top.close();window.close();</script>");
 }
+
+ZELTO_ON_EVERY_ENGINE(TransferTest);
 
 }  // namespace

@@ -19,7 +19,7 @@ class UserPostTest : public ChatScene {
   }
 };
 
-TEST_F(UserPostTest, OperatorIdMustBeAboveZero) {
+TEST_P(UserPostTest, OperatorIdMustBeAboveZero) {
   for (LONG id : {0, -5}) {
     const auto result = Post(id, "cid=1&action=sub&msgContent=x");
     EXPECT_EQ(result.hr, S_FALSE) << id;
@@ -29,7 +29,7 @@ TEST_F(UserPostTest, OperatorIdMustBeAboveZero) {
   EXPECT_EQ(Count("inviteMsg"), 0u);
 }
 
-TEST_F(UserPostTest, StoresTheOperatorsRowAndEchoesWithItsOwnAttachmentEnding) {
+TEST_P(UserPostTest, StoresTheOperatorsRowAndEchoesWithItsOwnAttachmentEnding) {
   Execute("insert into preMsg(cstlabel,conid) values('V1001',1)");
   const auto result = Post(5, "cid=1&action=sub&msgContent=%u4F60%u597D'&adjunct=a.png");
   ASSERT_EQ(result.hr, S_OK);
@@ -59,7 +59,7 @@ TEST_F(UserPostTest, StoresTheOperatorsRowAndEchoesWithItsOwnAttachmentEnding) {
   EXPECT_EQ(row.at("isDeleted"), "0");
 }
 
-TEST_F(UserPostTest, CopiesToInviteMsgUntilTheVisitorHasAPreMsgRow) {
+TEST_P(UserPostTest, CopiesToInviteMsgUntilTheVisitorHasAPreMsgRow) {
   ASSERT_EQ(Post(5, "cid=1&action=sub&msgContent=first").hr, S_OK);
   ASSERT_EQ(Post(5, "cid=1&action=sub&msgContent=").hr, S_OK);
   auto invites = Rows("select * from inviteMsg order by content desc");
@@ -80,7 +80,7 @@ TEST_F(UserPostTest, CopiesToInviteMsgUntilTheVisitorHasAPreMsgRow) {
   EXPECT_EQ(Count("msg"), 3u);
 }
 
-TEST_F(UserPostTest, ConversationVisitorIsTheFirstVisitorRowOnly) {
+TEST_P(UserPostTest, ConversationVisitorIsTheFirstVisitorRowOnly) {
   Execute(
       "insert into C_members(cid,serid,cstlabel,addtime,IsChat) values"
       "(2,5,'','2024-01-01 10:00:00',1),(2,0,'VA','2024-01-01 10:00:00',1),"
@@ -93,7 +93,7 @@ TEST_F(UserPostTest, ConversationVisitorIsTheFirstVisitorRowOnly) {
   EXPECT_EQ(Count("msg"), 2u);
 }
 
-TEST_F(UserPostTest, NothingHappensWithoutSubOrWithABadConversation) {
+TEST_P(UserPostTest, NothingHappensWithoutSubOrWithABadConversation) {
   struct Case {
     const char* query;
     HRESULT hr;
@@ -111,12 +111,14 @@ TEST_F(UserPostTest, NothingHappensWithoutSubOrWithABadConversation) {
   EXPECT_EQ(Count("inviteMsg"), 0u);
 }
 
-TEST_F(UserPostTest, FailedMessageLeavesNoInvitationAndNoEcho) {
+TEST_P(UserPostTest, FailedMessageLeavesNoInvitationAndNoEcho) {
   RefuseInserts("msg");
   const auto result = Post(5, "cid=1&action=sub&msgContent=lost");
   EXPECT_EQ(result.hr, S_FALSE);
   EXPECT_EQ(result.body, "");
   EXPECT_EQ(Count("inviteMsg"), 0u);
 }
+
+ZELTO_ON_EVERY_ENGINE(UserPostTest);
 
 }  // namespace

@@ -49,9 +49,10 @@ std::vector<Row> Rows(const std::string& body) {
   return rows;
 }
 
-class MonitorListTest : public ::testing::Test {
+class MonitorListTest : public ::testing::TestWithParam<zelto::testing::TestEngine> {
  protected:
-  MonitorListTest() {
+  void SetUp() override {
+    ZELTO_SKIP_WITHOUT(db_);
     db_.Execute("chat",
                 "insert into userinfo(ID,name,CompanyID,Popedom,conview) values(5,'Li',1,1,0);"
                 "insert into userinfo(ID,name,CompanyID) values(6,'Wu',1);"
@@ -60,7 +61,7 @@ class MonitorListTest : public ::testing::Test {
 
   PageRun Monitor(LONG userid) {
     TestPage page;
-    page.Database(db_.folder());
+    page.Database(db_);
     return page.Run([userid](PageContext& p) { return GetMonitorList(p, userid); });
   }
 
@@ -75,16 +76,16 @@ class MonitorListTest : public ::testing::Test {
                             "'," + std::to_string(is_chat) + ")");
   }
 
-  SeededDatabase db_;
+  SeededDatabase db_{GetParam()};
 };
 
-TEST_F(MonitorListTest, NoConversationGivesHeaderAndEmptyRow) {
+TEST_P(MonitorListTest, NoConversationGivesHeaderAndEmptyRow) {
   PageRun run = Monitor(5);
   EXPECT_EQ(run.hr, S_OK);
   EXPECT_EQ(run.body, kHead + "<tr><td colspan=4>当前没有会话</td></tr></table>");
 }
 
-TEST_F(MonitorListTest, OneConversationRowExactly) {
+TEST_P(MonitorListTest, OneConversationRowExactly) {
   AddConversation(1001, "V1", 5);
   AddMember(1001, 5, "");
   db_.Execute("chat", "insert into onlineCst(cstLabel,NickName,CompanyID) values('V1','Tom',1)");
@@ -95,7 +96,7 @@ TEST_F(MonitorListTest, OneConversationRowExactly) {
                           Links("1001") + "</tr></table>");
 }
 
-TEST_F(MonitorListTest, RowsAreNumberedAndLinkTheirConversation) {
+TEST_P(MonitorListTest, RowsAreNumberedAndLinkTheirConversation) {
   AddConversation(41, "", 5);
   AddConversation(7, "", 6);
   AddConversation(12, "", 5);
@@ -110,7 +111,7 @@ TEST_F(MonitorListTest, RowsAreNumberedAndLinkTheirConversation) {
   EXPECT_THAT(Monitor(5).body, HasSubstr("stopcnv('" + rows[0].cid + "');"));
 }
 
-TEST_F(MonitorListTest, MemberNamesJoinInRowOrder) {
+TEST_P(MonitorListTest, MemberNamesJoinInRowOrder) {
   db_.Execute("chat",
               "insert into onlineCst(cstLabel,NickName,CompanyID) values('V1','Tom',1);"
               "insert into onlineCst(cstLabel,NickName,CompanyID) values('V2','',1);"
@@ -143,7 +144,7 @@ TEST_F(MonitorListTest, MemberNamesJoinInRowOrder) {
   }
 }
 
-TEST_F(MonitorListTest, RightsDecideWhetherAnythingIsWritten) {
+TEST_P(MonitorListTest, RightsDecideWhetherAnythingIsWritten) {
   struct Case {
     int popedom;
     int conview;
@@ -162,7 +163,7 @@ TEST_F(MonitorListTest, RightsDecideWhetherAnythingIsWritten) {
   }
 }
 
-TEST_F(MonitorListTest, NoOperatorRowOrNonPositiveIdWritesNothing) {
+TEST_P(MonitorListTest, NoOperatorRowOrNonPositiveIdWritesNothing) {
   db_.Execute("chat", "insert into userinfo(ID,CompanyID,Popedom) values(0,1,1)");
   for (LONG userid : {404, 0, -5}) {
     PageRun run = Monitor(userid);
@@ -171,7 +172,7 @@ TEST_F(MonitorListTest, NoOperatorRowOrNonPositiveIdWritesNothing) {
   }
 }
 
-TEST_F(MonitorListTest, StoredNamesAreEscaped) {
+TEST_P(MonitorListTest, StoredNamesAreEscaped) {
   db_.Execute("chat",
               "update userinfo set name='<b>A&B</b>' where ID=6;"
               "insert into onlineCst(cstLabel,NickName,CompanyID) values('V1','\"x''',1)");
@@ -184,7 +185,7 @@ TEST_F(MonitorListTest, StoredNamesAreEscaped) {
   EXPECT_EQ(rows[0].members, "&lt;b&gt;A&amp;B&lt;/b&gt;&quot;x&#39;访客&lt;i&gt;");
 }
 
-TEST_F(MonitorListTest, FailedQueriesNeverStallTheTable) {
+TEST_P(MonitorListTest, FailedQueriesNeverStallTheTable) {
   AddConversation(1, "", 5);
   AddConversation(2, "", 6);
   AddMember(1, 5, "");
@@ -200,5 +201,7 @@ TEST_F(MonitorListTest, FailedQueriesNeverStallTheTable) {
   EXPECT_EQ(run.hr, S_OK);
   EXPECT_EQ(run.body, kHead + "<tr><td colspan=4>当前没有会话</td></tr></table>");
 }
+
+ZELTO_ON_EVERY_ENGINE(MonitorListTest);
 
 }  // namespace

@@ -14,7 +14,7 @@
 
 namespace {
 
-class DbSessionTest : public ::testing::Test {
+class DbSessionTest : public ::testing::TestWithParam<zelto::testing::TestEngine> {
  protected:
   DbSessionTest() {
     SetMessageBoxSink([this](std::string_view caption, std::string_view text) {
@@ -22,19 +22,23 @@ class DbSessionTest : public ::testing::Test {
     });
   }
   ~DbSessionTest() override { SetMessageBoxSink({}); }
+  void SetUp() override { ZELTO_SKIP_WITHOUT(db_); }
 
-  bool Connect(CDbConnection& c) { return c.Connect(db_.folder(), "chat", "", "", adOptionUnspecified); }
+  bool Connect(CDbConnection& c) {
+    return c.Connect(db_.folder(), db_.catalog("chat"), db_.user(), db_.password(),
+                     adOptionUnspecified);
+  }
 
   // Runs `sql` and attaches the result, as every read does.
   void Read(CDbConnection& c, CDbRecordset& rs, const std::string& sql) {
     ComPtr<_Recordset>::Adopt(rs.Attach(c.Execute(sql)));
   }
 
-  zelto::testing::SeededDatabase db_;
+  zelto::testing::SeededDatabase db_{GetParam()};
   std::vector<std::string> boxes_;
 };
 
-TEST_F(DbSessionTest, ConnectBuildsTheStringByteForByte) {
+TEST_P(DbSessionTest, ConnectBuildsTheStringByteForByte) {
   CDbConnection c;
   EXPECT_FALSE(c.Connect("", "", "", "", adOptionUnspecified));
   EXPECT_EQ(c.connection_string(), "Provider=SQLOLEDB.1; Data Source=; Initial Catalog=; User ID=; PWD=");
@@ -44,7 +48,7 @@ TEST_F(DbSessionTest, ConnectBuildsTheStringByteForByte) {
   EXPECT_TRUE(c.IsOpen());
 }
 
-TEST_F(DbSessionTest, OpenKeepsTheLastNonEmptyString) {
+TEST_P(DbSessionTest, OpenKeepsTheLastNonEmptyString) {
   CDbConnection fresh;
   EXPECT_FALSE(fresh.Open("", adOptionUnspecified));
   EXPECT_EQ(fresh.connection_string(), "");
@@ -66,7 +70,7 @@ TEST_F(DbSessionTest, OpenKeepsTheLastNonEmptyString) {
   EXPECT_FALSE(c.Open("Provider=MSDASQL; Data Source=x; Initial Catalog=chat", adOptionUnspecified));
 }
 
-TEST_F(DbSessionTest, ExecuteGivesNullOnEveryFailure) {
+TEST_P(DbSessionTest, ExecuteGivesNullOnEveryFailure) {
   CDbConnection c;
   EXPECT_EQ(c.Execute("select * from msg"), nullptr);  // never opened
   ASSERT_TRUE(Connect(c));
@@ -82,7 +86,7 @@ TEST_F(DbSessionTest, ExecuteGivesNullOnEveryFailure) {
   EXPECT_EQ(c.Execute("select * from msg"), nullptr);
 }
 
-TEST_F(DbSessionTest, NoRowsIsBothBofAndEofWithoutAMessageBox) {
+TEST_P(DbSessionTest, NoRowsIsBothBofAndEofWithoutAMessageBox) {
   CDbConnection c;
   ASSERT_TRUE(Connect(c));
   CDbRecordset rs;
@@ -97,7 +101,7 @@ TEST_F(DbSessionTest, NoRowsIsBothBofAndEofWithoutAMessageBox) {
   EXPECT_TRUE(boxes_.empty());
 }
 
-TEST_F(DbSessionTest, FailedExecuteLeavesAClosedRecordsetAndTheMessageBox) {
+TEST_P(DbSessionTest, FailedExecuteLeavesAClosedRecordsetAndTheMessageBox) {
   CDbConnection c;
   ASSERT_TRUE(Connect(c));
   CDbRecordset rs;
@@ -119,7 +123,7 @@ TEST_F(DbSessionTest, FailedExecuteLeavesAClosedRecordsetAndTheMessageBox) {
   EXPECT_EQ(boxes_.size(), 1u);  // GetFieldLong shows no box
 }
 
-TEST_F(DbSessionTest, ReadsRowsFieldsAndUnknownNames) {
+TEST_P(DbSessionTest, ReadsRowsFieldsAndUnknownNames) {
   db_.Execute("chat",
               "insert into userinfo(ID,name,CompanyID,Popedom) values(5,'王芳',1,1);"
               "insert into userinfo(ID,name,CompanyID,Popedom) values(7,NULL,1,0)");
@@ -156,7 +160,7 @@ TEST_F(DbSessionTest, ReadsRowsFieldsAndUnknownNames) {
   rs.Close();  // twice is harmless
 }
 
-TEST_F(DbSessionTest, DuplicateColumnNamesGiveTheFirst) {
+TEST_P(DbSessionTest, DuplicateColumnNamesGiveTheFirst) {
   CDbConnection c;
   ASSERT_TRUE(Connect(c));
   CDbRecordset rs;
@@ -172,14 +176,26 @@ struct KindCase {
   LONG number;
 };
 
-TEST_F(DbSessionTest, ColumnTypesRenderAsTheServerTypesThem) {
-  db_.Execute("chat",
-              "create table kinds(b BIT, f FLOAT, r REAL, t TINYINT, bin VARBINARY(10), "
-              "d DATETIME, d2 DATETIME, n INT, sm SMALLINT, big BIGINT, m MONEY, "
-              "dec DECIMAL(10,2), s NVARCHAR(20));"
-              "insert into kinds values(1, 3.14159, 3.14159, 200, 0x0102, "
-              "'2006-01-02 03:04:05.6', '2006-01-02 03:04:05', -3, -2, 5000000000, 12.5, "
-              "'-7.25', '12abc')");
+TEST_P(DbSessionTest, ColumnTypesRenderAsTheServerTypesThem) {
+  // The same values in each engine's nearest column types (PostgreSQL has
+  // no tinyint: its smallint holds 200 as well).
+  if (GetParam() == zelto::testing::TestEngine::kSqlite) {
+    db_.Execute("chat",
+                "create table kinds(b BIT, f FLOAT, r REAL, t TINYINT, bin VARBINARY(10), "
+                "d DATETIME, d2 DATETIME, n INT, sm SMALLINT, big BIGINT, m MONEY, "
+                "dec DECIMAL(10,2), s NVARCHAR(20));"
+                "insert into kinds values(1, 3.14159, 3.14159, 200, 0x0102, "
+                "'2006-01-02 03:04:05.6', '2006-01-02 03:04:05', -3, -2, 5000000000, 12.5, "
+                "'-7.25', '12abc')");
+  } else {
+    db_.Execute("chat",
+                "create table kinds(b BOOLEAN, f FLOAT8, r REAL, t SMALLINT, bin BYTEA, "
+                "d TIMESTAMP, d2 TIMESTAMP, n INT, sm SMALLINT, big BIGINT, m MONEY, "
+                "dec NUMERIC(10,2), s VARCHAR(20));"
+                "insert into kinds values('t', 3.14159, 3.14159, 200, 0x0102, "
+                "'2006-01-02 03:04:05.6', '2006-01-02 03:04:05', -3, -2, 5000000000, '12.5', "
+                "'-7.25', '12abc')");
+  }
   CDbConnection c;
   ASSERT_TRUE(Connect(c));
   CDbRecordset rs;
@@ -213,7 +229,7 @@ TEST_F(DbSessionTest, ColumnTypesRenderAsTheServerTypesThem) {
   EXPECT_EQ(money, "12.5");
 }
 
-TEST_F(DbSessionTest, TransactionsOnTheSession) {
+TEST_P(DbSessionTest, TransactionsOnTheSession) {
   CDbConnection c;
   EXPECT_FALSE(c.BeginTrans());  // closed
   ASSERT_TRUE(Connect(c));
@@ -232,5 +248,7 @@ TEST_F(DbSessionTest, TransactionsOnTheSession) {
   c.Close();
   EXPECT_EQ(db_.Scalar("chat", "select count(*) from preMsg"), "1");
 }
+
+ZELTO_ON_EVERY_ENGINE(DbSessionTest);
 
 }  // namespace

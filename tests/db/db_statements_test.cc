@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "db/db_connection.h"
@@ -115,15 +116,20 @@ const StatementCase kCases[] = {
      nullptr, "NickName", {"访客731"}},
 };
 
-class StatementTest : public ::testing::TestWithParam<StatementCase> {
+using zelto::testing::TestEngine;
+
+class StatementTest
+    : public ::testing::TestWithParam<std::tuple<TestEngine, StatementCase>> {
  protected:
-  zelto::testing::SeededDatabase db_{true};
+  void SetUp() override { ZELTO_SKIP_WITHOUT(db_); }
+  zelto::testing::SeededDatabase db_{std::get<0>(GetParam()), true};
 };
 
 TEST_P(StatementTest, RunsAndGivesTheRowsTheMethodsRelyOn) {
-  const StatementCase& c = GetParam();
+  const StatementCase& c = std::get<1>(GetParam());
   CDbConnection connection;
-  ASSERT_TRUE(connection.Connect(db_.folder(), c.catalog, "", "", adOptionUnspecified));
+  ASSERT_TRUE(connection.Connect(db_.folder(), db_.catalog(c.catalog), db_.user(),
+                                 db_.password(), adOptionUnspecified));
   std::vector<std::string> got;
   if (c.check) {
     _Recordset* result = connection.Execute(Utf8ToAnsi(c.sql));
@@ -144,10 +150,14 @@ TEST_P(StatementTest, RunsAndGivesTheRowsTheMethodsRelyOn) {
   EXPECT_EQ(got, c.expected) << c.sql;
 }
 
-INSTANTIATE_TEST_SUITE_P(Methods, StatementTest, ::testing::ValuesIn(kCases),
+INSTANTIATE_TEST_SUITE_P(Methods, StatementTest,
+                         ::testing::Combine(::testing::ValuesIn(zelto::testing::AllTestEngines()),
+                                            ::testing::ValuesIn(kCases)),
                          [](const auto& info) {
-                           std::string name;
-                           for (char ch : std::string(info.param.name)) {
+                           std::string name =
+                               std::get<0>(info.param) == TestEngine::kSqlite ? "Sqlite_"
+                                                                              : "Postgres_";
+                           for (char ch : std::string(std::get<1>(info.param).name)) {
                              name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
                            }
                            return name;

@@ -30,8 +30,41 @@ TEST(InitDbTest, CreatesRefusesAndReplaces) {
   EXPECT_EQ(Zelto("init-db --help"), 0);
 }
 
-TEST(InitDbTest, DemoDataGivesOperatorsOfEachRight) {
-  zelto::testing::SeededDatabase db(true);
+// Against the test cluster: both databases made, an existing one refused
+// unless --force, wrong credentials refused with a message.
+TEST(InitDbTest, PostgresServerGetsBothDatabases) {
+  std::string why;
+  auto cluster = zelto::testing::FindTestCluster(&why);
+  if (!cluster) GTEST_SKIP() << why;
+  const std::string account = " --user " + cluster->user + " --password " + cluster->password;
+  const std::string on_server = "init-db --engine postgresql --server " + cluster->server;
+  ASSERT_EQ(Zelto(on_server + account + " --demo --force"), 0);
+  EXPECT_EQ(Zelto(on_server + account), 1);
+  EXPECT_EQ(Zelto(on_server + " --user " + cluster->user + " --password wrong --force"), 1);
+  // Through the socket directory as well; the demo data is there.
+  ASSERT_EQ(Zelto("init-db --engine postgresql --server " + cluster->socket + account +
+                  " --demo --force"),
+            0);
+  std::string output = std::string(ZELTO_BIN_DIR) + "/zelto call --engine postgresql --server " +
+                       cluster->server + account + " --query companyid=1 GetClientList 5";
+  FILE* pipe = popen(output.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string body;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) body.append(buf, n);
+  EXPECT_EQ(pclose(pipe), 0);
+  EXPECT_NE(body.find("20240520091502731"), std::string::npos) << body;
+  EXPECT_EQ(Zelto("init-db --engine nosuch --server x"), 2);
+}
+
+class InitDbDemoTest : public ::testing::TestWithParam<zelto::testing::TestEngine> {
+ protected:
+  void SetUp() override { ZELTO_SKIP_WITHOUT(db); }
+  zelto::testing::SeededDatabase db{GetParam(), true};
+};
+
+TEST_P(InitDbDemoTest, DemoDataGivesOperatorsOfEachRight) {
   auto rows = db.Query("chat", "select ID, name, Popedom, Invite, conview from userinfo order by ID");
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[0]["name"], "王芳");
@@ -42,8 +75,22 @@ TEST(InitDbTest, DemoDataGivesOperatorsOfEachRight) {
   EXPECT_EQ(db.Scalar("chat", "select count(*) from C_members where cid=1"), "2");
   EXPECT_EQ(db.Scalar("count", "select count(*) from t_Iprecord"), "1");
   // Columns the component does not name have defaults.
-  db.Execute("chat", "insert into msg(conid) values(1)");
-  EXPECT_EQ(db.Scalar("chat", "select issystem||isDeleted||readFlag from msg where conid=1"), "00");
+  db.Execute("chat", "insert into msg(conid) values(77)");
+  EXPECT_EQ(db.Scalar("chat",
+                      "select CAST(issystem AS nvarchar(5)) + CAST(isDeleted AS nvarchar(5)) + "
+                      "readFlag from msg where conid=77"),
+            "00");
+  // Labels compare without regard to case, as under SQL Server's collation.
+  EXPECT_EQ(db.Scalar("chat", "select count(*) from userinfo where name='王芳' and ID in "
+                              "(select ID from userinfo where name<>'X')"),
+            "1");
+  db.Execute("chat", "insert into onlineCst(cstLabel,CompanyID) values('AbC',1)");
+  EXPECT_EQ(db.Scalar("chat", "select count(*) from onlineCst where cstLabel='abc'"), "1");
+  EXPECT_EQ(db.Scalar("chat", "select count(*) from onlineCst where 'ABC' in "
+                              "(select cstlabel from onlineCst)"),
+            "4");
 }
+
+ZELTO_ON_EVERY_ENGINE(InitDbDemoTest);
 
 }  // namespace

@@ -1,5 +1,7 @@
 // A small chat world for the posting and conversation-control tests: a fresh
-// seeded database, and page requests run straight through the chat functions.
+// seeded database on the engine of the test's parameter, and page requests
+// run straight through the chat functions. Suites end with
+// ZELTO_ON_EVERY_ENGINE(Suite) and use TEST_P.
 //
 // Seed: operators 5 "王芳", 12 "李明", 7 "张伟"; visitor V1001 (nickname
 // "小周") on the site; conversation 1 with V1001 and operator 5 as members.
@@ -30,9 +32,10 @@ struct ScenePage {
 using SceneResult = PageRun;
 using SceneRow = SeededRow;
 
-class ChatScene : public ::testing::Test {
+class ChatScene : public ::testing::TestWithParam<TestEngine> {
  protected:
-  ChatScene();
+  // Seeds the scene; skips when the engine has no database.
+  void SetUp() override;
 
   // Builds a page on the scene's database, starts it and runs `method`.
   SceneResult Run(const ScenePage& page, const std::function<HRESULT(PageContext&)>& method);
@@ -42,10 +45,10 @@ class ChatScene : public ::testing::Test {
   // Rows of "select count(*) from <table_and_condition>".
   size_t Count(const std::string& table_and_condition);
   // Makes every insert into `table` fail from now on.
-  void RefuseInserts(const std::string& table);
+  void RefuseInserts(const std::string& table) { db_.RefuseInserts(table); }
 
  private:
-  SeededDatabase db_;
+  SeededDatabase db_{GetParam()};
 };
 
 // The timestamp text an echo script carries ("" when there is none).

@@ -1,13 +1,14 @@
 #include "tests/support/seeded_database.h"
 
-#include <gtest/gtest.h>
 #include <stdlib.h>
+#include <strings.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <strings.h>
 
 #include "platform/ado/connection_pool.h"
 #include "platform/ado/engine.h"
@@ -15,9 +16,11 @@
 namespace zelto::testing {
 namespace {
 
-std::string ReadSchema(const std::string& name) {
-  std::ifstream in(std::string(ZELTO_SOURCE_DIR) + "/db/schema/sqlite/" + name);
-  if (!in) ADD_FAILURE() << "cannot read db/schema/sqlite/" << name;
+std::string ReadSchema(TestEngine engine, const std::string& name) {
+  const std::string path = std::string("db/schema/") +
+                           (engine == TestEngine::kSqlite ? "sqlite/" : "postgresql/") + name;
+  std::ifstream in(std::string(ZELTO_SOURCE_DIR) + "/" + path);
+  if (!in) ADD_FAILURE() << "cannot read " << path;
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
@@ -39,65 +42,155 @@ std::string ValueText(const ado::SqlValue& v) {
   }
 }
 
-bool Run(const std::string& folder, std::string_view catalog, std::string_view sql,
-         ado::ResultSet* result) {
-  ado::ConnectionString target;
-  target.provider = "SQLOLEDB.1";
-  target.data_source = folder;
-  target.initial_catalog = std::string(catalog);
-  std::string error;
-  auto connection = ado::GetDatabaseEngine()->Connect(target, &error);
-  if (!connection || !connection->Execute(sql, result, &error)) {
-    ADD_FAILURE() << "on " << catalog << ": " << error << "\nin: " << sql;
-    return false;
+std::map<std::string, std::string> ReadEnvFile(const std::string& path) {
+  std::map<std::string, std::string> values;
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    size_t eq = line.find('=');
+    if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
   }
-  return true;
+  return values;
 }
 
 }  // namespace
+
+std::vector<TestEngine> AllTestEngines() { return {TestEngine::kSqlite, TestEngine::kPostgres}; }
+
+std::string TestEngineName(const ::testing::TestParamInfo<TestEngine>& info) {
+  return info.param == TestEngine::kSqlite ? "Sqlite" : "Postgres";
+}
+
+const char* EngineSettingName(TestEngine engine) {
+  return engine == TestEngine::kSqlite ? "sqlite" : "postgresql";
+}
+
+void PrintTo(TestEngine engine, std::ostream* out) { *out << EngineSettingName(engine); }
+
+std::optional<TestCluster> FindTestCluster(std::string* why) {
+  const char* env = std::getenv("ZELTO_TEST_PG_ENV");
+  if (!env || !*env) {
+    *why = "no PostgreSQL test cluster: run through ctest (make test), or start one with "
+           "scripts/pg-cluster.sh start DIR and set ZELTO_TEST_PG_ENV=DIR/cluster.env";
+    return std::nullopt;
+  }
+  auto values = ReadEnvFile(env);
+  if (values["ZELTO_PG_SERVER"].empty()) {
+    *why = std::string("no PostgreSQL test cluster: ") + env +
+           " is missing (no server binaries? see scripts/pg-cluster.sh)";
+    return std::nullopt;
+  }
+  return TestCluster{values["ZELTO_PG_SERVER"], values["PGHOST"] + ":" + values["PGPORT"],
+                     values["ZELTO_PG_USER"], values["ZELTO_PG_PASSWORD"], env};
+}
 
 bool SeededColumnLess::operator()(const std::string& a, const std::string& b) const {
   return strcasecmp(a.c_str(), b.c_str()) < 0;
 }
 
-SeededDatabase::SeededDatabase(bool demo) {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/zelto-db-XXXXXX";
-  if (!mkdtemp(pattern.data())) {
-    ADD_FAILURE() << "cannot make a scratch folder from " << pattern;
-    return;
+SeededDatabase::SeededDatabase(TestEngine engine, bool demo) : engine_(engine) {
+  if (engine == TestEngine::kSqlite) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/zelto-db-XXXXXX";
+    if (!mkdtemp(pattern.data())) {
+      ADD_FAILURE() << "cannot make a scratch folder from " << pattern;
+      return;
+    }
+    folder_ = pattern;
+  } else {
+    auto cluster = FindTestCluster(&why_);
+    if (!cluster) return;
+    static std::atomic<int> counter{0};
+    folder_ = cluster->server;
+    user_ = cluster->user;
+    password_ = cluster->password;
+    prefix_ = "zt" + std::to_string(getpid()) + "_" + std::to_string(++counter) + "_";
   }
-  folder_ = pattern;
-  for (const char* catalog : {"chat", "count"}) {
-    std::string script = ReadSchema(std::string(catalog) + ".sql");
-    if (demo) script += "\n" + ReadSchema(std::string(catalog) + "_demo.sql");
+  ado::SetDatabaseEngine(EngineSettingName(engine));
+  available_ = true;
+  for (const char* name : {"chat", "count"}) {
+    std::string script = ReadSchema(engine, std::string(name) + ".sql");
+    if (demo) script += "\n" + ReadSchema(engine, std::string(name) + "_demo.sql");
+    ado::ConnectionString target;
+    target.data_source = folder_;
+    target.initial_catalog = catalog(name);
+    target.user_id = user_;
+    target.password = password_;
     std::string error;
-    if (!ado::CreateDatabase(folder_, catalog, script, false, &error)) ADD_FAILURE() << error;
+    if (!ado::CreateDatabase(target, script, false, &error)) ADD_FAILURE() << error;
   }
 }
 
 SeededDatabase::~SeededDatabase() {
-  if (folder_.empty()) return;
-  // Pooled sessions would keep the removed files open.
+  if (!available_) return;
+  // Pooled sessions would keep the removed databases open.
   ado::ConnectionPool::Instance().CloseIdle();
-  std::error_code ec;
-  std::filesystem::remove_all(folder_, ec);
+  if (engine_ == TestEngine::kSqlite) {
+    std::error_code ec;
+    std::filesystem::remove_all(folder_, ec);
+  } else {
+    DropPostgresDatabases();
+  }
+  ado::SetDatabaseEngine("sqlite");
 }
 
-std::string SeededDatabase::ConnectionString(std::string_view catalog) const {
-  return "Provider=SQLOLEDB.1; Data Source=" + folder_ + "; Initial Catalog=" +
-         std::string(catalog) + "; User ID=; PWD=";
+void SeededDatabase::DropPostgresDatabases() {
+  ado::ConnectionString target;
+  target.data_source = folder_;
+  target.initial_catalog = "postgres";
+  target.user_id = user_;
+  target.password = password_;
+  std::string error;
+  auto admin = ado::GetDatabaseEngine()->Connect(target, &error);
+  ado::ResultSet ignored;
+  for (const char* name : {"chat", "count"}) {
+    if (!admin ||
+        !admin->Execute("DROP DATABASE IF EXISTS " + catalog(name) + " WITH (FORCE)", &ignored,
+                        &error)) {
+      ADD_FAILURE() << "cannot drop " << catalog(name) << ": " << error;
+    }
+  }
 }
 
-void SeededDatabase::Execute(std::string_view catalog, std::string_view sql) {
+std::string SeededDatabase::catalog(std::string_view name) const {
+  return prefix_ + std::string(name);
+}
+
+std::string SeededDatabase::ConnectionString(std::string_view name) const {
+  return "Provider=SQLOLEDB.1; Data Source=" + folder_ + "; Initial Catalog=" + catalog(name) +
+         "; User ID=" + user_ + "; PWD=" + password_;
+}
+
+bool SeededDatabase::Run(std::string_view name, std::string_view sql, void* out) {
+  auto* result = static_cast<ado::ResultSet*>(out);
+  if (!available_) {
+    ADD_FAILURE() << "the " << EngineSettingName(engine_) << " database is not available";
+    return false;
+  }
+  ado::ConnectionString target;
+  target.provider = "SQLOLEDB.1";
+  target.data_source = folder_;
+  target.initial_catalog = catalog(name);
+  target.user_id = user_;
+  target.password = password_;
+  std::string error;
+  auto connection = ado::GetDatabaseEngine()->Connect(target, &error);
+  if (!connection || !connection->Execute(sql, result, &error)) {
+    ADD_FAILURE() << "on " << name << ": " << error << "\nin: " << sql;
+    return false;
+  }
+  return true;
+}
+
+void SeededDatabase::Execute(std::string_view name, std::string_view sql) {
   ado::ResultSet result;
-  Run(folder_, catalog, sql, &result);
+  Run(name, sql, &result);
 }
 
-std::vector<SeededRow> SeededDatabase::Query(std::string_view catalog, std::string_view sql) {
+std::vector<SeededRow> SeededDatabase::Query(std::string_view name, std::string_view sql) {
   ado::ResultSet result;
   std::vector<SeededRow> rows;
-  if (!Run(folder_, catalog, sql, &result)) return rows;
+  if (!Run(name, sql, &result)) return rows;
   for (size_t r = 0; r < result.RowCount(); ++r) {
     SeededRow row;
     // The first column of a name wins, as field lookup by name does.
@@ -109,10 +202,24 @@ std::vector<SeededRow> SeededDatabase::Query(std::string_view catalog, std::stri
   return rows;
 }
 
-std::string SeededDatabase::Scalar(std::string_view catalog, std::string_view sql) {
+std::string SeededDatabase::Scalar(std::string_view name, std::string_view sql) {
   ado::ResultSet result;
-  if (!Run(folder_, catalog, sql, &result) || result.RowCount() == 0) return "";
+  if (!Run(name, sql, &result) || result.RowCount() == 0) return "";
   return ValueText(result.At(0, 0));
+}
+
+void SeededDatabase::RefuseInserts(const std::string& table) {
+  if (engine_ == TestEngine::kSqlite) {
+    // A trigger whose body names a missing table makes every insert fail to
+    // run. (No literals: statements pass through the T-SQL translation,
+    // which binds literals as parameters.)
+    Execute("chat", "create trigger refuse_" + table + " before insert on " + table +
+                        " begin delete from refused_" + table + "_missing; end");
+  } else {
+    // A check no row passes, not applied to the rows already there.
+    Execute("chat", "alter table " + table + " add constraint refuse_" + table +
+                        " check (false) not valid");
+  }
 }
 
 }  // namespace zelto::testing

@@ -33,6 +33,12 @@ TestPage& TestPage::Database(std::string_view data_dir, std::string_view name,
   return Session("DBServer", data_dir).Session("DBName", name).Session("DBCount", count);
 }
 
+TestPage& TestPage::Database(const SeededDatabase& db) {
+  return Database(db.folder(), db.catalog("chat"), db.catalog("count"))
+      .Session("DBUserName", db.user())
+      .Session("DBPWD", db.password());
+}
+
 TestPage& TestPage::ServerVariable(std::string_view key, std::string_view value) {
   server_variables_[std::string(key)] = std::string(value);
   return *this;

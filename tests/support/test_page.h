@@ -23,6 +23,7 @@
 #include "component/page_context.h"
 #include "platform/asp/in_memory_page.h"
 #include "platform/asp/variant_value.h"
+#include "tests/support/seeded_database.h"
 
 namespace zelto::testing {
 
@@ -46,6 +47,8 @@ class TestPage {
   // DBServer, DBName and DBCount for a database under `data_dir`.
   TestPage& Database(std::string_view data_dir, std::string_view name = "chat",
                      std::string_view count = "count");
+  // All five database settings of a seeded database, on its engine.
+  TestPage& Database(const SeededDatabase& db);
   TestPage& ServerVariable(std::string_view key, std::string_view value);
   TestPage& NoSession();
   TestPage& Fail(PageMember member, HRESULT hr);
