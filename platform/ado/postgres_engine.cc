@@ -207,15 +207,10 @@ class PostgresConnection : public EngineConnection {
 
   bool Usable() override {
     if (PQstatus(conn_) != CONNECTION_OK) return false;
-    // A server that closed the connection leaves the socket readable (its
-    // last message, then end of file); nothing else arrives on an idle one.
+    // Nothing arrives on an idle session unless the server is ending it (its
+    // termination notice, then end of file): a readable socket means lost.
     pollfd fd{PQsocket(conn_), POLLIN, 0};
-    if (fd.fd < 0) return false;
-    if (poll(&fd, 1, 0) > 0) {
-      if (!PQconsumeInput(conn_)) return false;
-      if (PQstatus(conn_) != CONNECTION_OK) return false;
-    }
-    return true;
+    return fd.fd >= 0 && poll(&fd, 1, 0) == 0;
   }
 
  private:
