@@ -9,11 +9,13 @@
 #include <stdlib.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "db/db_connection.h"
 #include "db/db_recordset.h"
@@ -47,12 +49,13 @@ class Fixture {
       for (int i = 0; i < kMessages; ++i) {
         bool unread = conid == 1001 && i >= kMessages - kUnread;
         char row[512];
-        std::snprintf(row, sizeof row,
-                      "\ninsert into msg(conid,userID_send,cstLabel,nickName,msgContent,msgApp,"
-                      "msgTime,IP,readFlag) values(%d,%d,'%s','%s','消息 %d: 您好，请问价格是多少？',"
-                      "'','2024-05-20 09:%02d:%02d','123.118.4.21','%s');",
-                      conid, i % 2 ? 5 : 0, i % 2 ? "" : "20240520091502731",
-                      i % 2 ? "" : "访客731", i, i / 60 % 60, i % 60, unread ? "" : ",5,,12,");
+        std::snprintf(
+            row, sizeof row,
+            "\ninsert into msg(conid,userID_send,cstLabel,nickName,msgContent,msgApp,"
+            "msgTime,IP,readFlag) values(%d,%d,'%s','%s','消息 %d: 您好，请问价格是多少？',"
+            "'','2024-05-20 09:%02d:%02d','123.118.4.21','%s');",
+            conid, i % 2 ? 5 : 0, i % 2 ? "" : "20240520091502731", i % 2 ? "" : "访客731", i,
+            i / 60 % 60, i % 60, unread ? "" : ",5,,12,");
         script += row;
       }
     }
@@ -111,7 +114,9 @@ void BM_PollThroughDbSession(benchmark::State& state) {
       if (!rs.MoveNext()) break;
     }
   }
-  if (rows != state.iterations() * kUnread) state.SkipWithError("unexpected row count");
+  if (rows != static_cast<size_t>(state.iterations()) * kUnread) {
+    state.SkipWithError("unexpected row count");
+  }
 }
 
 void BM_PollThroughRawSqlite(benchmark::State& state) {
@@ -131,9 +136,8 @@ void BM_PollThroughRawSqlite(benchmark::State& state) {
   std::map<std::string, int> column;
   for (int i = 0; i < sqlite3_column_count(stmt); ++i) column[sqlite3_column_name(stmt, i)] = i;
   const int issystem = column["issystem"], id = column["msgID"], time = column["msgTime"],
-            content = column["msgContent"], sender = column["userID_send"],
-            app = column["msgApp"], flag = column["readFlag"], label = column["cstLabel"],
-            nick = column["nickName"];
+            content = column["msgContent"], sender = column["userID_send"], app = column["msgApp"],
+            flag = column["readFlag"], label = column["cstLabel"], nick = column["nickName"];
   auto text = [&](int c) {
     const unsigned char* t = sqlite3_column_text(stmt, c);
     return std::string(t ? reinterpret_cast<const char*>(t) : "", sqlite3_column_bytes(stmt, c));
@@ -148,8 +152,8 @@ void BM_PollThroughRawSqlite(benchmark::State& state) {
       benchmark::DoNotOptimize(sqlite3_column_int(stmt, issystem));
       benchmark::DoNotOptimize(sqlite3_column_int(stmt, id));
       benchmark::DoNotOptimize(sqlite3_column_int(stmt, sender));
-      std::string t = text(time), c = text(content), a = text(app), f = text(flag),
-                  l = text(label), n = text(nick);
+      std::string t = text(time), c = text(content), a = text(app), f = text(flag), l = text(label),
+                  n = text(nick);
       benchmark::DoNotOptimize(c.data());
       ++rows;
     }
@@ -157,11 +161,24 @@ void BM_PollThroughRawSqlite(benchmark::State& state) {
   }
   sqlite3_finalize(stmt);
   sqlite3_close(db);
-  if (rows != state.iterations() * kUnread) state.SkipWithError("unexpected row count");
+  if (rows != static_cast<size_t>(state.iterations()) * kUnread) {
+    state.SkipWithError("unexpected row count");
+  }
 }
 
-BENCHMARK(BM_PollThroughDbSession)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_PollThroughRawSqlite)->Unit(benchmark::kMicrosecond);
+// ZELTO_BENCH_ITERATIONS=n runs each benchmark exactly n times, so that an
+// instruction count (bench/callgrind_ratio.sh) compares equal work.
+void Register() {
+  const char* fixed = std::getenv("ZELTO_BENCH_ITERATIONS");
+  using Function = void (*)(benchmark::State&);
+  const std::pair<const char*, Function> kBenchmarks[] = {
+      {"BM_PollThroughDbSession", BM_PollThroughDbSession},
+      {"BM_PollThroughRawSqlite", BM_PollThroughRawSqlite}};
+  for (auto [name, function] : kBenchmarks) {
+    auto* b = benchmark::RegisterBenchmark(name, function)->Unit(benchmark::kMicrosecond);
+    if (fixed && std::atoi(fixed) > 0) b->Iterations(std::atoi(fixed));
+  }
+}
 
 // Collects each benchmark's time per iteration for the closing ratio.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -180,6 +197,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
+  Register();
   Data();
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
@@ -187,8 +205,9 @@ int main(int argc, char** argv) {
   auto session = t.find("BM_PollThroughDbSession");
   auto raw = t.find("BM_PollThroughRawSqlite");
   if (session != t.end() && raw != t.end() && raw->second > 0) {
-    std::printf("operator poll, database session / raw sqlite3 (CPU time): %.2fx (goal at most 1.5x)\n",
-                session->second / raw->second);
+    std::printf(
+        "operator poll, database session / raw sqlite3 (CPU time): %.2fx (goal at most 1.5x)\n",
+        session->second / raw->second);
   }
   benchmark::Shutdown();
   return 0;

@@ -1,5 +1,7 @@
 #include "db/db_recordset.h"
 
+#include <cstring>
+
 #include "db/value_text.h"
 #include "platform/ado/ado.h"
 #include "platform/com/activation.h"
@@ -10,10 +12,9 @@ namespace {
 
 constexpr size_t kMaxCachedNames = 32;
 
-// The field's value, or false on any error.
-bool Collect(_Recordset* rs, const VARIANT& index, VARIANT* value) {
-  VariantInit(value);
-  return rs && SUCCEEDED(rs->get_Collect(index, value));
+// The text as a narrow string shows it: up to its first NUL.
+std::string_view UpToNul(const std::string& text) {
+  return std::string_view(text.data(), std::strlen(text.c_str()));
 }
 
 }  // namespace
@@ -23,6 +24,7 @@ CDbRecordset::CDbRecordset() {
   if (SUCCEEDED(CLSIDFromProgID(u"ADODB.Recordset", &clsid))) {
     CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID__Recordset, recordset_.ReceiveVoid());
   }
+  if (recordset_) recordset_->QueryInterface(IID_IFieldReader, reader_.ReceiveVoid());
 }
 
 CDbRecordset::~CDbRecordset() {
@@ -42,10 +44,40 @@ const VARIANT& CDbRecordset::FieldIndex(const std::string& name) {
   return field_names_.back().second;
 }
 
+bool CDbRecordset::FieldOrdinal(const std::string& name, LONG* ordinal) {
+  for (const auto& [known, found] : ordinals_) {
+    if (known == name) {
+      *ordinal = found;
+      return true;
+    }
+  }
+  if (FAILED(reader_->FindField(name, ordinal))) return false;
+  if (ordinals_.size() < kMaxCachedNames) ordinals_.emplace_back(name, *ordinal);
+  return true;
+}
+
+bool CDbRecordset::ReadField(const std::string& name, VARIANT* value, std::string* text,
+                             bool* is_text) {
+  VariantInit(value);
+  *is_text = false;
+  if (reader_) {
+    LONG ordinal = 0;
+    if (!FieldOrdinal(name, &ordinal) || FAILED(reader_->ReadField(ordinal, value, text))) {
+      return false;
+    }
+    *is_text = value->vt == VT_EMPTY;
+    return true;
+  }
+  return recordset_ && SUCCEEDED(recordset_->get_Collect(FieldIndex(name), value));
+}
+
 _Recordset* CDbRecordset::Attach(_Recordset* rs) {
   Close();
   if (!rs) return nullptr;
   recordset_ = ComPtr<_Recordset>(rs);
+  reader_.Reset();
+  ordinals_.clear();
+  rs->QueryInterface(IID_IFieldReader, reader_.ReceiveVoid());
   return rs;
 }
 
@@ -74,18 +106,29 @@ bool CDbRecordset::GetFieldText(const std::string& name, std::string& out) {
   }
   if (IsEOF()) return false;
   VARIANT value;
-  if (!Collect(recordset_.Get(), FieldIndex(name), &value)) return false;
-  std::string text;
-  bool ok = VariantToText(value, text);
+  bool is_text = false;
+  bool ok = ReadField(name, &value, &text_, &is_text);
+  if (ok && is_text) {
+    out.assign(UpToNul(text_));
+  } else if (ok) {
+    std::string text;
+    ok = VariantToText(value, text);
+    if (ok) out = std::move(text);
+  }
   VariantClear(&value);
-  if (ok) out = std::move(text);
   return ok;
 }
 
 bool CDbRecordset::GetFieldLong(const std::string& name, LONG& out) {
   VARIANT value;
+  bool is_text = false;
   LONG number = 0;
-  bool ok = Collect(recordset_.Get(), FieldIndex(name), &value) && VariantToLong(value, number);
+  bool ok = ReadField(name, &value, &text_, &is_text);
+  if (ok && is_text) {
+    number = TextToLong(text_);
+  } else if (ok) {
+    ok = VariantToLong(value, number);
+  }
   VariantClear(&value);
   out = ok ? number : 0;
   return ok;

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ado/field_reader.h"
 #include "platform/com/com_ptr.h"
 #include "platform/com/hresult.h"
 #include "platform/com/variant.h"
@@ -25,8 +26,8 @@ class CDbRecordset {
   // closed object and returns null.
   _Recordset* Attach(_Recordset* rs);
   bool IsOpen();
-  bool IsBOF();   // false when closed or on error
-  bool IsEOF();   // false when closed or on error
+  bool IsBOF();  // false when closed or on error
+  bool IsEOF();  // false when closed or on error
   bool MoveNext();
   // Not open: message box, false, `out` unchanged. At EOF or on any error:
   // false, `out` unchanged. Otherwise VariantToText of the field, true.
@@ -36,10 +37,21 @@ class CDbRecordset {
   void Close();  // cancels a pending edit first; errors ignored
 
  private:
-  // The string variant Collect takes for `name`, widened once per name: a
-  // reading loop asks for the same few names on every row.
+  // Field `name` of the current row: a character value as narrow text in
+  // `*text` (with `*is_text`), any other in `*value` (fresh; the caller
+  // clears it). False on any error.
+  bool ReadField(const std::string& name, VARIANT* value, std::string* text, bool* is_text);
+  // The ordinal of `name` in the held recordset, found once per name.
+  bool FieldOrdinal(const std::string& name, LONG* ordinal);
+  // The string variant Collect takes for `name`, widened once per name, for
+  // a recordset that offers no IFieldReader.
   const VARIANT& FieldIndex(const std::string& name);
 
   ComPtr<_Recordset> recordset_;
+  // The held recordset's shortcut for reading fields, when it has one: a
+  // reading loop asks for the same few names on every row.
+  ComPtr<IFieldReader> reader_;
+  std::vector<std::pair<std::string, LONG>> ordinals_;  // of the held recordset
   std::vector<std::pair<std::string, VARIANT>> field_names_;
+  std::string text_;  // reused by every read
 };

@@ -1,6 +1,7 @@
 #include "db/value_text.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -11,21 +12,53 @@
 
 namespace {
 
-std::string Printf(const char* format, auto... args) {
+// printf into `out`, reusing its storage.
+void Format(std::string& out, const char* format, auto... args) {
   char buf[512];
   int n = std::snprintf(buf, sizeof buf, format, args...);
-  if (n < 0) return std::string();
-  if (static_cast<size_t>(n) < sizeof buf) return std::string(buf, n);
-  // Only "%.8f" of a huge double needs more room.
-  std::string big(n + 1, '\0');
-  std::snprintf(big.data(), big.size(), format, args...);
-  big.resize(n);
-  return big;
+  if (n < 0) {
+    out.clear();
+  } else if (static_cast<size_t>(n) < sizeof buf) {
+    out.assign(buf, n);
+  } else {
+    // Only "%.8f" of a huge double needs more room.
+    out.assign(n + 1, '\0');
+    std::snprintf(out.data(), out.size(), format, args...);
+    out.resize(n);
+  }
 }
 
-std::string TimeText(const SYSTEMTIME& t) {
-  return Printf("%04d-%02d-%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
-                t.wSecond);
+// "%d" and its kin for any integer, without going through printf.
+void IntegerText(std::string& out, auto value) {
+  char buf[24];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+  out.assign(buf, end - buf);
+}
+
+// "%04d-%02d-%02d %02d:%02d:%02d" of the time.
+void TimeText(const SYSTEMTIME& t, std::string& out) {
+  if (t.wYear > 9999 || t.wMonth > 99 || t.wDay > 99 || t.wHour > 99 || t.wMinute > 99 ||
+      t.wSecond > 99) {
+    return Format(out, "%04d-%02d-%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour,
+                  t.wMinute, t.wSecond);
+  }
+  char buf[19];
+  auto digits = [&buf](int at, int value, int count) {
+    for (int i = count - 1; i >= 0; --i, value /= 10)
+      buf[at + i] = static_cast<char>('0' + value % 10);
+  };
+  digits(0, t.wYear, 4);
+  buf[4] = '-';
+  digits(5, t.wMonth, 2);
+  buf[7] = '-';
+  digits(8, t.wDay, 2);
+  buf[10] = ' ';
+  digits(11, t.wHour, 2);
+  buf[13] = ':';
+  digits(14, t.wMinute, 2);
+  buf[16] = ':';
+  digits(17, t.wSecond, 2);
+  out.assign(buf, sizeof buf);
 }
 
 // Narrow text of a wide string, ending at its first NUL.
@@ -44,17 +77,17 @@ bool StringPointerText(const VARIANT& value, std::string& out) {
   return true;
 }
 
+}  // namespace
+
 // atol's reading (blanks, sign, digits), saturating at the 32-bit bounds as a
 // 32-bit atol does instead of wrapping.
-LONG LeadingInteger(const std::string& text) {
+LONG TextToLong(const std::string& text) {
   errno = 0;
   long long v = std::strtoll(text.c_str(), nullptr, 10);
   if (v > std::numeric_limits<LONG>::max()) return std::numeric_limits<LONG>::max();
   if (v < std::numeric_limits<LONG>::min()) return std::numeric_limits<LONG>::min();
   return static_cast<LONG>(v);
 }
-
-}  // namespace
 
 bool VariantToText(const VARIANT& value, std::string& out) {
   const char* const kUnknown = "UN_KNOW";
@@ -64,17 +97,17 @@ bool VariantToText(const VARIANT& value, std::string& out) {
       out.clear();
       return true;
     case VT_I2:
-      out = Printf("%d", value.iVal);
+      IntegerText(out, value.iVal);
       return true;
     case VT_I4:
     case VT_INT:
-      out = Printf("%d", value.lVal);
+      IntegerText(out, value.lVal);
       return true;
     case VT_R4:
-      out = Printf("%.4f", static_cast<double>(value.fltVal));
+      Format(out, "%.4f", static_cast<double>(value.fltVal));
       return true;
     case VT_R8:
-      out = Printf("%.8f", value.dblVal);
+      Format(out, "%.8f", value.dblVal);
       return true;
     case VT_CY: {
       BSTR text = nullptr;
@@ -85,7 +118,11 @@ bool VariantToText(const VARIANT& value, std::string& out) {
     }
     case VT_DATE: {
       SYSTEMTIME t;
-      out = VariantTimeToSystemTime(value.date, &t) ? TimeText(t) : std::string();
+      if (VariantTimeToSystemTime(value.date, &t)) {
+        TimeText(t, out);
+      } else {
+        out.clear();
+      }
       return true;
     }
     case VT_BSTR:
@@ -97,29 +134,29 @@ bool VariantToText(const VARIANT& value, std::string& out) {
     case VT_DECIMAL: {
       double d = 0;
       if (FAILED(VarR8FromDec(&value.decVal, &d))) return false;
-      out = Printf("%.8f", d);
+      Format(out, "%.8f", d);
       return true;
     }
     case VT_I1:
     case VT_UI1:
-      out = Printf("%d", static_cast<int>(value.bVal));
+      IntegerText(out, static_cast<int>(value.bVal));
       return true;
     case VT_UI2:
-      out = Printf("%d", static_cast<int>(value.uiVal));
+      IntegerText(out, static_cast<int>(value.uiVal));
       return true;
     // Unsigned and 64-bit values in full, not cut to their low 32 bits.
     case VT_UI4:
     case VT_UINT:
-      out = Printf("%u", value.ulVal);
+      IntegerText(out, value.ulVal);
       return true;
     case VT_I8:
-      out = Printf("%lld", static_cast<long long>(value.llVal));
+      IntegerText(out, static_cast<long long>(value.llVal));
       return true;
     case VT_UI8:
-      out = Printf("%llu", static_cast<unsigned long long>(value.ullVal));
+      IntegerText(out, static_cast<unsigned long long>(value.ullVal));
       return true;
     case VT_VOID:
-      out = Printf("%8x", value.ulVal);
+      Format(out, "%8x", value.ulVal);
       return true;
     case VT_LPSTR:
     case VT_LPWSTR:
@@ -166,7 +203,7 @@ bool VariantToLong(const VARIANT& value, LONG& out) {
     case VT_LPWSTR: {
       std::string text;
       if (!VariantToText(value, text)) return false;
-      out = LeadingInteger(text);
+      out = TextToLong(text);
       return true;
     }
     case VT_I1:
@@ -182,5 +219,7 @@ bool VariantToLong(const VARIANT& value, LONG& out) {
 std::string CurrentTimestampText() {
   SYSTEMTIME now;
   GetLocalTime(&now);
-  return TimeText(now);
+  std::string text;
+  TimeText(now, text);
+  return text;
 }

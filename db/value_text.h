@@ -10,5 +10,8 @@
 // pointers to BSTR); `out` is then unchanged.
 bool VariantToText(const VARIANT& value, std::string& out);
 bool VariantToLong(const VARIANT& value, LONG& out);
+// What VariantToLong gives for a string of this narrow text: its leading
+// integer as atol reads it, held to the 32-bit bounds.
+LONG TextToLong(const std::string& text);
 // Local time now as "%Y-%m-%d %H:%M:%S", milliseconds dropped.
 std::string CurrentTimestampText();

@@ -1,49 +1,57 @@
 #include "platform/ado/ado_recordset.h"
 
+#include <algorithm>
 #include <atomic>
 #include <string>
-#include <vector>
+#include <type_traits>
 
+#include "platform/ado/field_reader.h"
 #include "platform/ado/field_value.h"
 #include "platform/win/codepage.h"
+
+const IID IID_IFieldReader = {
+    0x0AB029CE, 0xF348, 0x4832, {0x81, 0x8B, 0xDE, 0x42, 0x2F, 0x3A, 0xD3, 0x07}};
 
 namespace zelto::ado {
 namespace {
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+char32_t AsciiLower(char32_t c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
 
-std::string LowerAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = AsciiLower(c);
-  return out;
+template <typename Char>
+bool IsAscii(std::basic_string_view<Char> text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](Char c) { return static_cast<char32_t>(c) < 0x80; });
 }
 
-// `lower` is UTF-8 already in lower case; an ASCII `wanted` is compared in
-// place, anything else after conversion.
-bool EqualsIgnoringCase(std::string_view lower, std::u16string_view wanted) {
-  for (char16_t c : wanted) {
-    if (c >= 0x80) return lower == LowerAscii(WideToUtf8(wanted));
-  }
-  if (lower.size() != wanted.size()) return false;
-  for (size_t i = 0; i < lower.size(); ++i) {
-    if (lower[i] != AsciiLower(static_cast<char>(wanted[i]))) return false;
+// `wanted` is UTF-8 or ASCII in any code unit: ASCII letters match in either
+// case, every other unit only itself.
+template <typename Char>
+bool SameName(std::string_view column, std::basic_string_view<Char> wanted) {
+  if (column.size() != wanted.size()) return false;
+  for (size_t i = 0; i < column.size(); ++i) {
+    if (AsciiLower(static_cast<unsigned char>(column[i])) !=
+        AsciiLower(static_cast<std::make_unsigned_t<Char>>(wanted[i]))) {
+      return false;
+    }
   }
   return true;
 }
 
-class Recordset final : public _Recordset {
+class Recordset final : public _Recordset, public IFieldReader {
  public:
   explicit Recordset(std::shared_ptr<const ResultSet> result) {
-    if (result && result->HasResultSet()) {
-      for (const ResultColumn& c : result->columns) names_.push_back(LowerAscii(c.name));
-      result_ = std::move(result);
-    }
+    if (result && result->HasResultSet()) result_ = std::move(result);
   }
 
   HRESULT QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID__Recordset) {
       *ppv = static_cast<_Recordset*>(this);
+      AddRef();
+      return S_OK;
+    }
+    if (riid == IID_IFieldReader) {
+      *ppv = static_cast<IFieldReader*>(this);
       AddRef();
       return S_OK;
     }
@@ -84,10 +92,10 @@ class Recordset final : public _Recordset {
   }
   HRESULT get_Collect(VARIANT index, VARIANT* value) override {
     if (!value) return E_POINTER;
-    if (!result_) return adErrObjectClosed;
-    if (row_ >= result_->RowCount()) return adErrNoCurrentRecord;
+    HRESULT hr = CheckRow();
+    if (FAILED(hr)) return hr;
     size_t column = 0;
-    HRESULT hr = FindColumn(index, &column);
+    hr = FindColumn(index, &column);
     if (FAILED(hr)) return hr;
     VARIANT fresh;
     hr = SqlValueToVariant(result_->At(row_, column), result_->columns[column], &fresh);
@@ -106,38 +114,78 @@ class Recordset final : public _Recordset {
   HRESULT Close() override {
     if (!result_) return adErrObjectClosed;
     result_.reset();
-    names_.clear();
     row_ = 0;
     return S_OK;
   }
 
+  HRESULT FindField(std::string_view name, LONG* ordinal) override {
+    if (!ordinal) return E_POINTER;
+    if (!result_) return adErrObjectClosed;
+    size_t column = 0;
+    HRESULT hr = IsAscii(name) ? FindByName(name, &column)
+                               : FindByName(std::string_view(AnsiToUtf8(name)), &column);
+    if (SUCCEEDED(hr)) *ordinal = static_cast<LONG>(column);
+    return hr;
+  }
+  HRESULT ReadField(LONG ordinal, VARIANT* value, std::string* ansi) override {
+    if (!value || !ansi) return E_POINTER;
+    HRESULT hr = CheckRow();
+    if (FAILED(hr)) return hr;
+    if (ordinal < 0 || static_cast<size_t>(ordinal) >= result_->columns.size()) {
+      return adErrItemNotFound;
+    }
+    VARIANT fresh;
+    VariantInit(&fresh);
+    std::string_view text;
+    std::string scratch;
+    hr = SqlValueToVariantOrText(result_->At(row_, ordinal), result_->columns[ordinal], &fresh,
+                                 &text, &scratch);
+    if (FAILED(hr)) return hr;
+    if (fresh.vt == VT_EMPTY) Utf8ToAnsi(text, *ansi);
+    VariantClear(value);
+    *value = fresh;
+    return S_OK;
+  }
+
  private:
+  HRESULT CheckRow() const {
+    if (!result_) return adErrObjectClosed;
+    if (row_ >= result_->RowCount()) return adErrNoCurrentRecord;
+    return S_OK;
+  }
+
   HRESULT FindColumn(const VARIANT& index, size_t* column) const {
     const VARIANT* key = &index;
     if (key->vt == (VT_BYREF | VT_VARIANT) && key->pvarVal) key = key->pvarVal;
     if (key->vt == VT_BSTR) {
       std::u16string_view wanted = BstrView(key->bstrVal);
-      for (size_t i = 0; i < names_.size(); ++i) {
-        if (EqualsIgnoringCase(names_[i], wanted)) {
-          *column = i;
-          return S_OK;
-        }
-      }
-      return adErrItemNotFound;
+      return IsAscii(wanted) ? FindByName(wanted, column)
+                             : FindByName(std::string_view(WideToUtf8(wanted)), column);
     }
     VARIANT ordinal;
     VariantInit(&ordinal);
     if (FAILED(VariantChangeType(&ordinal, key, 0, VT_I4))) return adErrItemNotFound;
-    if (ordinal.lVal < 0 || static_cast<size_t>(ordinal.lVal) >= names_.size()) {
+    if (ordinal.lVal < 0 || static_cast<size_t>(ordinal.lVal) >= result_->columns.size()) {
       return adErrItemNotFound;
     }
     *column = static_cast<size_t>(ordinal.lVal);
     return S_OK;
   }
 
+  // `name` is UTF-8, or ASCII in any code unit.
+  template <typename Char>
+  HRESULT FindByName(std::basic_string_view<Char> name, size_t* column) const {
+    for (size_t i = 0; i < result_->columns.size(); ++i) {
+      if (SameName(result_->columns[i].name, name)) {
+        *column = i;
+        return S_OK;
+      }
+    }
+    return adErrItemNotFound;
+  }
+
   std::atomic<ULONG> refs_{1};
   std::shared_ptr<const ResultSet> result_;  // null while closed
-  std::vector<std::string> names_;  // UTF-8, ASCII lower-case, for lookup by name
   size_t row_ = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/ado/field_value.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -45,13 +46,14 @@ std::string StoredText(const SqlValue& v) {
   }
 }
 
-HRESULT PutText(std::string_view utf8, VARIANT* out) {
-  std::u16string wide = Utf8ToWide(utf8);
-  BSTR b = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-  if (!b) return E_OUTOFMEMORY;
-  out->vt = VT_BSTR;
-  out->bstrVal = b;
-  return S_OK;
+// A BSTR of UTF-8 text; ASCII is widened in place, without a wide copy.
+BSTR BstrFromUtf8(std::string_view utf8) {
+  for (char c : utf8) {
+    if (static_cast<unsigned char>(c) >= 0x80) return SysAllocStringView(Utf8ToWide(utf8));
+  }
+  BSTR b = SysAllocStringLen(nullptr, static_cast<UINT>(utf8.size()));
+  if (b) std::copy(utf8.begin(), utf8.end(), b);
+  return b;
 }
 
 HRESULT PutBytes(const std::string& bytes, VARIANT* out) {
@@ -72,8 +74,9 @@ HRESULT PutBytes(const std::string& bytes, VARIANT* out) {
   return S_OK;
 }
 
-// What a computed column gives: typed by storage class.
-HRESULT ByStorage(const SqlValue& v, VARIANT* out) {
+// What a computed column gives: typed by storage class; character values
+// are left to the caller in `*text`.
+HRESULT ByStorage(const SqlValue& v, VARIANT* out, std::string_view* text) {
   switch (v.kind) {
     case SqlValue::Kind::kNull:
       out->vt = VT_NULL;
@@ -93,7 +96,8 @@ HRESULT ByStorage(const SqlValue& v, VARIANT* out) {
       out->dblVal = v.real;
       return S_OK;
     case SqlValue::Kind::kText:
-      return PutText(v.bytes, out);
+      *text = v.bytes;
+      return S_OK;
     case SqlValue::Kind::kBlob:
       return PutBytes(v.bytes, out);
   }
@@ -139,7 +143,8 @@ std::optional<DATE> DateFromSqlText(std::string_view s) {
       size_t start = ++pos;
       while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9') ++pos;
       if (pos == start) return std::nullopt;
-      fraction = std::strtod(std::string("0.").append(s.substr(start, pos - start)).c_str(), nullptr);
+      fraction =
+          std::strtod(std::string("0.").append(s.substr(start, pos - start)).c_str(), nullptr);
     }
     if (pos != s.size()) return std::nullopt;
   }
@@ -192,7 +197,8 @@ std::optional<DECIMAL> DecimalFromText(std::string_view s) {
   return d;
 }
 
-HRESULT SqlValueToVariant(const SqlValue& v, const ResultColumn& column, VARIANT* out) {
+HRESULT SqlValueToVariantOrText(const SqlValue& v, const ResultColumn& column, VARIANT* out,
+                                std::string_view* text, std::string* scratch) {
   const SqlType type = column.type;
   VariantInit(out);
   if (v.kind == SqlValue::Kind::kNull) {
@@ -259,14 +265,14 @@ HRESULT SqlValueToVariant(const SqlValue& v, const ResultColumn& column, VARIANT
       }
       break;
     case SqlType::kDecimal: {
-      std::string text = v.kind == SqlValue::Kind::kText ? v.bytes : StoredText(v);
+      std::string digits = v.kind == SqlValue::Kind::kText ? v.bytes : StoredText(v);
       // The engine may store a decimal as a real: give it back at its scale.
       if (number && column.scale >= 0) {
         char buf[64];
         std::snprintf(buf, sizeof buf, "%.*f", column.scale, *number);
-        text = buf;
+        digits = buf;
       }
-      if (auto d = DecimalFromText(text)) {
+      if (auto d = DecimalFromText(digits)) {
         out->vt = VT_DECIMAL;
         out->decVal = *d;
         return S_OK;
@@ -283,7 +289,15 @@ HRESULT SqlValueToVariant(const SqlValue& v, const ResultColumn& column, VARIANT
       }
       break;
     case SqlType::kText:
-      if (v.kind != SqlValue::Kind::kBlob) return PutText(StoredText(v), out);
+      if (v.kind == SqlValue::Kind::kText) {
+        *text = v.bytes;
+        return S_OK;
+      }
+      if (v.kind != SqlValue::Kind::kBlob) {
+        *scratch = StoredText(v);
+        *text = *scratch;
+        return S_OK;
+      }
       break;
     case SqlType::kBinary:
       return PutBytes(v.kind == SqlValue::Kind::kBlob || v.kind == SqlValue::Kind::kText
@@ -293,7 +307,19 @@ HRESULT SqlValueToVariant(const SqlValue& v, const ResultColumn& column, VARIANT
     case SqlType::kUnknown:
       break;
   }
-  return ByStorage(v, out);
+  return ByStorage(v, out, text);
+}
+
+HRESULT SqlValueToVariant(const SqlValue& value, const ResultColumn& column, VARIANT* out) {
+  std::string_view text;
+  std::string scratch;
+  HRESULT hr = SqlValueToVariantOrText(value, column, out, &text, &scratch);
+  if (FAILED(hr) || out->vt != VT_EMPTY) return hr;
+  BSTR b = BstrFromUtf8(text);
+  if (!b) return E_OUTOFMEMORY;
+  out->vt = VT_BSTR;
+  out->bstrVal = b;
+  return S_OK;
 }
 
 }  // namespace zelto::ado

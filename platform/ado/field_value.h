@@ -9,6 +9,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/ado/sql_value.h"
@@ -19,6 +20,12 @@ namespace zelto::ado {
 // `out` must be cleared or fresh; it receives a value it owns. A decimal
 // column with a declared scale keeps that many digits after the point.
 HRESULT SqlValueToVariant(const SqlValue& value, const ResultColumn& column, VARIANT* out);
+
+// The same, except that a value that would be a VT_BSTR is not made into
+// one: `out` stays VT_EMPTY and `*text` gets its UTF-8 text, a view into
+// `value` or into `*scratch`, for callers that want other text than UTF-16.
+HRESULT SqlValueToVariantOrText(const SqlValue& value, const ResultColumn& column, VARIANT* out,
+                                std::string_view* text, std::string* scratch);
 
 // "YYYY-MM-DD", "YYYY-MM-DD HH:MM[:SS[.fff]]" (or with "T") as a DATE;
 // nullopt for anything else, including impossible dates.

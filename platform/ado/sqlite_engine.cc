@@ -1,16 +1,20 @@
 // The SQLite engine: Data Source is a directory, Initial Catalog a database in
 // it, stored as "<Data Source>/<Initial Catalog>.db". Connections run in WAL
 // mode with a busy timeout and foreign keys off, and keep a bounded cache of
-// prepared statements keyed by their translated text.
+// prepared statements keyed by their translated text; translations are kept
+// for all connections, keyed by the T-SQL text.
 #include <sqlite3.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <list>
+#include <memory>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "platform/ado/engine.h"
+#include "platform/ado/translation_cache.h"
 #include "platform/ado/tsql_translator.h"
 
 namespace zelto::ado {
@@ -18,37 +22,71 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
 constexpr size_t kStatementCacheSize = 64;
+constexpr size_t kTranslationCacheSize = 256;
 
 std::string DatabasePath(const std::string& data_source, const std::string& catalog) {
   return (std::filesystem::path(data_source) / (catalog + ".db")).string();
 }
 
+// A prepared statement and the description of its result columns, taken
+// once and again only when SQLite has re-prepared the statement (a schema
+// change can alter what `select *` gives).
+struct Prepared {
+  sqlite3_stmt* stmt = nullptr;
+  std::vector<ResultColumn> columns;
+  int described_at = -1;  // the statement's re-prepare count then; -1 never
+};
+
 // Least-recently-used prepared statements; finalizes what it evicts.
 class StatementCache {
  public:
   ~StatementCache() {
-    for (auto& [text, stmt] : order_) sqlite3_finalize(stmt);
+    for (auto& [text, prepared] : order_) sqlite3_finalize(prepared.stmt);
   }
-  sqlite3_stmt* Find(const std::string& text) {
+  Prepared* Find(const std::string& text) {
     auto it = index_.find(text);
     if (it == index_.end()) return nullptr;
     order_.splice(order_.begin(), order_, it->second);
-    return it->second->second;
+    return &it->second->second;
   }
-  void Add(const std::string& text, sqlite3_stmt* stmt) {
-    order_.emplace_front(text, stmt);
+  Prepared* Add(const std::string& text, sqlite3_stmt* stmt) {
+    order_.emplace_front(text, Prepared());
+    order_.front().second.stmt = stmt;
     index_[text] = order_.begin();
     if (order_.size() > kStatementCacheSize) {
-      sqlite3_finalize(order_.back().second);
+      sqlite3_finalize(order_.back().second.stmt);
       index_.erase(order_.back().first);
       order_.pop_back();
     }
+    return &order_.front().second;
   }
 
  private:
-  std::list<std::pair<std::string, sqlite3_stmt*>> order_;
-  std::unordered_map<std::string, std::list<std::pair<std::string, sqlite3_stmt*>>::iterator> index_;
+  std::list<std::pair<std::string, Prepared>> order_;
+  std::unordered_map<std::string, std::list<std::pair<std::string, Prepared>>::iterator> index_;
 };
+
+// Translations are the same for every connection, so they are shared.
+TranslationCache<Statement>& Translations() {
+  static auto* cache =
+      new TranslationCache<Statement>(TranslateTsqlForSqlite, kTranslationCacheSize, 1024);
+  return *cache;
+}
+
+void Describe(Prepared& p) {
+  const int reprepared = sqlite3_stmt_status(p.stmt, SQLITE_STMTSTATUS_REPREPARE, 0);
+  if (p.described_at == reprepared) return;
+  const int count = sqlite3_column_count(p.stmt);
+  p.columns.assign(count, ResultColumn());
+  for (int i = 0; i < count; ++i) {
+    ResultColumn& column = p.columns[i];
+    const char* decl = sqlite3_column_decltype(p.stmt, i);
+    column.name = sqlite3_column_name(p.stmt, i);
+    column.type = decl ? SqlTypeFromDeclared(decl) : SqlType::kUnknown;
+    if (column.type == SqlType::kDecimal) column.scale = DecimalScaleFromDeclared(decl);
+  }
+  p.described_at = reprepared;
+}
 
 SqlValue ColumnValue(sqlite3_stmt* stmt, int i) {
   switch (sqlite3_column_type(stmt, i)) {
@@ -97,7 +135,8 @@ class SqliteConnection : public EngineConnection {
   }
 
   bool Execute(std::string_view tsql, ResultSet* result, std::string* error) override {
-    Statement statement = TranslateTsqlForSqlite(tsql);
+    std::shared_ptr<const Statement> translated = Translations().Get(tsql);
+    const Statement& statement = *translated;
     *result = ResultSet();
     size_t used = 0;
     const char* rest = statement.text.c_str();
@@ -107,10 +146,11 @@ class SqliteConnection : public EngineConnection {
       if (*rest == '\0') break;
       // A single statement is cached; later statements of a batch are not.
       bool whole = first;
-      sqlite3_stmt* stmt = whole ? cache_->Find(statement.text) : nullptr;
+      Prepared* prepared = whole ? cache_->Find(statement.text) : nullptr;
+      Prepared uncached;
       const char* tail = nullptr;
-      bool cached = stmt != nullptr;
-      if (!stmt) {
+      if (!prepared) {
+        sqlite3_stmt* stmt = nullptr;
         int rc = sqlite3_prepare_v3(db_, rest, -1, whole ? SQLITE_PREPARE_PERSISTENT : 0, &stmt,
                                     &tail);
         if (rc != SQLITE_OK) return Fail(error);
@@ -120,18 +160,20 @@ class SqliteConnection : public EngineConnection {
           if (*t != ' ' && *t != '\t' && *t != '\r' && *t != '\n' && *t != ';') single = false;
         }
         if (whole && single) {
-          cache_->Add(statement.text, stmt);
-          cached = true;
+          prepared = cache_->Add(statement.text, stmt);
+        } else {
+          uncached.stmt = stmt;
         }
       } else {
         tail = statement.text.c_str() + statement.text.size();
       }
-      bool ok = Run(stmt, statement.parameters, used, result, error);
-      if (cached) {
-        sqlite3_reset(stmt);
-        sqlite3_clear_bindings(stmt);
+      Prepared& p = prepared ? *prepared : uncached;
+      bool ok = Run(p, statement.parameters, used, result, error);
+      if (prepared) {
+        sqlite3_reset(p.stmt);
+        sqlite3_clear_bindings(p.stmt);
       } else {
-        sqlite3_finalize(stmt);
+        sqlite3_finalize(p.stmt);
       }
       if (!ok) return false;
       rest = tail;
@@ -180,8 +222,9 @@ class SqliteConnection : public EngineConnection {
     return true;
   }
 
-  bool Run(sqlite3_stmt* stmt, const std::vector<SqlValue>& params, size_t& used,
-           ResultSet* result, std::string* error) {
+  bool Run(Prepared& p, const std::vector<SqlValue>& params, size_t& used, ResultSet* result,
+           std::string* error) {
+    sqlite3_stmt* stmt = p.stmt;
     int count = sqlite3_bind_parameter_count(stmt);
     if (used + count > params.size()) {
       *error = "statement has more placeholders than values";
@@ -191,21 +234,16 @@ class SqliteConnection : public EngineConnection {
       if (Bind(stmt, i + 1, params[used + i]) != SQLITE_OK) return Fail(error);
     }
     used += count;
+    // Described after the first step, which re-prepares the statement when
+    // the schema has changed.
+    int rc = sqlite3_step(stmt);
     int columns = sqlite3_column_count(stmt);
     bool collect = columns > 0 && !result->HasResultSet();
     if (collect) {
-      result->columns.resize(columns);
-      for (int i = 0; i < columns; ++i) {
-        const char* decl = sqlite3_column_decltype(stmt, i);
-        result->columns[i].name = sqlite3_column_name(stmt, i);
-        result->columns[i].type = decl ? SqlTypeFromDeclared(decl) : SqlType::kUnknown;
-        if (result->columns[i].type == SqlType::kDecimal) {
-          result->columns[i].scale = DecimalScaleFromDeclared(decl);
-        }
-      }
+      Describe(p);
+      result->columns = p.columns;
     }
-    int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    for (; rc == SQLITE_ROW; rc = sqlite3_step(stmt)) {
       if (!collect) continue;
       for (int i = 0; i < columns; ++i) result->cells.push_back(ColumnValue(stmt, i));
     }

@@ -94,6 +94,34 @@ bool IsAscii(const char16_t* begin, size_t size) {
   return true;
 }
 
+// The length of the well-formed UTF-8 character at `at` (no overlong form,
+// no surrogate, nothing above U+10FFFF), or 0 when the bytes there are not
+// one.
+size_t Utf8SequenceLength(const char* at, size_t left) {
+  const auto* p = reinterpret_cast<const unsigned char*>(at);
+  size_t length;
+  unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
+  if (p[0] < 0x80) return 1;
+  if (p[0] >= 0xC2 && p[0] <= 0xDF) {
+    length = 2;
+  } else if (p[0] >= 0xE0 && p[0] <= 0xEF) {
+    length = 3;
+    if (p[0] == 0xE0) low = 0xA0;
+    if (p[0] == 0xED) high = 0x9F;
+  } else if (p[0] >= 0xF0 && p[0] <= 0xF4) {
+    length = 4;
+    if (p[0] == 0xF0) low = 0x90;
+    if (p[0] == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (left < length || p[1] < low || p[1] > high) return 0;
+  for (size_t i = 2; i < length; ++i) {
+    if (p[i] < 0x80 || p[i] > 0xBF) return 0;
+  }
+  return length;
+}
+
 // Runs iconv over the whole input, calling `on_bad` at every position where
 // it stops on an invalid or incomplete sequence. `on_bad` appends the
 // replacement to `out` and returns how many input bytes to skip.
@@ -131,7 +159,8 @@ bool Narrow(UINT code_page, std::u16string_view text, const char* default_char, 
   out.clear();
   if (used_default) *used_default = false;
   if (IsAscii(text.data(), text.size())) {
-    out.assign(text.begin(), text.end());
+    out.resize(text.size());
+    std::copy(text.begin(), text.end(), out.begin());
     return true;
   }
   iconv_t cd = ThreadIconv().Get(code_page, false);
@@ -176,6 +205,108 @@ bool Widen(UINT code_page, std::string_view text, std::u16string& out) {
   out.resize(bytes.size() / sizeof(char16_t));
   std::memcpy(out.data(), bytes.data(), out.size() * sizeof(char16_t));
   return true;
+}
+
+// The character of a well-formed UTF-8 sequence of `length` bytes.
+char32_t DecodeUtf8(const char* at, size_t length) {
+  const auto* p = reinterpret_cast<const unsigned char*>(at);
+  static constexpr unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+  char32_t c = p[0] & kLeadBits[length];
+  for (size_t i = 1; i < length; ++i) c = c << 6 | (p[i] & 0x3F);
+  return c;
+}
+
+// Code pages without shift states, whose characters convert one at a time.
+bool IsStateless(UINT code_page) {
+  switch (code_page) {
+    case 874:
+    case 932:
+    case 936:
+    case 949:
+    case 950:
+    case 20127:
+    case 28591:
+      return true;
+    default:
+      return code_page >= 1250 && code_page <= 1258;
+  }
+}
+
+// What each character of the Basic Multilingual Plane becomes in one code
+// page, learnt through iconv the first time the character is met, so that
+// narrowing text afterwards costs a table look-up per character. Others
+// (and the rare character longer than three bytes) go through iconv each time.
+class CharacterTable {
+ public:
+  explicit CharacterTable(UINT code_page) : code_page_(code_page) {}
+  UINT code_page() const { return code_page_; }
+
+  void Append(char32_t c, std::string& out) {
+    if (c > 0xFFFF) return AppendNarrowed(c, out);
+    uint32_t entry = entries_[c].load(std::memory_order_relaxed);
+    if (entry == 0) entry = Learn(c);
+    if (entry == kThroughIconv) return AppendNarrowed(c, out);
+    for (uint32_t i = 0, length = entry >> 24 & 3; i < length; ++i) {
+      out += static_cast<char>(entry >> (8 * i) & 0xFF);
+    }
+  }
+
+ private:
+  // Entries: 0 until learnt; else the known bit, the length in bits 24-25
+  // and the bytes from the lowest up.
+  static constexpr uint32_t kKnown = 1u << 31;
+  static constexpr uint32_t kThroughIconv = 1u << 30;
+
+  // The slow paths stay out of the loop that calls Append.
+  [[gnu::noinline]] void AppendNarrowed(char32_t c, std::string& out) {
+    char16_t units[2];
+    size_t count = 1;
+    if (c > 0xFFFF) {
+      units[0] = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      units[1] = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+      count = 2;
+    } else {
+      units[0] = static_cast<char16_t>(c);
+    }
+    std::string bytes;
+    Narrow(code_page_, std::u16string_view(units, count), nullptr, bytes, nullptr);
+    out += bytes;
+  }
+
+  [[gnu::noinline]] uint32_t Learn(char32_t c) {
+    const char16_t unit = static_cast<char16_t>(c);
+    std::string bytes;
+    Narrow(code_page_, std::u16string_view(&unit, 1), nullptr, bytes, nullptr);
+    uint32_t entry = kThroughIconv;
+    if (bytes.size() <= 3) {
+      entry = kKnown | static_cast<uint32_t>(bytes.size()) << 24;
+      for (size_t i = 0; i < bytes.size(); ++i) {
+        entry |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[i])) << (8 * i);
+      }
+    }
+    // Threads that learn the same character store the same entry.
+    entries_[c].store(entry, std::memory_order_relaxed);
+    return entry;
+  }
+
+  const UINT code_page_;
+  std::atomic<uint32_t> entries_[0x10000] = {};
+};
+
+// The table of a stateless code page iconv serves, or null. Tables live as
+// long as the process.
+CharacterTable* CharacterTableFor(UINT code_page) {
+  static std::atomic<CharacterTable*> last{nullptr};
+  CharacterTable* table = last.load(std::memory_order_acquire);
+  if (table && table->code_page() == code_page) return table;
+  if (!IsStateless(code_page) || IsInvalid(ThreadIconv().Get(code_page, false))) return nullptr;
+  static auto* mutex = new std::mutex;
+  static auto* tables = new std::map<UINT, CharacterTable*>;
+  std::lock_guard lock(*mutex);
+  CharacterTable*& entry = (*tables)[code_page];
+  if (!entry) entry = new CharacterTable(code_page);
+  last.store(entry, std::memory_order_release);
+  return entry;
 }
 
 bool CanServe(UINT code_page) {
@@ -301,8 +432,42 @@ std::string WideToUtf8(std::u16string_view text) {
 }
 
 std::string Utf8ToAnsi(std::string_view text) {
-  if (GetACP() == CP_UTF8) return WideToUtf8(Utf8ToWide(text));  // still repairs bad bytes
-  return WideToAnsi(Utf8ToWide(text));
+  std::string out;
+  Utf8ToAnsi(text, out);
+  return out;
+}
+
+void Utf8ToAnsi(std::string_view text, std::string& out) {
+  if (IsAscii(text.data(), text.size())) {
+    out.assign(text);
+    return;
+  }
+  const UINT code_page = GetACP();
+  CharacterTable* table = code_page == CP_UTF8 ? nullptr : CharacterTableFor(code_page);
+  if (code_page != CP_UTF8 && !table) {
+    out = WideToAnsi(Utf8ToWide(text));
+    return;
+  }
+  // Character by character, with the result of going through UTF-16: a bad
+  // byte is U+FFFD (and UTF-8 to UTF-8 repairs it so).
+  out.clear();
+  out.reserve(text.size());  // seldom longer than the UTF-8
+  const char* p = text.data();
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = Utf8SequenceLength(p + i, text.size() - i);
+    if (length == 1) {
+      size_t end = i + 1;
+      while (end < text.size() && static_cast<unsigned char>(p[end]) < 0x80) ++end;
+      out.append(p + i, end - i);
+      i = end;
+    } else if (code_page == CP_UTF8) {
+      out.append(length ? std::string_view(p + i, length) : std::string_view("\xEF\xBF\xBD"));
+      i += length ? length : 1;
+    } else {
+      table->Append(length ? DecodeUtf8(p + i, length) : kReplacement, out);
+      i += length ? length : 1;
+    }
+  }
 }
 
 std::string AnsiToUtf8(std::string_view text) { return WideToUtf8(AnsiToWide(text)); }

@@ -33,6 +33,8 @@ BOOL IsDBCSLeadByte(BYTE byte);
 std::string WideToAnsi(std::u16string_view text);
 std::u16string AnsiToWide(std::string_view text);
 std::string Utf8ToAnsi(std::string_view text);
+// The same into `out` (its content replaced, its storage reused).
+void Utf8ToAnsi(std::string_view text, std::string& out);
 std::string AnsiToUtf8(std::string_view text);
 std::u16string Utf8ToWide(std::string_view text);
 std::string WideToUtf8(std::u16string_view text);
