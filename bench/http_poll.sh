@@ -2,7 +2,7 @@
 # Poll rate of `zelto serve` under load, against two yardsticks in the same
 # run: the smallest Beast keep-alive server (http_poll_minimal_server) and
 # nginx serving a tiny static file. The load is wrk with 50 keep-alive
-# connections for DURATION seconds each, all on 127.0.0.1.
+# connections for DURATION seconds each, two rounds, all on 127.0.0.1.
 #
 # The poll is an operator's GetUserMsg.asp on the demo conversation 1001
 # with no unread messages (the first poll reads them), through a logged-in
@@ -119,11 +119,20 @@ CONF
 pids+=($!)
 wait_http "http://127.0.0.1:$nginx_port/poll.txt"
 
-echo "== http_poll: $connections keep-alive connections, ${duration}s each, wrk -t2, 127.0.0.1"
-zelto_rps="$(rate zelto "$poll" -H "Cookie: ZSESSIONID=$session")"
-minimal_rps="$(rate minimal "http://127.0.0.1:$minimal_port/poll")"
-nginx_rps="$(rate nginx "http://127.0.0.1:$nginx_port/poll.txt")"
-health_rps="$(rate healthz "http://127.0.0.1:$zelto_port/healthz")"
+best() {  # the larger of two numbers
+  awk -v a="$1" -v b="$2" 'BEGIN { print (a > b ? a : b) }'
+}
+
+# Two rounds, servers taking turns, best of the two for each: the machine is
+# shared, and a burst of someone else's work should not decide the ratio.
+echo "== http_poll: $connections keep-alive connections, ${duration}s each, wrk -t2, 127.0.0.1, best of 2 rounds"
+zelto_rps=0 minimal_rps=0 nginx_rps=0 health_rps=0
+for round in 1 2; do
+  zelto_rps="$(best "$zelto_rps" "$(rate zelto "$poll" -H "Cookie: ZSESSIONID=$session")")"
+  minimal_rps="$(best "$minimal_rps" "$(rate minimal "http://127.0.0.1:$minimal_port/poll")")"
+  nginx_rps="$(best "$nginx_rps" "$(rate nginx "http://127.0.0.1:$nginx_port/poll.txt")")"
+  health_rps="$(best "$health_rps" "$(rate healthz "http://127.0.0.1:$zelto_port/healthz")")"
+done
 
 awk -v z="$zelto_rps" -v m="$minimal_rps" -v n="$nginx_rps" -v h="$health_rps" 'BEGIN {
   printf "%-44s %12s %10s\n", "server", "requests/s", "vs minimal"

@@ -62,8 +62,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   asio::io_context io(1);
-  tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"),
-                              static_cast<unsigned short>(std::atoi(argv[1]))});
+  tcp::acceptor acceptor(
+      io, {asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(std::atoi(argv[1]))});
   std::printf("listening %u\n", acceptor.local_endpoint().port());
   std::fflush(stdout);
   Accept(acceptor, io);

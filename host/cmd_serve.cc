@@ -91,8 +91,9 @@ std::string ParseOptions(const std::vector<std::string>& args, ServeOptions* opt
       value = arg.substr(eq + 1);
       arg.resize(eq);
     }
-    static const char* kKnown[] = {"--data",          "--listen",  "--threads",   "--engine",
-                                   "--session-timeout", "--charset", "--access-log"};
+    static const char* kKnown[] = {"--data",      "--listen",          "--threads",
+                                   "--engine",    "--session-timeout", "--charset",
+                                   "--access-log"};
     bool known = false;
     for (const char* k : kKnown) known = known || arg == k;
     if (!known) return "unknown argument '" + arg + "'";
@@ -154,7 +155,8 @@ int RunServe(const std::vector<std::string>& args) {
   if (options.engine && !SetDatabaseEngine(options.engine->c_str()))
     return UsageError("unknown database engine '" + *options.engine + "'");
 
-  const std::string data_dir = std::filesystem::absolute(options.data_dir).lexically_normal().string();
+  const std::string data_dir =
+      std::filesystem::absolute(options.data_dir).lexically_normal().string();
   std::string message;
   if (serve::PrepareDataFolder(data_dir, &message) == serve::DataFolderResult::kRefused) {
     std::fprintf(stderr, "zelto serve: %s\n", message.c_str());

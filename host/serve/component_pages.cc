@@ -40,15 +40,16 @@ bool SamePath(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::optional<std::u16string> Argument(const ComponentPage& page, const NamedValues& query,
-                                       LONG operator_id) {
+std::optional<std::u16string> Argument(const ComponentPage& page, std::string_view query,
+                                       PageCharset charset, LONG operator_id) {
   switch (page.argument) {
     case PageArgument::kNone:
       return std::nullopt;
     case PageArgument::kOperatorId:
       return Utf8ToWide(std::to_string(operator_id));
     case PageArgument::kDomains: {
-      const std::u16string* domains = FindValue(query, u"domains");
+      const NamedValues values = ParseQueryString(query, charset);
+      const std::u16string* domains = FindValue(values, u"domains");
       return domains ? *domains : std::u16string();
     }
   }
@@ -82,9 +83,9 @@ PageOutput RunComponentPage(const ComponentPage& page, std::string_view query,
   builder.QueryString(query, charset).ServerVariable("REMOTE_ADDR", remote_address);
   builder.Session(session);
   const InMemoryPage request = builder.Build();
-  const NamedValues values = ParseQueryString(query, charset);
 
-  const ComponentCall call = CallComponent(request, page.method, Argument(page, values, operator_id));
+  const ComponentCall call =
+      CallComponent(request, page.method, Argument(page, query, charset, operator_id));
   PageOutput output;
   output.hr = call.hr;
   output.error = call.error;

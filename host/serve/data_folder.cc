@@ -80,8 +80,10 @@ DataFolderResult PrepareDataFolder(const std::string& dir, std::string* message)
     return DataFolderResult::kReady;
   }
   if (!empty && databases != 0) {
-    *message = dir + " has only one of chat.db and count.db; create both with "
-               "'zelto init-db --data " + dir + " --force'";
+    *message = dir +
+               " has only one of chat.db and count.db; create both with "
+               "'zelto init-db --data " +
+               dir + " --force'";
     return DataFolderResult::kRefused;
   }
   fs::create_directories(dir, ec);

@@ -81,10 +81,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     parser_->header_limit(static_cast<std::uint32_t>(shared_->limits.header_limit));
     parser_->body_limit(shared_->limits.max_body_limit);
     stream_.expires_after(shared_->limits.idle_timeout);
-    http::async_read_header(stream_, buffer_, *parser_,
-                            [self = shared_from_this()](beast::error_code ec, size_t) {
-                              self->OnHeader(ec);
-                            });
+    http::async_read_header(
+        stream_, buffer_, *parser_,
+        [self = shared_from_this()](beast::error_code ec, size_t) { self->OnHeader(ec); });
   }
 
   void OnHeader(beast::error_code ec) {
@@ -98,10 +97,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     if (length && *length > limit) return RejectTooLarge(header.version());
     parser_->body_limit(limit);
     stream_.expires_after(shared_->limits.read_timeout);
-    http::async_read(stream_, buffer_, *parser_,
-                     [self = shared_from_this()](beast::error_code ec, size_t) {
-                       self->OnBody(ec);
-                     });
+    http::async_read(
+        stream_, buffer_, *parser_,
+        [self = shared_from_this()](beast::error_code ec, size_t) { self->OnBody(ec); });
   }
 
   void OnBody(beast::error_code ec) {
@@ -112,15 +110,15 @@ class Connection : public std::enable_shared_from_this<Connection> {
     keep_alive_ = request.keep_alive();
     version_ = request.version();
     stream_.expires_never();  // the handler may take its time; the write has its own limit
-    auto guard = std::make_shared<asio::executor_work_guard<tcp_stream_executor>>(
-        stream_.get_executor());
+    auto guard =
+        std::make_shared<asio::executor_work_guard<tcp_stream_executor>>(stream_.get_executor());
     // dispatch: an answer given on the strand itself is written at once.
     Respond respond = [self = shared_from_this(), guard](HttpResponse response) mutable {
       asio::dispatch(self->stream_.get_executor(),
-                 [self, guard, response = std::move(response)]() mutable {
-                   self->Write(std::move(response));
-                   guard->reset();
-                 });
+                     [self, guard, response = std::move(response)]() mutable {
+                       self->Write(std::move(response));
+                       guard->reset();
+                     });
     };
     shared_->handler.Handle(std::move(request), remote_, std::move(respond));
   }
@@ -229,9 +227,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
 HttpServer::HttpServer(asio::io_context& io, HttpHandler& handler, HttpLimits limits,
                        FILE* access_log)
-    : io_(io),
-      acceptor_(io),
-      shared_(std::make_shared<Shared>(handler, limits, access_log)) {}
+    : io_(io), acceptor_(io), shared_(std::make_shared<Shared>(handler, limits, access_log)) {}
 
 HttpServer::~HttpServer() = default;
 
@@ -242,7 +238,8 @@ bool HttpServer::Listen(const tcp::endpoint& endpoint, std::string* error) {
   if (!ec) acceptor_.bind(endpoint, ec);
   if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
   if (ec) {
-    const std::string where = endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
+    const std::string where =
+        endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
     if (ec == asio::error::address_in_use) {
       *error = where + " is already in use (is another server running there?)";
     } else {

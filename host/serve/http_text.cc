@@ -69,14 +69,30 @@ std::string JsonString(std::string_view text) {
   std::string out = "\"";
   for (unsigned char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '<': out += "\\u003c"; break;
-      case '>': out += "\\u003e"; break;
-      case '&': out += "\\u0026"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '<':
+        out += "\\u003c";
+        break;
+      case '>':
+        out += "\\u003e";
+        break;
+      case '&':
+        out += "\\u0026";
+        break;
       default:
         if (c < 0x20) {
           char escaped[8];

@@ -29,11 +29,11 @@ std::optional<std::string> AttachmentName(std::string_view path) {
   return std::string(name);
 }
 
-bool IsImage(const std::string& content_type) { return StartsWith(content_type, "image/") &&
-                                                       content_type != "image/svg+xml"; }
+bool IsImage(const std::string& content_type) {
+  return StartsWith(content_type, "image/") && content_type != "image/svg+xml";
+}
 
 }  // namespace
-
 
 Site::Site(SiteConfig config, WorkerPool& workers, SessionStore& sessions)
     : config_(std::move(config)),
@@ -147,8 +147,8 @@ void Site::RunPage(Exchange& ex) {
   }
   const bool is_operator = page.caller == PageCaller::kOperator;
   if (is_operator ? !RequireOperator(ex, page.needs_token) : !RequireVisitor(ex)) return;
-  const LONG operator_id = is_operator ? static_cast<LONG>(SessionNumber(*ex.session, kOperatorId))
-                                       : 0;
+  const LONG operator_id =
+      is_operator ? static_cast<LONG>(SessionNumber(*ex.session, kOperatorId)) : 0;
   PageOutput output =
       RunComponentPage(page, ex.query, ex.remote, ex.session, operator_id, config_.charset);
   if (!output.error.empty()) {
@@ -171,11 +171,11 @@ void Site::ServeCompanySite(Exchange& ex) {
       session->SetText(kLabel, label);
       session->SetText(kVisitorAddress, ex.remote);
     }
-    const std::string page = "http://" + std::string(ex.request[http::field::host]) +
-                             std::string(ex.request.target());
+    const std::string page =
+        "http://" + std::string(ex.request[http::field::host]) + std::string(ex.request.target());
     std::string error;
-    if (!app_.RecordVisit(label, first_view, ex.remote, std::string(ex.request[http::field::referer]),
-                          page, &error))
+    if (!app_.RecordVisit(label, first_view, ex.remote,
+                          std::string(ex.request[http::field::referer]), page, &error))
       std::fprintf(stderr, "zelto serve: recording a visit: %s\n", error.c_str());
   }
   ServeFile(ex, www_, false);

@@ -225,7 +225,8 @@ void Site::Upload(Exchange& ex) {
   if (is_operator ? !RequireOperator(ex, true) : !RequireVisitor(ex)) return;
   if (ex.request.body().empty()) return ex.Error(http::status::bad_request, "empty file");
   const std::string name = SanitizeFileName(ex.Form("name"));
-  const std::string stored = NowText().substr(0, 10) + "-" + RandomHex128().substr(0, 8) + "-" + name;
+  const std::string stored =
+      NowText().substr(0, 10) + "-" + RandomHex128().substr(0, 8) + "-" + name;
   if (!WriteNewFile(config_.files_dir, stored, ex.request.body()))
     return ex.Error(http::status::internal_server_error, "cannot store the file");
   ex.Json(http::status::ok, "{\"name\":" + JsonString(stored) + "}");

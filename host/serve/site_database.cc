@@ -92,8 +92,8 @@ SiteDatabase::SiteDatabase(std::string server, std::string user, std::string pas
     : server_(std::move(server)), user_(std::move(user)), password_(std::move(password)) {}
 
 std::string SiteDatabase::ConnectionString(std::string_view catalog) const {
-  return "Provider=SQLOLEDB.1; Data Source=" + server_ + "; Initial Catalog=" +
-         std::string(catalog) + "; User ID=" + user_ + "; PWD=" + password_;
+  return "Provider=SQLOLEDB.1; Data Source=" + server_ +
+         "; Initial Catalog=" + std::string(catalog) + "; User ID=" + user_ + "; PWD=" + password_;
 }
 
 bool SiteDatabase::Run(std::string_view catalog, const std::string& sql,

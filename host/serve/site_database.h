@@ -42,8 +42,9 @@ class SiteDatabase {
 
  private:
   std::string ConnectionString(std::string_view catalog) const;
-  bool Run(std::string_view catalog, const std::string& sql, const std::vector<std::string>& columns,
-           std::vector<Row>* rows, LONG* affected_rows, std::string* error) const;
+  bool Run(std::string_view catalog, const std::string& sql,
+           const std::vector<std::string>& columns, std::vector<Row>* rows, LONG* affected_rows,
+           std::string* error) const;
 
   std::string server_, user_, password_;
 };

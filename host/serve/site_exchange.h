@@ -40,8 +40,8 @@ struct Site::Exchange {
     response.set(http::field::cache_control, "no-store");
     response.set("X-Content-Type-Options", "nosniff");
     if (new_cookie) {
-      response.set(http::field::set_cookie, std::string(kCookie) + "=" + session_id +
-                                                "; Path=/; HttpOnly; SameSite=Lax");
+      response.set(http::field::set_cookie,
+                   std::string(kCookie) + "=" + session_id + "; Path=/; HttpOnly; SameSite=Lax");
     } else if (clear_cookie) {
       response.set(http::field::set_cookie,
                    std::string(kCookie) + "=; Path=/; HttpOnly; SameSite=Lax; Max-Age=0");

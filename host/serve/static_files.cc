@@ -65,13 +65,20 @@ std::optional<StaticFile> StaticFiles::Load(std::string_view url_path) const {
 
 std::string ContentTypeFor(const fs::path& file) {
   static const std::pair<const char*, const char*> kTypes[] = {
-      {".html", "text/html; charset=utf-8"}, {".htm", "text/html; charset=utf-8"},
-      {".css", "text/css; charset=utf-8"},   {".js", "text/javascript; charset=utf-8"},
-      {".json", "application/json"},         {".txt", "text/plain; charset=utf-8"},
-      {".svg", "image/svg+xml"},             {".gif", "image/gif"},
-      {".png", "image/png"},                 {".jpg", "image/jpeg"},
-      {".jpeg", "image/jpeg"},               {".webp", "image/webp"},
-      {".ico", "image/x-icon"},              {".pdf", "application/pdf"},
+      {".html", "text/html; charset=utf-8"},
+      {".htm", "text/html; charset=utf-8"},
+      {".css", "text/css; charset=utf-8"},
+      {".js", "text/javascript; charset=utf-8"},
+      {".json", "application/json"},
+      {".txt", "text/plain; charset=utf-8"},
+      {".svg", "image/svg+xml"},
+      {".gif", "image/gif"},
+      {".png", "image/png"},
+      {".jpg", "image/jpeg"},
+      {".jpeg", "image/jpeg"},
+      {".webp", "image/webp"},
+      {".ico", "image/x-icon"},
+      {".pdf", "application/pdf"},
       {".zip", "application/zip"},
   };
   std::string ext = file.extension().string();

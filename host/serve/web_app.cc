@@ -63,8 +63,7 @@ std::string WebApp::NewVisitorLabel() {
 }
 
 bool WebApp::RecordVisit(const std::string& label, bool first_view, const std::string& address,
-                         const std::string& referrer, const std::string& page,
-                         std::string* error) {
+                         const std::string& referrer, const std::string& page, std::string* error) {
   const std::string now = NowText();
   if (first_view) {
     const std::string nick = "访客" + label.substr(label.size() > 3 ? label.size() - 3 : 0);
@@ -81,8 +80,7 @@ bool WebApp::RecordVisit(const std::string& label, bool first_view, const std::s
               error);
 }
 
-bool WebApp::VisitorLeft(const std::string& label, const std::string& address,
-                         std::string* error) {
+bool WebApp::VisitorLeft(const std::string& label, const std::string& address, std::string* error) {
   if (!Exec("delete from onlineCst where cstLabel=" + SqlText(label), error)) return false;
   if (address.empty()) return true;
   std::vector<SiteDatabase::Row> seen;
@@ -192,9 +190,9 @@ bool WebApp::ChatOpened(const std::string& label, LONG cid, std::string* error) 
             {"conid"}, &rows, error))
     return false;
   if (!rows.empty()) return true;
-  return Exec("insert into preMsg (cstlabel, conid) values (" + SqlText(label) + ", " + Id(cid) +
-                  ")",
-              error);
+  return Exec(
+      "insert into preMsg (cstlabel, conid) values (" + SqlText(label) + ", " + Id(cid) + ")",
+      error);
 }
 
 Invitation WebApp::InvitationOf(const std::string& label, std::string* error) {
@@ -205,10 +203,9 @@ Invitation WebApp::InvitationOf(const std::string& label, std::string* error) {
       !rows.empty())
     invitation.invited = ToLong(rows[0][0]);
   invitation.cid = RunningConversation(label, error).value_or(0);
-  if (invitation.cid != 0 &&
-      Rows("select content from inviteMsg where cstlabel=" + SqlText(label) +
-               " and conid=" + Id(invitation.cid) + " order by createTime",
-           {"content"}, &rows, error)) {
+  if (invitation.cid != 0 && Rows("select content from inviteMsg where cstlabel=" + SqlText(label) +
+                                      " and conid=" + Id(invitation.cid) + " order by createTime",
+                                  {"content"}, &rows, error)) {
     for (auto& row : rows) invitation.messages.push_back(std::move(row[0]));
   }
   return invitation;
@@ -257,11 +254,13 @@ std::optional<OperatorInfo> WebApp::Login(LONG id, const std::string& password,
 
 std::vector<ConversationRow> WebApp::ConversationsOf(LONG operator_id, std::string* error) {
   std::vector<SiteDatabase::Row> rows;
-  Rows("select distinct c.cid as cid, c.cstlabel as cstlabel, o.NickName as NickName "
-       "from conversation c inner join C_members m on m.cid = c.cid "
-       "left join onlineCst o on o.cstLabel = c.cstlabel "
-       "where m.serid=" + Id(operator_id) + " and m.IsChat=1 order by c.cid",
-       {"cid", "cstlabel", "NickName"}, &rows, error);
+  Rows(
+      "select distinct c.cid as cid, c.cstlabel as cstlabel, o.NickName as NickName "
+      "from conversation c inner join C_members m on m.cid = c.cid "
+      "left join onlineCst o on o.cstLabel = c.cstlabel "
+      "where m.serid=" +
+          Id(operator_id) + " and m.IsChat=1 order by c.cid",
+      {"cid", "cstlabel", "NickName"}, &rows, error);
   std::vector<ConversationRow> result;
   for (auto& row : rows) result.push_back({ToLong(row[0]), std::move(row[1]), std::move(row[2])});
   return result;

@@ -100,7 +100,8 @@ TEST_F(ServeAccessTest, OperatorIdComesFromTheSessionOnly) {
   EXPECT_EQ(list.Header("x-zelto-hresult"), "0x00000000");
   EXPECT_NE(list.body.find("document.all(\"show\").innerHTML="), std::string::npos);
   EXPECT_NE(list.body.find("20240520094005468"), std::string::npos);
-  EXPECT_NE(chief->Get("/operator/GetMonitorList.asp").body.find("viewcnv('1')"), std::string::npos);
+  EXPECT_NE(chief->Get("/operator/GetMonitorList.asp").body.find("viewcnv('1')"),
+            std::string::npos);
 
   // A message posted by 7 with someone else's id in the query is 7's.
   clerk->Get("/operator/DoUserMsg.asp?cid=1&action=sub&msgContent=mine&userid=5&token=" + token);
@@ -113,8 +114,9 @@ TEST_F(ServeAccessTest, CrossSiteNavigationCannotTakeAVisitor) {
   const HttpReply forged = op->Get("/operator/cstReWin.asp?cstLabel=20240520094005468&companyid=1",
                                    {{"Sec-Fetch-Site", "cross-site"}});
   EXPECT_EQ(forged.status, 403);
-  EXPECT_EQ(site_.db().Scalar("chat", "select Invited from onlineCst where cstLabel='20240520094005468'"),
-            "0");
+  EXPECT_EQ(
+      site_.db().Scalar("chat", "select Invited from onlineCst where cstLabel='20240520094005468'"),
+      "0");
 }
 
 }  // namespace

@@ -23,12 +23,12 @@ TEST_F(ServeChatFlowTest, VisitorAndOperatorTalk) {
   const int cid = ServedSite::OpenChat(*visitor);
   ASSERT_GT(cid, 1);  // above every id in use
   EXPECT_EQ(ServedSite::OpenChat(*visitor), cid) << "a second open joins the same chat";
-  EXPECT_EQ(site_.db().Scalar("chat", "select serid from conversation where cid=" +
-                                          std::to_string(cid)),
-            "12");
-  EXPECT_EQ(site_.db().Scalar("chat", "select beChatting from onlineCst where cstLabel='" + label +
-                                          "'"),
-            "1");
+  EXPECT_EQ(
+      site_.db().Scalar("chat", "select serid from conversation where cid=" + std::to_string(cid)),
+      "12");
+  EXPECT_EQ(
+      site_.db().Scalar("chat", "select beChatting from onlineCst where cstLabel='" + label + "'"),
+      "1");
   const std::string c = std::to_string(cid);
   EXPECT_EQ(visitor->Post("/api/visitor/chat-opened", "cid=" + c).status, 200);
   EXPECT_EQ(visitor->Post("/api/visitor/chat-opened", "cid=" + c).status, 200);
@@ -59,12 +59,12 @@ TEST_F(ServeChatFlowTest, VisitorAndOperatorTalk) {
   EXPECT_EQ(visitor->Post("/api/conversation/end", "cid=1").status, 403);
   EXPECT_EQ(visitor->Post("/api/conversation/end", "cid=" + c).status, 200);
   EXPECT_EQ(site_.db().Scalar("chat", "select count(*) from conversation where cid=" + c), "0");
-  EXPECT_EQ(site_.db().Scalar("chat", "select count(*) from C_members where cid=" + c +
-                                          " and IsChat<>0"),
-            "0");
-  EXPECT_EQ(site_.db().Scalar("chat", "select beChatting from onlineCst where cstLabel='" + label +
-                                          "'"),
-            "0");
+  EXPECT_EQ(
+      site_.db().Scalar("chat", "select count(*) from C_members where cid=" + c + " and IsChat<>0"),
+      "0");
+  EXPECT_EQ(
+      site_.db().Scalar("chat", "select beChatting from onlineCst where cstLabel='" + label + "'"),
+      "0");
   EXPECT_EQ(op->Get("/api/operator/conversations").body, "[]");
 }
 
@@ -74,10 +74,10 @@ TEST_F(ServeChatFlowTest, ProactiveInvitationAcceptedAndRefused) {
   for (const bool accept : {true, false}) {
     auto visitor = site_.Client();
     const std::string label = site_.Visit(*visitor);
-    EXPECT_EQ(visitor->Get("/api/visitor/invitation").body, "{\"invited\":0,\"cid\":0,\"messages\":[]}");
+    EXPECT_EQ(visitor->Get("/api/visitor/invitation").body,
+              "{\"invited\":0,\"cid\":0,\"messages\":[]}");
 
-    const HttpReply taken =
-        op->Get("/operator/cstReWin.asp?cstLabel=" + label + "&companyid=1");
+    const HttpReply taken = op->Get("/operator/cstReWin.asp?cstLabel=" + label + "&companyid=1");
     ASSERT_EQ(taken.status, 302);
     const std::string location = taken.Header("location");
     ASSERT_EQ(location.rfind("/operator/chat.html?cid=", 0), 0u) << location;
@@ -94,8 +94,8 @@ TEST_F(ServeChatFlowTest, ProactiveInvitationAcceptedAndRefused) {
     const HttpReply answer =
         visitor->Post("/api/visitor/invitation", accept ? "accept=1" : "accept=0");
     EXPECT_EQ(answer.status, 200) << answer.body;
-    const std::string state = site_.db().Scalar(
-        "chat", "select Invited from onlineCst where cstLabel='" + label + "'");
+    const std::string state =
+        site_.db().Scalar("chat", "select Invited from onlineCst where cstLabel='" + label + "'");
     EXPECT_EQ(state, accept ? "2" : "3");
     EXPECT_EQ(site_.db().Scalar("chat", "select count(*) from conversation where cid=" + c),
               accept ? "1" : "0");
@@ -103,11 +103,9 @@ TEST_F(ServeChatFlowTest, ProactiveInvitationAcceptedAndRefused) {
     EXPECT_EQ(visitor->Post("/api/visitor/invitation", "accept=1").status, 409);
   }
   // Visitors of another company, or none at all, cannot be taken.
-  site_.db().Execute("chat",
-                     "insert into onlineCst (cstLabel, CompanyID) values ('elsewhere', 2)");
+  site_.db().Execute("chat", "insert into onlineCst (cstLabel, CompanyID) values ('elsewhere', 2)");
   EXPECT_EQ(op->Get("/operator/cstReWin.asp?cstLabel=elsewhere&companyid=2").status, 404);
-  EXPECT_EQ(op->Post("/api/operator/invite-visitor", "cstLabel=nobody",
-                     {{"X-Zelto-Token", token}})
+  EXPECT_EQ(op->Post("/api/operator/invite-visitor", "cstLabel=nobody", {{"X-Zelto-Token", token}})
                 .status,
             404);
 }
@@ -144,17 +142,19 @@ TEST_F(ServeChatFlowTest, AttachmentsAreStoredUnderSafeNames) {
     }
   }
   // Only images are shown inline; everything else downloads.
-  const HttpReply png = visitor->Get(
-      "/files/" + JsonText(visitor->Post("/api/upload?name=a.png", "x",
-                                         {{"Content-Type", "application/octet-stream"}})
-                               .body,
-                           "name"));
+  const HttpReply png =
+      visitor->Get("/files/" + JsonText(visitor
+                                            ->Post("/api/upload?name=a.png", "x",
+                                                   {{"Content-Type", "application/octet-stream"}})
+                                            .body,
+                                        "name"));
   EXPECT_EQ(png.Header("content-type"), "image/png");
-  const HttpReply html = visitor->Get(
-      "/files/" + JsonText(visitor->Post("/api/upload?name=a.html", "<script>",
-                                         {{"Content-Type", "application/octet-stream"}})
-                               .body,
-                           "name"));
+  const HttpReply html =
+      visitor->Get("/files/" + JsonText(visitor
+                                            ->Post("/api/upload?name=a.html", "<script>",
+                                                   {{"Content-Type", "application/octet-stream"}})
+                                            .body,
+                                        "name"));
   EXPECT_EQ(html.Header("content-type"), "application/octet-stream");
   EXPECT_EQ(html.Header("content-disposition"), "attachment");
   EXPECT_EQ(visitor->Get("/files/..%2Fchat.db").status, 404);

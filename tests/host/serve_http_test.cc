@@ -61,8 +61,7 @@ TEST_F(ServeHttpTest, OversizedRequestsAreRefused) {
       "Content-Length: 10000000\r\n\r\nid=5");
   EXPECT_EQ(declared.status, 413);
   // Sent too large as chunks, where no length is declared.
-  std::string chunked =
-      "POST /api/login HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
+  std::string chunked = "POST /api/login HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
   const std::string piece(32 * 1024, 'a');
   for (int i = 0; i < 4; ++i) {
     char size[16];
@@ -74,17 +73,19 @@ TEST_F(ServeHttpTest, OversizedRequestsAreRefused) {
   // An upload has a larger allowance, but not an unlimited one.
   auto visitor = site_.Client();
   site_.Visit(*visitor);
-  EXPECT_EQ(visitor->Post("/api/upload?name=a.bin", std::string(3 * 1024 * 1024, 'x'),
-                          {{"Content-Type", "application/octet-stream"}})
+  EXPECT_EQ(visitor
+                ->Post("/api/upload?name=a.bin", std::string(3 * 1024 * 1024, 'x'),
+                       {{"Content-Type", "application/octet-stream"}})
                 .status,
             413);
-  EXPECT_EQ(visitor->Post("/api/upload?name=a.bin", std::string(100 * 1024, 'x'),
-                          {{"Content-Type", "application/octet-stream"}})
+  EXPECT_EQ(visitor
+                ->Post("/api/upload?name=a.bin", std::string(100 * 1024, 'x'),
+                       {{"Content-Type", "application/octet-stream"}})
                 .status,
             200);
   // Headers beyond the limit.
-  const HttpReply header = client->SendRaw("GET /healthz HTTP/1.1\r\nHost: x\r\nX-Big: " +
-                                           std::string(64 * 1024, 'h') + "\r\n\r\n");
+  const HttpReply header = client->SendRaw(
+      "GET /healthz HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(64 * 1024, 'h') + "\r\n\r\n");
   EXPECT_EQ(header.status, 431);
   // The server is still there.
   EXPECT_EQ(site_.Client()->Get("/healthz").status, 200);
@@ -105,10 +106,9 @@ TEST_F(ServeHttpTest, MalformedRequestGets400) {
 
 TEST_F(ServeHttpTest, TakenPortIsAClearFailure) {
   std::string output;
-  const int status = ServeProcess::RunZelto(
-      {"serve", "--data", site_.db().folder(), "--listen",
-       "127.0.0.1:" + std::to_string(site_.port())},
-      &output);
+  const int status = ServeProcess::RunZelto({"serve", "--data", site_.db().folder(), "--listen",
+                                             "127.0.0.1:" + std::to_string(site_.port())},
+                                            &output);
   EXPECT_EQ(status, 3) << output;
   EXPECT_NE(output.find("already in use"), std::string::npos) << output;
   EXPECT_EQ(site_.Client()->Get("/healthz").status, 200);
@@ -120,7 +120,8 @@ TEST_F(ServeHttpTest, StopFinishesTheRequestInProgress) {
   const std::string body = "id=5&password=demo5";
   const std::string head =
       "POST /api/login HTTP/1.1\r\nHost: x\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-      "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+      "Content-Length: " +
+      std::to_string(body.size()) + "\r\n\r\n";
   RawConnection connection(site_.port());
   ASSERT_TRUE(connection.Send(head + body.substr(0, 5)));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -152,8 +153,7 @@ TEST(ServeDataFolderTest, NewFolderGetsDemoDataAndForeignFolderIsRefused) {
   fs::create_directories(foreign);
   std::ofstream(foreign / "thesis.txt") << "mine";
   std::string output;
-  EXPECT_EQ(ServeProcess::RunZelto({"serve", "--data", foreign.string(), "--listen",
-                                    "127.0.0.1:0"},
+  EXPECT_EQ(ServeProcess::RunZelto({"serve", "--data", foreign.string(), "--listen", "127.0.0.1:0"},
                                    &output),
             1);
   EXPECT_NE(output.find("thesis.txt"), std::string::npos) << output;

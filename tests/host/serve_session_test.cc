@@ -17,8 +17,8 @@ TEST(ServeSessionTest, CookieIsRandomHttpOnlyAndSameSite) {
   auto b = site.Client();
   const HttpReply first = a->Get("/site/index.html");
   const std::string cookie = first.Header("set-cookie");
-  EXPECT_TRUE(std::regex_match(cookie, std::regex(
-                                           "ZSESSIONID=[0-9a-f]{32}; Path=/; HttpOnly; SameSite=Lax")))
+  EXPECT_TRUE(std::regex_match(
+      cookie, std::regex("ZSESSIONID=[0-9a-f]{32}; Path=/; HttpOnly; SameSite=Lax")))
       << cookie;
   // Known session: no new cookie; another browser: another id.
   EXPECT_EQ(a->Get("/site/about.html").Header("set-cookie"), "");
@@ -48,8 +48,9 @@ TEST(ServeSessionTest, VisitorRowsFollowTheSession) {
   // One cstTrack row per page view; stylesheets are not page views.
   visitor->Get("/site/about.html");
   visitor->Get("/css/site.css");
-  EXPECT_EQ(site.db().Scalar("chat", "select count(*) from cstTrack where cstLabel='" + label + "'"),
-            "2");
+  EXPECT_EQ(
+      site.db().Scalar("chat", "select count(*) from cstTrack where cstLabel='" + label + "'"),
+      "2");
   const std::string returning_before =
       site.db().Scalar("count", "select count(*) from t_Iprecord where IP='127.0.0.1'");
   EXPECT_EQ(returning_before, "0");
@@ -57,8 +58,9 @@ TEST(ServeSessionTest, VisitorRowsFollowTheSession) {
   // Unused for the timeout: the session ends, the visitor leaves, the
   // address is remembered.
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-  EXPECT_EQ(site.db().Scalar("chat", "select count(*) from onlineCst where cstLabel='" + label + "'"),
-            "0");
+  EXPECT_EQ(
+      site.db().Scalar("chat", "select count(*) from onlineCst where cstLabel='" + label + "'"),
+      "0");
   EXPECT_EQ(site.db().Scalar("count", "select count(*) from t_Iprecord where IP='127.0.0.1'"), "1");
   EXPECT_EQ(visitor->Get("/visitor/GetClientMsg.asp?cid=1").status, 403);
   // Coming back starts a new visitor.
@@ -109,9 +111,8 @@ TEST(ServeSessionTest, WrongPasswordsAndIdsAreRefused) {
     std::string body;
     int status;
   } cases[] = {
-      {"id=5&password=wrong", 401},   {"id=5&password=", 401},
-      {"id=999&password=demo5", 401}, {"id=5'--&password=demo5", 400},
-      {"id=&password=demo5", 400},    {"password=demo5", 400},
+      {"id=5&password=wrong", 401},    {"id=5&password=", 401},     {"id=999&password=demo5", 401},
+      {"id=5'--&password=demo5", 400}, {"id=&password=demo5", 400}, {"password=demo5", 400},
       {"id=12&password=demo5", 401},
   };
   for (const auto& c : cases) {

@@ -3,11 +3,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
-
-#include <strings.h>
 
 #include <cctype>
 #include <cstdlib>
@@ -54,8 +53,8 @@ RawConnection::~RawConnection() {
 }
 
 bool RawConnection::Send(const std::string& bytes) {
-  return fd_ >= 0 &&
-         ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  return fd_ >= 0 && ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+                         static_cast<ssize_t>(bytes.size());
 }
 
 std::string RawConnection::ReceiveAll() {
@@ -81,17 +80,16 @@ void LoopbackHttpClient::Disconnect() {
 }
 
 HttpReply LoopbackHttpClient::Get(const std::string& target, const Headers& headers) {
-  std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" +
-                        std::to_string(port_) + "\r\n";
+  std::string request =
+      "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port_) + "\r\n";
   for (const auto& [name, value] : headers) request += name + ": " + value + "\r\n";
   return Exchange(request);
 }
 
 HttpReply LoopbackHttpClient::Post(const std::string& target, const std::string& body,
                                    const Headers& headers) {
-  std::string request = "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" +
-                        std::to_string(port_) + "\r\nContent-Length: " +
-                        std::to_string(body.size()) + "\r\n";
+  std::string request = "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port_) +
+                        "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
   bool typed = false;
   for (const auto& [name, value] : headers) {
     request += name + ": " + value + "\r\n";
@@ -105,7 +103,8 @@ HttpReply LoopbackHttpClient::Exchange(const std::string& request) {
   std::string full = request;
   if (!cookies_.empty()) {
     std::string cookie;
-    for (const auto& [name, value] : cookies_) cookie += (cookie.empty() ? "" : "; ") + name + "=" + value;
+    for (const auto& [name, value] : cookies_)
+      cookie += (cookie.empty() ? "" : "; ") + name + "=" + value;
     const size_t end = full.find("\r\n") + 2;
     full.insert(end, "Cookie: " + cookie + "\r\n");
   }
@@ -155,8 +154,8 @@ HttpReply LoopbackHttpClient::ReadReply() {
   reply.status = std::atoi(status_line.c_str() + 9);
   while (line_end != std::string::npos && line_end < head.size()) {
     const size_t next = head.find("\r\n", line_end + 2);
-    const std::string line = head.substr(line_end + 2, next == std::string::npos ? std::string::npos
-                                                                                : next - line_end - 2);
+    const std::string line = head.substr(
+        line_end + 2, next == std::string::npos ? std::string::npos : next - line_end - 2);
     line_end = next;
     const size_t colon = line.find(':');
     if (colon == std::string::npos) continue;

@@ -13,7 +13,7 @@
 namespace zelto::testing {
 
 struct HttpReply {
-  int status = 0;  // 0: no answer (connection closed or timed out)
+  int status = 0;                              // 0: no answer (connection closed or timed out)
   std::map<std::string, std::string> headers;  // names lower-cased
   std::string body;
   std::string Header(const std::string& name) const;

@@ -60,8 +60,8 @@ int WaitFor(pid_t pid, std::chrono::seconds limit) {
 ServeProcess::ServeProcess(const std::string& data_dir, std::vector<std::string> extra,
                            std::vector<std::pair<std::string, std::string>> env) {
   output_path_ = registry_.folder() + "/serve.out";
-  std::vector<std::string> args = {ZELTO_BIN_DIR "/zelto", "serve", "--listen", "127.0.0.1:0",
-                                   "--data", data_dir};
+  std::vector<std::string> args = {ZELTO_BIN_DIR "/zelto", "serve",  "--listen",
+                                   "127.0.0.1:0",          "--data", data_dir};
   args.insert(args.end(), extra.begin(), extra.end());
   pid_ = Spawn(args, output_path_, env);
   const std::string marker = "ZeltoCom chat site: http://127.0.0.1:";

@@ -27,17 +27,17 @@ std::set<std::string> VisitorLabels(SeededDatabase& db) {
 }  // namespace
 
 ServedSite::ServedSite(std::vector<std::string> extra_args) {
-  const fs::path root = fs::path(db_.folder()).parent_path() /
-                        (fs::path(db_.folder()).filename().string() + "-www");
+  const fs::path root =
+      fs::path(db_.folder()).parent_path() / (fs::path(db_.folder()).filename().string() + "-www");
   www_ = root.string();
   WriteFile(root / "www" / "index.html", "<!doctype html><title>start</title>");
   WriteFile(root / "www" / "site" / "index.html", "<!doctype html><title>demo company</title>");
   WriteFile(root / "www" / "site" / "about.html", "<!doctype html><title>about</title>");
   WriteFile(root / "www" / "css" / "site.css", "body{color:#333}");
   WriteFile(root / "secret.txt", "not for the web");
-  process_ = std::make_unique<ServeProcess>(db_.folder(), extra_args,
-                                            std::vector<std::pair<std::string, std::string>>{
-                                                {"ZELTO_WWW", (root / "www").string()}});
+  process_ = std::make_unique<ServeProcess>(
+      db_.folder(), extra_args,
+      std::vector<std::pair<std::string, std::string>>{{"ZELTO_WWW", (root / "www").string()}});
   EXPECT_NE(process_->port(), 0) << process_->Output();
 }
 
