@@ -1,16 +1,11 @@
 #include "host/serve/http_text.h"
 
+#include "platform/com/ascii.h"
+
 #include <cstdio>
 
 namespace zelto::serve {
 namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include "platform/ado/postgres_typing.h"
 
+#include "platform/com/ascii.h"
+
 #include <charconv>
 #include <cstdlib>
 #include <optional>
@@ -31,13 +33,6 @@ std::optional<double> ParseMoney(std::string_view text) {
     if ((c >= '0' && c <= '9') || c == '.' || c == '-') digits += c;
   }
   return ParseReal(digits);
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 // bytea's hex output, "\x0102".

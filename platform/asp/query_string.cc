@@ -1,19 +1,12 @@
 #include "platform/asp/query_string.h"
 
+#include "platform/com/ascii.h"
+
 #include "platform/win/codepage.h"
 
 namespace {
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 char16_t FoldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? c + (u'a' - u'A') : c; }
-
-char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
 
 std::string UnescapeBytes(std::string_view text) {
   std::string bytes;

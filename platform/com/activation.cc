@@ -1,5 +1,7 @@
 #include "platform/com/activation.h"
 
+#include "platform/com/ascii.h"
+
 #include <cctype>
 #include <mutex>
 #include <string>
@@ -26,17 +28,6 @@ struct BuiltinTable {
 BuiltinTable& Builtins() {
   static BuiltinTable* table = new BuiltinTable;  // outlives every static destructor
   return *table;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 bool FindBuiltinByProgID(std::string_view progid, CLSID* clsid) {

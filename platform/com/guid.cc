@@ -1,5 +1,7 @@
 #include "platform/com/guid.h"
 
+#include "platform/com/ascii.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -14,13 +16,6 @@ std::string GuidToString(REFGUID g) {
 }
 
 namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // Reads `digits` hexadecimal digits at `pos`; false on anything else.
 bool ReadHex(std::string_view text, size_t pos, int digits, uint64_t* out) {

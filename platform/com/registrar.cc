@@ -1,19 +1,10 @@
 #include "platform/com/registrar.h"
 
+#include "platform/com/ascii.h"
+
 #include <cctype>
 
 namespace {
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // Replaces %NAME% (names compared without regard to case) and %%.
 bool ExpandPlaceholders(std::string_view script,
