@@ -23,6 +23,7 @@ namespace {
 constexpr int kBusyTimeoutMs = 5000;
 constexpr size_t kStatementCacheSize = 64;
 constexpr size_t kTranslationCacheSize = 256;
+constexpr size_t kLongestCachedText = 1024;  // longer ones are inserts carrying a message
 
 std::string DatabasePath(const std::string& data_source, const std::string& catalog) {
   return (std::filesystem::path(data_source) / (catalog + ".db")).string();
@@ -66,10 +67,11 @@ class StatementCache {
   std::unordered_map<std::string, std::list<std::pair<std::string, Prepared>>::iterator> index_;
 };
 
-// Translations are the same for every connection, so they are shared.
+// Translations are the same for every connection, so they are shared. Never
+// destroyed: sessions may still run statements during static destruction.
 TranslationCache<Statement>& Translations() {
-  static auto* cache =
-      new TranslationCache<Statement>(TranslateTsqlForSqlite, kTranslationCacheSize, 1024);
+  static auto* cache = new TranslationCache<Statement>(TranslateTsqlForSqlite,
+                                                       kTranslationCacheSize, kLongestCachedText);
   return *cache;
 }
 
@@ -142,7 +144,8 @@ class SqliteConnection : public EngineConnection {
     const char* rest = statement.text.c_str();
     bool first = true;
     while (true) {
-      while (*rest == ' ' || *rest == '\t' || *rest == '\r' || *rest == '\n' || *rest == ';') ++rest;
+      while (*rest == ' ' || *rest == '\t' || *rest == '\r' || *rest == '\n' || *rest == ';')
+        ++rest;
       if (*rest == '\0') break;
       // A single statement is cached; later statements of a batch are not.
       bool whole = first;
@@ -151,8 +154,8 @@ class SqliteConnection : public EngineConnection {
       const char* tail = nullptr;
       if (!prepared) {
         sqlite3_stmt* stmt = nullptr;
-        int rc = sqlite3_prepare_v3(db_, rest, -1, whole ? SQLITE_PREPARE_PERSISTENT : 0, &stmt,
-                                    &tail);
+        int rc =
+            sqlite3_prepare_v3(db_, rest, -1, whole ? SQLITE_PREPARE_PERSISTENT : 0, &stmt, &tail);
         if (rc != SQLITE_OK) return Fail(error);
         if (!stmt) break;  // only a comment was left
         bool single = true;
@@ -284,8 +287,8 @@ class Sqlite : public Engine {
       *error = "no Initial Catalog in the connection string";
       return nullptr;
     }
-    std::string path = DatabasePath(target.data_source.empty() ? "." : target.data_source,
-                                    target.initial_catalog);
+    std::string path =
+        DatabasePath(target.data_source.empty() ? "." : target.data_source, target.initial_catalog);
     sqlite3* db = OpenHandle(path, SQLITE_OPEN_READWRITE, error);
     if (!db) return nullptr;
     auto connection = std::make_unique<SqliteConnection>(db);
