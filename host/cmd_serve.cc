@@ -16,9 +16,11 @@
 #include "host/component_call.h"
 #include "host/module_path.h"
 #include "host/serve/data_folder.h"
+#include "host/serve/database_server.h"
 #include "host/serve/http_server.h"
 #include "host/serve/site.h"
 #include "platform/ado/ado.h"
+#include "platform/ado/engine.h"
 
 namespace zelto {
 namespace {
@@ -29,23 +31,30 @@ using serve::HttpServer;
 constexpr char kUsage[] =
     "usage: zelto serve [--data DIR] [--listen ADDR:PORT] [--threads N] [--engine sqlite]\n"
     "                   [--session-timeout MIN] [--charset utf-8|gbk] [--access-log FILE]\n"
+    "       zelto serve --engine postgresql --server HOST[:PORT] --user U --password P\n"
+    "                   [--data DIR] [other options as above]\n"
     "\n"
     "Serves the chat site: the demo company site where visitors start, the visitors'\n"
     "and operators' chat windows, the console and the monitor.\n"
     "\n"
     "  --data DIR             databases and attachments (default ./data); a missing or\n"
-    "                         empty folder gets new databases with demo data\n"
+    "                         empty folder gets new databases with demo data. With a\n"
+    "                         database server, only the attachments (DIR/files)\n"
     "  --listen ADDR:PORT     where to listen (default 127.0.0.1:8080; port 0 picks one)\n"
     "  --threads N            worker threads for the component and the database\n"
     "                         (default: one per core, at least 2)\n"
-    "  --engine NAME          database engine (sqlite)\n"
+    "  --engine NAME          database engine: sqlite (default) or postgresql\n"
+    "  --server HOST[:PORT]   the PostgreSQL server (or its socket directory); its\n"
+    "                         databases chat and count are created with demo data\n"
+    "                         when neither exists. Many hosts may share them.\n"
+    "  --user U, --password P the database login (the sessions' DBUserName, DBPWD)\n"
     "  --session-timeout MIN  minutes a session lives unused (default 20; decimals allowed)\n"
     "  --charset CS           charset of the component pages (utf-8, or gbk)\n"
     "  --access-log FILE      one line per request to FILE, '-' for stdout (default), 'off'\n"
     "\n"
     "Stops on SIGINT or SIGTERM after answering the requests in progress.\n"
-    "Exit status: 0 stopped, 1 cannot start (data folder, module), 2 usage error,\n"
-    "3 the address cannot be listened on (in use).\n";
+    "Exit status: 0 stopped, 1 cannot start (data folder, database server, module),\n"
+    "2 usage error, 3 the address cannot be listened on (in use).\n";
 
 struct ServeOptions {
   std::string data_dir = "./data";
@@ -55,6 +64,8 @@ struct ServeOptions {
   // bench/http_poll.sh: 4 workers on 2 cores poll at half the rate of 2).
   size_t threads = std::max(2u, std::thread::hardware_concurrency());
   std::optional<std::string> engine;
+  std::optional<std::string> server;  // a database server in place of the data folder
+  std::optional<std::string> user, password;
   double session_minutes = 20;
   PageCharset charset = PageCharset::kUtf8;
   std::string access_log = "-";
@@ -93,7 +104,8 @@ std::string ParseOptions(const std::vector<std::string>& args, ServeOptions* opt
     }
     static const char* kKnown[] = {"--data",      "--listen",          "--threads",
                                    "--engine",    "--session-timeout", "--charset",
-                                   "--access-log"};
+                                   "--access-log", "--server",          "--user",
+                                   "--password"};
     bool known = false;
     for (const char* k : kKnown) known = known || arg == k;
     if (!known) return "unknown argument '" + arg + "'";
@@ -114,6 +126,13 @@ std::string ParseOptions(const std::vector<std::string>& args, ServeOptions* opt
       options->threads = static_cast<size_t>(n);
     } else if (arg == "--engine") {
       options->engine = *value;
+    } else if (arg == "--server") {
+      if (value->empty()) return "--server needs HOST[:PORT]";
+      options->server = *value;
+    } else if (arg == "--user") {
+      options->user = *value;
+    } else if (arg == "--password") {
+      options->password = *value;
     } else if (arg == "--session-timeout") {
       const double minutes = std::strtod(value->c_str(), &end);
       if (value->empty() || *end != '\0' || !std::isfinite(minutes) || minutes <= 0 ||
@@ -155,10 +174,23 @@ int RunServe(const std::vector<std::string>& args) {
   if (options.engine && !SetDatabaseEngine(options.engine->c_str()))
     return UsageError("unknown database engine '" + *options.engine + "'");
 
+  const ado::Engine* engine = ado::GetDatabaseEngine();
+  if (!engine) return UsageError("unknown database engine in ZELTO_DB_ENGINE");
+  const bool on_server = engine->Name() != "sqlite";
+  if (on_server && !options.server)
+    return UsageError("the " + std::string(engine->Name()) + " engine needs --server HOST[:PORT]");
+  if (!on_server && (options.server || options.user || options.password))
+    return UsageError("--server, --user and --password are for --engine postgresql");
+
   const std::string data_dir =
       std::filesystem::absolute(options.data_dir).lexically_normal().string();
+  const serve::DatabaseServer db_server{on_server ? *options.server : data_dir,
+                                        options.user.value_or(""), options.password.value_or("")};
   std::string message;
-  if (serve::PrepareDataFolder(data_dir, &message) == serve::DataFolderResult::kRefused) {
+  const serve::DataFolderResult prepared =
+      on_server ? serve::PrepareDatabaseServer(db_server, &message)
+                : serve::PrepareDataFolder(data_dir, &message);
+  if (prepared == serve::DataFolderResult::kRefused) {
     std::fprintf(stderr, "zelto serve: %s\n", message.c_str());
     return 1;
   }
@@ -181,10 +213,15 @@ int RunServe(const std::vector<std::string>& args) {
   serve::WorkerPool workers(options.threads, 4096);
   const auto timeout = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
       std::chrono::duration<double, std::ratio<60>>(options.session_minutes));
-  serve::SessionStore sessions(
-      timeout, [data_dir](SessionValues& values) { SetDefaultDatabaseSettings(values, data_dir); });
+  serve::SessionStore sessions(timeout, [db_server](SessionValues& values) {
+    SetDefaultDatabaseSettings(values, db_server.address);
+    values.SetText("DBUserName", db_server.user);
+    values.SetText("DBPWD", db_server.password);
+  });
   serve::SiteConfig config;
-  config.data_dir = data_dir;
+  config.data_dir = db_server.address;
+  config.db_user = db_server.user;
+  config.db_password = db_server.password;
   config.charset = options.charset;
   config.www_root = serve::FindWwwRoot();
   config.files_dir = std::filesystem::path(data_dir) / "files";
@@ -199,7 +236,8 @@ int RunServe(const std::vector<std::string>& args) {
   const bool v6 = endpoint.address().is_v6();
   const std::string base = "http://" + (v6 ? "[" + options.address + "]" : options.address) + ":" +
                            std::to_string(server.port()) + "/";
-  PrintWelcome(base, serve::SiteDatabase(data_dir, "", ""));
+  PrintWelcome(base,
+               serve::SiteDatabase(db_server.address, db_server.user, db_server.password));
 
   // Sessions end when unused for the timeout: a sweep a few times per timeout.
   asio::steady_timer sweeper(io);

@@ -1,0 +1,237 @@
+// Many `zelto serve` hosts on one PostgreSQL database, on a cluster of this
+// suite's own (stopping its server must not disturb other suites): visitors
+// and operators on different hosts talk, an invitation crosses hosts, a
+// visitor moves to another host when one stops and nothing is lost, and a
+// host outlives a database server restart.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/ado/engine.h"
+#include "tests/support/loopback_http_client.h"
+#include "tests/support/seeded_database.h"
+#include "tests/support/serve_process.h"
+#include "tests/support/served_site.h"
+
+namespace zelto::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string g_state;  // the private cluster's state directory; empty without one
+std::string g_skip_reason;
+
+int Cluster(const std::string& action) {
+  const std::string command = "bash " ZELTO_SOURCE_DIR "/scripts/pg-cluster.sh " + action + " " +
+                              g_state + " >/dev/null 2>&1";
+  return std::system(command.c_str());
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  FILE* f = std::fopen(path.c_str(), "w");
+  ASSERT_NE(f, nullptr) << path;
+  std::fputs(text.c_str(), f);
+  std::fclose(f);
+}
+
+class ServePostgresTest : public ::testing::Test {
+ public:
+  static void SetUpTestSuite() {
+    if (!FindTestCluster(&g_skip_reason)) return;
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/zelto-pgserve-XXXXXX";
+    if (!mkdtemp(pattern.data())) return;
+    g_state = pattern;
+    if (Cluster("start") != 0) {
+      ADD_FAILURE() << "cannot start a private PostgreSQL cluster";
+      g_skip_reason = "no private cluster";
+      g_state.clear();
+    }
+  }
+  static void TearDownTestSuite() {
+    if (g_state.empty()) return;
+    Cluster("stop");
+    fs::remove_all(g_state);
+    g_state.clear();
+  }
+
+ protected:
+  void SetUp() override {
+    if (g_state.empty()) GTEST_SKIP() << "no PostgreSQL cluster: " << g_skip_reason;
+    // The private cluster's settings, read as the shared one's would be.
+    const char* shared = std::getenv("ZELTO_TEST_PG_ENV");
+    const std::string saved = shared ? shared : "";
+    setenv("ZELTO_TEST_PG_ENV", (g_state + "/cluster.env").c_str(), 1);
+    std::string why;
+    auto cluster = FindTestCluster(&why);
+    setenv("ZELTO_TEST_PG_ENV", saved.c_str(), 1);
+    ASSERT_TRUE(cluster) << why;
+    cluster_ = *cluster;
+    // Each test starts from no databases, so the first host creates them.
+    for (const char* name : {"chat", "count"})
+      Admin("DROP DATABASE IF EXISTS " + std::string(name));
+    root_ = g_state + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::remove_all(root_);
+    WriteFile(fs::path(root_) / "www" / "site" / "index.html",
+              "<!doctype html><title>site</title>");
+  }
+
+  std::vector<std::string> ServerArgs() const {
+    return {"--engine", "postgresql",  "--server",   cluster_.server,
+            "--user",   cluster_.user, "--password", cluster_.password};
+  }
+  std::unique_ptr<ServeProcess> StartHost(const std::string& name) {
+    auto host = std::make_unique<ServeProcess>(
+        root_ + "/" + name, ServerArgs(),
+        std::vector<std::pair<std::string, std::string>>{{"ZELTO_WWW", root_ + "/www"}});
+    EXPECT_NE(host->port(), 0) << host->Output();
+    return host;
+  }
+
+  ado::ConnectionString Target(const std::string& catalog) const {
+    ado::ConnectionString target;
+    target.data_source = cluster_.server;
+    target.initial_catalog = catalog;
+    target.user_id = cluster_.user;
+    target.password = cluster_.password;
+    return target;
+  }
+  bool Run(const std::string& catalog, const std::string& sql, ado::ResultSet* result) {
+    std::string error;
+    auto connection = ado::PostgresEngine()->Connect(Target(catalog), &error);
+    if (!connection || !connection->Execute(sql, result, &error)) {
+      ADD_FAILURE() << sql << ": " << error;
+      return false;
+    }
+    return true;
+  }
+  void Admin(const std::string& sql) {
+    ado::ResultSet ignored;
+    Run("postgres", sql, &ignored);
+  }
+  // Every row's columns as text, rows one per line, columns tab-separated.
+  std::vector<std::string> Rows(const std::string& sql) {
+    ado::ResultSet rs;
+    std::vector<std::string> rows;
+    if (!Run("chat", sql, &rs)) return rows;
+    for (size_t r = 0; r < rs.RowCount(); ++r) {
+      std::string line;
+      for (size_t c = 0; c < rs.columns.size(); ++c) {
+        const ado::SqlValue& v = rs.At(r, c);
+        if (c) line += '\t';
+        line += v.kind == ado::SqlValue::Kind::kInteger ? std::to_string(v.integer) : v.bytes;
+      }
+      rows.push_back(line);
+    }
+    return rows;
+  }
+  std::string Scalar(const std::string& sql) {
+    const auto rows = Rows(sql);
+    return rows.empty() ? "" : rows[0];
+  }
+  // The new visitor's label after a first page view on `client`'s host.
+  std::string Visit(LoopbackHttpClient& client) {
+    const auto before = Rows("select cstLabel from onlineCst");
+    EXPECT_EQ(client.Get("/site/index.html").status, 200);
+    for (const std::string& label : Rows("select cstLabel from onlineCst")) {
+      if (std::find(before.begin(), before.end(), label) == before.end()) return label;
+    }
+    ADD_FAILURE() << "no visitor row after the first page view";
+    return "";
+  }
+
+  TestCluster cluster_;
+  std::string root_;
+};
+
+std::string Post(LoopbackHttpClient& client, const std::string& page, int cid,
+                 const std::string& text, const std::string& token = "") {
+  HttpReply reply =
+      client.Get(page + "?cid=" + std::to_string(cid) + "&action=sub&msgContent=" + text +
+                 (token.empty() ? "" : "&token=" + token));
+  EXPECT_EQ(reply.status, 200) << page << " " << text << " " << reply.body;
+  return reply.body;
+}
+
+TEST_F(ServePostgresTest, TwoHostsShareOneDatabase) {
+  auto first = StartHost("first");
+  ASSERT_NE(first->port(), 0);
+  EXPECT_NE(first->Output().find("created"), std::string::npos) << first->Output();
+  auto second = StartHost("second");
+  ASSERT_NE(second->port(), 0);
+  EXPECT_NE(second->Output().find("using the chat and count databases"), std::string::npos)
+      << second->Output();
+
+  // The operator works on the second host, the visitor on the first. Who is
+  // logged in is known per host, so the visitor gets the company's first
+  // operator (5): the one logged in elsewhere.
+  LoopbackHttpClient op(second->port());
+  const std::string token = ServedSite::Login(op, 5, "demo5");
+  auto visitor = std::make_unique<LoopbackHttpClient>(first->port());
+  Visit(*visitor);
+  const int cid = ServedSite::OpenChat(*visitor);
+  ASSERT_GT(cid, 1);
+  const std::string c = std::to_string(cid);
+  EXPECT_EQ(Scalar("select serid from conversation where cid=" + c), "5");
+  EXPECT_EQ(visitor->Post("/api/visitor/chat-opened", "cid=" + c).status, 200);
+
+  std::vector<std::string> sent;  // every message, in the order sent
+  for (const std::string n : {"1", "2", "3"}) {
+    sent.push_back("visitor" + n);
+    Post(*visitor, "/visitor/DoClientMsg.asp", cid, sent.back());
+    EXPECT_NE(op.Get("/operator/GetUserMsg.asp?cid=" + c).body.find(sent.back()),
+              std::string::npos);
+    sent.push_back("operator" + n);
+    Post(op, "/operator/DoUserMsg.asp", cid, sent.back(), token);
+    EXPECT_NE(visitor->Get("/visitor/GetClientMsg.asp?cid=" + c).body.find(sent.back()),
+              std::string::npos);
+  }
+
+  // An invitation made on the second host reaches a visitor on the first.
+  LoopbackHttpClient browsing(first->port());
+  const std::string label = Visit(browsing);
+  ASSERT_FALSE(label.empty());
+  const HttpReply taken = op.Get("/operator/cstReWin.asp?cstLabel=" + label + "&companyid=1");
+  ASSERT_EQ(taken.status, 302) << taken.body;
+  const HttpReply invitation = browsing.Get("/api/visitor/invitation");
+  EXPECT_EQ(JsonNumber(invitation.body, "invited"), 1) << invitation.body;
+
+  // The first host stops mid-conversation, the operator's last words not
+  // yet read. The visitor's identity lives in the first host's session, so
+  // on the second host the visitor starts a new session and a new chat with
+  // the same operator; the first conversation stays whole.
+  sent.push_back("while-moving");
+  Post(op, "/operator/DoUserMsg.asp", cid, sent.back(), token);
+  visitor.reset();
+  EXPECT_EQ(first->Stop(), 0) << first->Output();
+  LoopbackHttpClient moved(second->port());
+  ASSERT_FALSE(Visit(moved).empty());
+  const int next = ServedSite::OpenChat(moved);
+  ASSERT_GT(next, cid);
+  const std::string n = std::to_string(next);
+  EXPECT_EQ(moved.Post("/api/visitor/chat-opened", "cid=" + n).status, 200);
+  EXPECT_EQ(moved.Get("/visitor/GetClientMsg.asp?cid=" + c).body, "")
+      << "a new session reads nothing of another visitor's chat";
+  Post(moved, "/visitor/DoClientMsg.asp", next, "after-moving");
+  EXPECT_NE(op.Get("/operator/GetUserMsg.asp?cid=" + n).body.find("after-moving"),
+            std::string::npos);
+  Post(op, "/operator/DoUserMsg.asp", next, "welcome-back", token);
+  EXPECT_NE(moved.Get("/visitor/GetClientMsg.asp?cid=" + n).body.find("welcome-back"),
+            std::string::npos);
+
+  // Every message is stored once, in order, in its own conversation.
+  EXPECT_EQ(Rows("select msgContent from msg where conid=" + c + " order by msgID"), sent);
+  EXPECT_EQ(Rows("select msgContent from msg where conid=" + n + " order by msgID"),
+            (std::vector<std::string>{"after-moving", "welcome-back"}));
+  EXPECT_EQ(Scalar("select count(*) from conversation where cid=" + c), "1");
+}
+
+}  // namespace
+}  // namespace zelto::testing
