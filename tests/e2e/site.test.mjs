@@ -8,6 +8,9 @@ import { join } from 'node:path';
 import { chromiumProblem, openBrowser, outputDir, startServer } from './harness.mjs';
 
 const problem = await chromiumProblem();
+// Continuous integration installs chromium itself: there a browser that
+// cannot start is a failure, never a silent skip.
+if (problem && process.env.CI) throw new Error('chromium cannot start: ' + problem);
 if (problem) console.log('# SKIP browser test: ' + problem);
 const skip = problem ? 'chromium cannot start: ' + problem : false;
 
