@@ -1,4 +1,4 @@
-// The operator poll's select (Part of every chat page's refresh) through the
+// The operator poll's select (part of every chat page's refresh) through the
 // whole database session (CDbConnection, CDbRecordset, the ADO stand-in, the
 // T-SQL translation and VARIANT values) against the same select run as a raw
 // SQLite prepared statement. Both read the nine fields of every unread row.

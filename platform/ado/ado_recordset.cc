@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <string>
-#include <type_traits>
 
 #include "platform/ado/field_reader.h"
 #include "platform/ado/field_value.h"
+#include "platform/com/ascii.h"
 #include "platform/win/codepage.h"
 
 const IID IID_IFieldReader = {
@@ -15,26 +15,9 @@ const IID IID_IFieldReader = {
 namespace zelto::ado {
 namespace {
 
-char32_t AsciiLower(char32_t c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
-
-template <typename Char>
-bool IsAscii(std::basic_string_view<Char> text) {
+bool IsAscii(std::string_view text) {
   return std::all_of(text.begin(), text.end(),
-                     [](Char c) { return static_cast<char32_t>(c) < 0x80; });
-}
-
-// `wanted` is UTF-8 or ASCII in any code unit: ASCII letters match in either
-// case, every other unit only itself.
-template <typename Char>
-bool SameName(std::string_view column, std::basic_string_view<Char> wanted) {
-  if (column.size() != wanted.size()) return false;
-  for (size_t i = 0; i < column.size(); ++i) {
-    if (AsciiLower(static_cast<unsigned char>(column[i])) !=
-        AsciiLower(static_cast<std::make_unsigned_t<Char>>(wanted[i]))) {
-      return false;
-    }
-  }
-  return true;
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 class Recordset final : public _Recordset, public IFieldReader {
@@ -122,8 +105,7 @@ class Recordset final : public _Recordset, public IFieldReader {
     if (!ordinal) return E_POINTER;
     if (!result_) return adErrObjectClosed;
     size_t column = 0;
-    HRESULT hr = IsAscii(name) ? FindByName(name, &column)
-                               : FindByName(std::string_view(AnsiToUtf8(name)), &column);
+    HRESULT hr = IsAscii(name) ? FindByName(name, &column) : FindByName(AnsiToUtf8(name), &column);
     if (SUCCEEDED(hr)) *ordinal = static_cast<LONG>(column);
     return hr;
   }
@@ -158,9 +140,7 @@ class Recordset final : public _Recordset, public IFieldReader {
     const VARIANT* key = &index;
     if (key->vt == (VT_BYREF | VT_VARIANT) && key->pvarVal) key = key->pvarVal;
     if (key->vt == VT_BSTR) {
-      std::u16string_view wanted = BstrView(key->bstrVal);
-      return IsAscii(wanted) ? FindByName(wanted, column)
-                             : FindByName(std::string_view(WideToUtf8(wanted)), column);
+      return FindByName(WideToUtf8(BstrView(key->bstrVal)), column);
     }
     VARIANT ordinal;
     VariantInit(&ordinal);
@@ -172,11 +152,10 @@ class Recordset final : public _Recordset, public IFieldReader {
     return S_OK;
   }
 
-  // `name` is UTF-8, or ASCII in any code unit.
-  template <typename Char>
-  HRESULT FindByName(std::basic_string_view<Char> name, size_t* column) const {
+  // `name` is UTF-8; ASCII letters match in either case.
+  HRESULT FindByName(std::string_view name, size_t* column) const {
     for (size_t i = 0; i < result_->columns.size(); ++i) {
-      if (SameName(result_->columns[i].name, name)) {
+      if (EqualsIgnoreCase(result_->columns[i].name, name)) {
         *column = i;
         return S_OK;
       }
