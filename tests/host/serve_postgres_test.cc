@@ -233,5 +233,82 @@ TEST_F(ServePostgresTest, TwoHostsShareOneDatabase) {
   EXPECT_EQ(Scalar("select count(*) from conversation where cid=" + c), "1");
 }
 
+TEST_F(ServePostgresTest, HostOutlivesADatabaseRestart) {
+  auto host = StartHost("host");
+  ASSERT_NE(host->port(), 0);
+  LoopbackHttpClient op(host->port());
+  const std::string token = ServedSite::Login(op, 5, "demo5");
+  LoopbackHttpClient visitor(host->port());
+  Visit(visitor);
+  const int cid = ServedSite::OpenChat(visitor);
+  ASSERT_GT(cid, 1);
+  const std::string c = std::to_string(cid);
+  Post(visitor, "/visitor/DoClientMsg.asp", cid, "before");
+
+  ASSERT_EQ(Cluster("halt"), 0);
+  struct Resume {
+    ~Resume() { Cluster("resume"); }
+  } resume_on_failure;
+  // Every kind of request is answered, none is taken as done.
+  const HttpReply post =
+      visitor.Get("/visitor/DoClientMsg.asp?cid=" + c + "&action=sub&msgContent=during");
+  EXPECT_NE(post.status, 0) << "the host must answer";
+  EXPECT_EQ(post.body.find("during"), std::string::npos) << "no echo of an unstored message";
+  EXPECT_NE(op.Get("/operator/GetUserMsg.asp?cid=" + c).status, 0);
+  EXPECT_EQ(LoopbackHttpClient(host->port()).Post("/api/login", "id=5&password=demo5").status, 500);
+  LoopbackHttpClient newcomer(host->port());
+  EXPECT_EQ(newcomer.Get("/site/index.html").status, 200) << "static pages go on";
+  EXPECT_EQ(newcomer.Post("/api/visitor/chat", "").status, 500);
+
+  ASSERT_EQ(Cluster("resume"), 0);
+  // The same process serves again, on the sessions it had before.
+  Post(visitor, "/visitor/DoClientMsg.asp", cid, "after");
+  EXPECT_NE(op.Get("/operator/GetUserMsg.asp?cid=" + c).body.find("after"), std::string::npos);
+  Post(op, "/operator/DoUserMsg.asp", cid, "answer", token);
+  EXPECT_NE(visitor.Get("/visitor/GetClientMsg.asp?cid=" + c).body.find("answer"),
+            std::string::npos);
+  EXPECT_EQ(Rows("select msgContent from msg where conid=" + c + " order by msgID"),
+            (std::vector<std::string>{"before", "after", "answer"}));
+  EXPECT_EQ(host->Stop(), 0) << host->Output();
+}
+
+TEST_F(ServePostgresTest, OnlyOneDatabaseIsRefusedUntouched) {
+  StartHost("maker")->Stop();
+  Admin("DROP DATABASE count");
+  std::vector<std::string> args = {"serve", "--listen", "127.0.0.1:0", "--data", root_ + "/d"};
+  for (const std::string& arg : ServerArgs()) args.push_back(arg);
+  std::string output;
+  EXPECT_EQ(ServeProcess::RunZelto(args, &output), 1) << output;
+  EXPECT_NE(output.find("count is missing"), std::string::npos) << output;
+  EXPECT_EQ(Scalar("select count(*) from userinfo"), "3") << "the chat database is kept";
+}
+
+// Without a cluster: the command line and a server that is not there.
+TEST(ServeDatabaseServerOptions, RefusedClearly) {
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string says;
+  } cases[] = {
+      {{"--engine", "postgresql"}, 2, "needs --server"},
+      {{"--server", "127.0.0.1:5432"}, 2, "are for --engine postgresql"},
+      {{"--engine", "sqlite", "--user", "u"}, 2, "are for --engine postgresql"},
+      {{"--engine", "postgresql", "--server", ""}, 2, "--server needs"},
+      // Port 1 on the loopback: nothing listens there.
+      {{"--engine", "postgresql", "--server", "127.0.0.1:1", "--user", "u", "--password", "p"},
+       1,
+       "cannot use the database server 127.0.0.1:1"},
+  };
+  const std::string data = ::testing::TempDir() + "/zelto-pgserve-options";
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"serve", "--listen", "127.0.0.1:0", "--data", data};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::string output;
+    EXPECT_EQ(ServeProcess::RunZelto(args, &output), c.status) << output;
+    EXPECT_NE(output.find(c.says), std::string::npos) << output;
+  }
+  EXPECT_FALSE(fs::exists(data)) << "nothing is created for a refused start";
+}
+
 }  // namespace
 }  // namespace zelto::testing
