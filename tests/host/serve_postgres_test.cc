@@ -64,7 +64,7 @@ class ServePostgresTest : public ::testing::Test {
 
  protected:
   void SetUp() override {
-    if (g_state.empty()) GTEST_SKIP() << "no PostgreSQL cluster: " << g_skip_reason;
+    if (g_state.empty()) GTEST_SKIP() << g_skip_reason;
     // The private cluster's settings, read as the shared one's would be.
     const char* shared = std::getenv("ZELTO_TEST_PG_ENV");
     const std::string saved = shared ? shared : "";
