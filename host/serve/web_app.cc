@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <random>
 
 #include "host/serve/http_text.h"
 #include "host/serve/password.h"
@@ -38,7 +39,19 @@ std::string SearchKeywords(const std::string& referrer) {
   return {};
 }
 
-WebApp::WebApp(SiteDatabase& db, LONG site_company_id) : db_(db), company_id_(site_company_id) {}
+namespace {
+
+std::string RandomHostTag() {
+  std::random_device source;
+  char tag[16];
+  std::snprintf(tag, sizeof tag, "%08x", static_cast<unsigned>(source()));
+  return tag;
+}
+
+}  // namespace
+
+WebApp::WebApp(SiteDatabase& db, LONG site_company_id)
+    : db_(db), company_id_(site_company_id), label_host_tag_(RandomHostTag()) {}
 
 bool WebApp::Exec(const std::string& sql, std::string* error) const {
   return db_.Execute(kChatCatalog, sql, nullptr, error);
@@ -59,7 +72,7 @@ std::string WebApp::NewVisitorLabel() {
   std::lock_guard lock(label_mutex_);
   if (value <= last_label_) value = last_label_ + 1;
   last_label_ = value;
-  return "V" + std::to_string(value);
+  return "V" + label_host_tag_ + std::to_string(value);
 }
 
 bool WebApp::RecordVisit(const std::string& label, bool first_view, const std::string& address,

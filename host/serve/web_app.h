@@ -97,6 +97,9 @@ class WebApp {
   const LONG company_id_;
   std::mutex label_mutex_;
   unsigned long long last_label_ = 0;
+  // Random per process: hosts sharing one database never hand out one label
+  // twice, even in the same millisecond.
+  const std::string label_host_tag_;
   std::mutex cid_mutex_;  // one new conversation id at a time in this process
 };
 
