@@ -9,7 +9,7 @@ packages=(
   libsqlite3-dev sqlite3
   libcurl4-openssl-dev
   libffi-dev
-  libboost1.81-dev libcrypt-dev
+  libboost1.81-dev libcrypt-dev libssl-dev
   libpq-dev postgresql-15 postgresql-contrib
   chromium chromium-driver fonts-wqy-microhei
 )
