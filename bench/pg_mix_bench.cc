@@ -100,7 +100,8 @@ class Databases {
     Target t{engine, server, catalog, user, password, false};
     zelto::ado::SetDatabaseEngine(engine);
     std::string dir = kSource + "/db/schema/" + engine + "/";
-    std::string script = ReadFile(dir + "chat.sql") + "\n" + ReadFile(dir + "chat_demo.sql");
+    std::string script =
+        ReadFile(dir + "chat.sql") + "\n" + ReadFile(kSource + "/db/schema/demo/chat.sql");
     zelto::ado::ConnectionString target;
     target.data_source = server;
     target.initial_catalog = catalog;

@@ -78,17 +78,10 @@ bool Parse(const std::vector<std::string>& args, Options* options) {
 
 // The engine's script for `catalog`, with the demo rows appended on request.
 bool Script(ado::Engine* engine, const char* catalog, bool demo, std::string* script) {
-  std::string prefix = std::string(engine->Name()) + "/" + catalog;
-  const SchemaScript* schema = FindSchemaScript((prefix + ".sql").c_str());
-  const SchemaScript* rows = FindSchemaScript((prefix + "_demo.sql").c_str());
-  if (!schema || (demo && !rows)) {
-    std::fprintf(stderr, "zelto init-db: no %s schema for the %s engine\n", catalog,
-                 std::string(engine->Name()).c_str());
-    return false;
-  }
-  script->assign(schema->text, schema->size);
-  if (demo) script->append("\n").append(rows->text, rows->size);
-  return true;
+  std::string error;
+  if (DatabaseScript(engine->Name(), catalog, demo, script, &error)) return true;
+  std::fprintf(stderr, "zelto init-db: %s\n", error.c_str());
+  return false;
 }
 
 int Run(const std::vector<std::string>& args) {

@@ -35,28 +35,13 @@ bool IsSiteEntry(const fs::directory_entry& entry) {
 bool CreateDemoDatabases(const std::string& dir, std::string* message) {
   for (const char* catalog : kCatalogs) {
     std::string script;
-    if (!DemoScript("sqlite", catalog, &script, message)) return false;
+    if (!DatabaseScript("sqlite", catalog, true, &script, message)) return false;
     if (!ado::CreateDatabase(dir, catalog, script, false, message)) return false;
   }
   return true;
 }
 
 }  // namespace
-
-bool DemoScript(std::string_view engine, const char* catalog, std::string* script,
-                std::string* error) {
-  script->clear();
-  for (const char* part : {".sql", "_demo.sql"}) {
-    const std::string name = std::string(engine) + "/" + catalog + part;
-    const SchemaScript* found = FindSchemaScript(name.c_str());
-    if (!found) {
-      *error = "the program has no script " + name;
-      return false;
-    }
-    script->append(found->text, found->size).append("\n");
-  }
-  return true;
-}
 
 DataFolderResult PrepareDataFolder(const std::string& dir, std::string* message) {
   std::error_code ec;

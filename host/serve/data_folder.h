@@ -18,12 +18,6 @@ enum class DataFolderResult { kReady, kCreated, kRefused };
 // `message` says what was done or why the folder is refused.
 DataFolderResult PrepareDataFolder(const std::string& dir, std::string* message);
 
-// The schema of `catalog` ("chat", "count") on `engine` ("sqlite",
-// "postgresql") followed by its demo rows; false, with `error`, when the
-// program has no such script.
-bool DemoScript(std::string_view engine, const char* catalog, std::string* script,
-                std::string* error);
-
 struct DemoLogin {
   LONG id;
   const char* name;

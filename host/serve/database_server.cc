@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "db/schema/schema_scripts.h"
 #include "platform/ado/engine.h"
 
 namespace zelto::serve {
@@ -47,7 +48,7 @@ DataFolderResult PrepareDatabaseServer(const DatabaseServer& server, std::string
   std::string created;
   for (const char* catalog : kCatalogs) {
     std::string script;
-    if (!DemoScript(engine->Name(), catalog, &script, message)) return DataFolderResult::kRefused;
+    if (!DatabaseScript(engine->Name(), catalog, true, &script, message)) return DataFolderResult::kRefused;
     const ado::ConnectionString target = Target(server, catalog);
     if (!ado::CreateDatabase(target, script, false, &error)) {
       *message = "cannot use the database server " + server.address + ": " + error;

@@ -16,9 +16,9 @@
 namespace zelto::testing {
 namespace {
 
-std::string ReadSchema(TestEngine engine, const std::string& name) {
-  const std::string path = std::string("db/schema/") +
-                           (engine == TestEngine::kSqlite ? "sqlite/" : "postgresql/") + name;
+// `path` below db/schema.
+std::string ReadSchemaFile(const std::string& file) {
+  const std::string path = "db/schema/" + file;
   std::ifstream in(std::string(ZELTO_SOURCE_DIR) + "/" + path);
   if (!in) ADD_FAILURE() << "cannot read " << path;
   std::stringstream text;
@@ -109,8 +109,9 @@ SeededDatabase::SeededDatabase(TestEngine engine, bool demo) : engine_(engine) {
   ado::SetDatabaseEngine(EngineSettingName(engine));
   available_ = true;
   for (const char* name : {"chat", "count"}) {
-    std::string script = ReadSchema(engine, std::string(name) + ".sql");
-    if (demo) script += "\n" + ReadSchema(engine, std::string(name) + "_demo.sql");
+    std::string script = ReadSchemaFile(
+        (engine == TestEngine::kSqlite ? "sqlite/" : "postgresql/") + std::string(name) + ".sql");
+    if (demo) script += "\n" + ReadSchemaFile("demo/" + std::string(name) + ".sql");
     ado::ConnectionString target;
     target.data_source = folder_;
     target.initial_catalog = catalog(name);
