@@ -19,6 +19,7 @@
 #include "host/serve/database_server.h"
 #include "host/serve/http_server.h"
 #include "host/serve/site.h"
+#include "host/serve/site_secret.h"
 #include "platform/ado/ado.h"
 #include "platform/ado/engine.h"
 
@@ -218,7 +219,15 @@ int RunServe(const std::vector<std::string>& args) {
     values.SetText("DBUserName", db_server.user);
     values.SetText("DBPWD", db_server.password);
   });
+  // Every host of one database signs visitor cookies with the same key.
+  const auto secret = serve::LoadSiteSecret(
+      serve::SiteDatabase(db_server.address, db_server.user, db_server.password), &message);
+  if (!secret) {
+    std::fprintf(stderr, "zelto serve: the site secret: %s\n", message.c_str());
+    return 1;
+  }
   serve::SiteConfig config;
+  config.site_secret = *secret;
   config.data_dir = db_server.address;
   config.db_user = db_server.user;
   config.db_password = db_server.password;

@@ -42,7 +42,8 @@ Site::Site(SiteConfig config, WorkerPool& workers, SessionStore& sessions)
       db_(config_.data_dir, config_.db_user, config_.db_password),
       app_(db_, config_.company_id),
       www_(config_.www_root),
-      files_(config_.files_dir) {}
+      files_(config_.files_dir),
+      visitor_cookie_(config_.site_secret) {}
 
 size_t Site::BodyLimit(const HttpRequest& header) const {
   const std::string_view target = header.target();
@@ -74,6 +75,10 @@ void Site::Handle(HttpRequest request, const std::string& remote, Respond respon
 
 void Site::Dispatch(Exchange& ex) {
   const std::string& path = ex.path;
+  // Only requests already on a worker: restoring may touch the database.
+  if (!ex.session && (FindComponentPage(path) || StartsWith(path, "/api/visitor/") ||
+                      StartsWith(path, "/site/")))
+    RestoreVisitor(ex);
   if (path == "/healthz") return ex.Reply(http::status::ok, "text/plain; charset=utf-8", "ok\n");
   if (FindComponentPage(path)) return RunPage(ex);
   if (StartsWith(path, "/api/")) return RunApi(ex);
@@ -109,6 +114,24 @@ SessionStore::Values Site::EnsureSession(Exchange& ex) {
     ex.new_cookie = true;
   }
   return ex.session;
+}
+
+void Site::GiveVisitorLabel(Exchange& ex, const std::string& label) {
+  ex.session->SetText(kLabel, label);
+  ex.session->SetText(kVisitorAddress, ex.remote);
+  ex.visitor_cookie = visitor_cookie_.Sign(label);
+}
+
+void Site::RestoreVisitor(Exchange& ex) {
+  const std::string cookie = CookieValue(ex.request[http::field::cookie], kVisitorCookie);
+  if (cookie.empty()) return;
+  const std::optional<std::string> label = visitor_cookie_.Check(cookie);
+  if (!label) return;
+  EnsureSession(ex);
+  GiveVisitorLabel(ex, *label);
+  std::string error;
+  if (!app_.VisitorReturned(*label, ex.remote, &error))
+    std::fprintf(stderr, "zelto serve: visitor %s returning: %s\n", label->c_str(), error.c_str());
 }
 
 bool Site::RequireOperator(Exchange& ex, bool token) {
@@ -168,8 +191,7 @@ void Site::ServeCompanySite(Exchange& ex) {
     const bool first_view = label.empty();
     if (first_view) {
       label = app_.NewVisitorLabel();
-      session->SetText(kLabel, label);
-      session->SetText(kVisitorAddress, ex.remote);
+      GiveVisitorLabel(ex, label);
     }
     const std::string page =
         "http://" + std::string(ex.request[http::field::host]) + std::string(ex.request.target());

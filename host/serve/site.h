@@ -1,5 +1,6 @@
 // Site: the chat site as an HttpHandler. It finds the user's session by the
-// ZSESSIONID cookie (HttpOnly, SameSite=Lax), routes component pages, the
+// ZSESSIONID cookie (HttpOnly, SameSite=Lax), or a visitor's label by the
+// signed ZVISITOR cookie when the session is gone, routes component pages, the
 // web application's JSON routes, the company site (recording visits),
 // attachments and the static pages, and checks who may do what before
 // anything runs: operator pages need a logged-in session (401) and, for
@@ -15,6 +16,7 @@
 #include "host/serve/session_store.h"
 #include "host/serve/site_database.h"
 #include "host/serve/static_files.h"
+#include "host/serve/visitor_cookie.h"
 #include "host/serve/web_app.h"
 #include "host/serve/worker_pool.h"
 #include "platform/asp/query_string.h"
@@ -30,6 +32,7 @@ struct SiteConfig {
   size_t form_limit = 64 * 1024;
   size_t upload_limit = 2 * 1024 * 1024;
   LONG company_id = 1;  // the demo site's company
+  std::string site_secret;  // key of the visitor cookie (LoadSiteSecret)
 };
 
 class Site : public HttpHandler {
@@ -62,6 +65,11 @@ class Site : public HttpHandler {
   bool RequireOperator(Exchange& ex, bool token);
   bool RequireVisitor(Exchange& ex);
   SessionStore::Values EnsureSession(Exchange& ex);
+  // A request without a session but with a genuine visitor cookie gets a new
+  // session holding that visitor's label; the visitor's onlineCst row is
+  // made again only when it is gone.
+  void RestoreVisitor(Exchange& ex);
+  void GiveVisitorLabel(Exchange& ex, const std::string& label);
   std::set<LONG> OnlineOperators();
 
   SiteConfig config_;
@@ -71,6 +79,7 @@ class Site : public HttpHandler {
   WebApp app_;
   StaticFiles www_;
   StaticFiles files_;
+  VisitorCookie visitor_cookie_;
 };
 
 }  // namespace zelto::serve

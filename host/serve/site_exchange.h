@@ -31,6 +31,7 @@ struct Site::Exchange {
   SessionStore::Values session;
   bool new_cookie = false;
   bool clear_cookie = false;
+  std::string visitor_cookie;  // a ZVISITOR value to set, when not empty
   std::vector<std::pair<std::string, std::string>> headers;
   std::map<std::string, std::string> form;
 
@@ -45,6 +46,11 @@ struct Site::Exchange {
     } else if (clear_cookie) {
       response.set(http::field::set_cookie,
                    std::string(kCookie) + "=; Path=/; HttpOnly; SameSite=Lax; Max-Age=0");
+    }
+    if (!visitor_cookie.empty()) {
+      response.insert(http::field::set_cookie,
+                      std::string(kVisitorCookie) + "=" + visitor_cookie + "; Path=/; Max-Age=" +
+                          std::to_string(kVisitorCookieSeconds) + "; HttpOnly; SameSite=Lax");
     }
     for (const auto& [name, value] : headers) response.set(name, value);
     if (request.method() != http::verb::head) response.body() = std::move(body);

@@ -77,20 +77,37 @@ std::string WebApp::NewVisitorLabel() {
 
 bool WebApp::RecordVisit(const std::string& label, bool first_view, const std::string& address,
                          const std::string& referrer, const std::string& page, std::string* error) {
+  if (first_view && !AddOnlineVisitor(label, address, referrer, false, error)) return false;
   const std::string now = NowText();
-  if (first_view) {
-    const std::string nick = "访客" + label.substr(label.size() > 3 ? label.size() - 3 : 0);
-    const std::string sql =
-        "insert into onlineCst (cstLabel, NickName, CompanyID, visittime, beChatting, Invited, "
-        "searchkey, sourcepage, csarea, IP) values (" +
-        SqlText(label) + ", " + SqlText(nick) + ", " + Id(company_id_) + ", " + SqlText(now) +
-        ", 0, 0, " + SqlText(SearchKeywords(referrer)) + ", " + SqlText(Clip(referrer, 1000)) +
-        ", " + SqlText("未知地区") + ", " + SqlText(Clip(address, 50)) + ")";
-    if (!Exec(sql, error)) return false;
-  }
   return Exec("insert into cstTrack (cstLabel, presentTime, presentPage) values (" +
                   SqlText(label) + ", " + SqlText(now) + ", " + SqlText(Clip(page, 1000)) + ")",
               error);
+}
+
+bool WebApp::AddOnlineVisitor(const std::string& label, const std::string& address,
+                              const std::string& referrer, bool chatting, std::string* error) {
+  const std::string nick = "访客" + label.substr(label.size() > 3 ? label.size() - 3 : 0);
+  const std::string sql =
+      "insert into onlineCst (cstLabel, NickName, CompanyID, visittime, beChatting, Invited, "
+      "searchkey, sourcepage, csarea, IP) values (" +
+      SqlText(label) + ", " + SqlText(nick) + ", " + Id(company_id_) + ", " + SqlText(NowText()) +
+      ", " + (chatting ? "1" : "0") + ", 0, " + SqlText(SearchKeywords(referrer)) + ", " +
+      SqlText(Clip(referrer, 1000)) + ", " + SqlText("未知地区") + ", " +
+      SqlText(Clip(address, 50)) + ")";
+  return Exec(sql, error);
+}
+
+bool WebApp::VisitorReturned(const std::string& label, const std::string& address,
+                             std::string* error) {
+  std::vector<SiteDatabase::Row> rows;
+  if (!Rows("select cstLabel from onlineCst where cstLabel=" + SqlText(label), {"cstLabel"},
+            &rows, error))
+    return false;
+  if (!rows.empty()) return true;
+  error->clear();
+  const bool chatting = RunningConversation(label, error).has_value();
+  if (!error->empty()) return false;
+  return AddOnlineVisitor(label, address, "", chatting, error);
 }
 
 bool WebApp::VisitorLeft(const std::string& label, const std::string& address, std::string* error) {

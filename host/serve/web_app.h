@@ -56,6 +56,10 @@ class WebApp {
   // the visitor's onlineCst row.
   bool RecordVisit(const std::string& label, bool first_view, const std::string& address,
                    const std::string& referrer, const std::string& page, std::string* error);
+  // A visitor known by their cookie came back in a new session: their
+  // onlineCst row again when it is gone (beChatting 1 when a conversation
+  // of theirs is running), nothing when it is there.
+  bool VisitorReturned(const std::string& label, const std::string& address, std::string* error);
   // The visitor left: onlineCst row removed, address recorded as seen.
   bool VisitorLeft(const std::string& label, const std::string& address, std::string* error);
 
@@ -86,6 +90,8 @@ class WebApp {
   bool EndConversation(LONG cid, std::string* error);
 
  private:
+  bool AddOnlineVisitor(const std::string& label, const std::string& address,
+                        const std::string& referrer, bool chatting, std::string* error);
   bool NewConversation(const std::string& label, LONG operator_id, LONG* cid, std::string* error);
   bool AddOperatorMember(LONG cid, LONG operator_id, std::string* error);
   std::optional<LONG> RunningConversation(const std::string& label, std::string* error);

@@ -1,8 +1,8 @@
 // Many `zelto serve` hosts on one PostgreSQL database, on a cluster of this
 // suite's own (stopping its server must not disturb other suites): visitors
 // and operators on different hosts talk, an invitation crosses hosts, a
-// visitor moves to another host when one stops and nothing is lost, and a
-// host outlives a database server restart.
+// visitor moves to another host when one stops and continues the same
+// conversation, and a host outlives a database server restart.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -204,32 +204,48 @@ TEST_F(ServePostgresTest, TwoHostsShareOneDatabase) {
   EXPECT_EQ(JsonNumber(invitation.body, "invited"), 1) << invitation.body;
 
   // The first host stops mid-conversation, the operator's last words not
-  // yet read. The visitor's identity lives in the first host's session, so
-  // on the second host the visitor starts a new session and a new chat with
-  // the same operator; the first conversation stays whole.
+  // yet read. The browser keeps its cookies: on the second host the signed
+  // visitor cookie brings the same visitor back, in the same conversation.
   sent.push_back("while-moving");
   Post(op, "/operator/DoUserMsg.asp", cid, sent.back(), token);
+  const std::string visitor_label = Scalar("select cstlabel from conversation where cid=" + c);
+  const auto cookies = visitor->cookies();
   visitor.reset();
   EXPECT_EQ(first->Stop(), 0) << first->Output();
   LoopbackHttpClient moved(second->port());
-  ASSERT_FALSE(Visit(moved).empty());
-  const int next = ServedSite::OpenChat(moved);
-  ASSERT_GT(next, cid);
-  const std::string n = std::to_string(next);
-  EXPECT_EQ(moved.Post("/api/visitor/chat-opened", "cid=" + n).status, 200);
-  EXPECT_EQ(moved.Get("/visitor/GetClientMsg.asp?cid=" + c).body, "")
-      << "a new session reads nothing of another visitor's chat";
-  Post(moved, "/visitor/DoClientMsg.asp", next, "after-moving");
-  EXPECT_NE(op.Get("/operator/GetUserMsg.asp?cid=" + n).body.find("after-moving"),
+  moved.cookies() = cookies;
+  EXPECT_NE(moved.Get("/visitor/GetClientMsg.asp?cid=" + c).body.find("while-moving"),
             std::string::npos);
-  Post(op, "/operator/DoUserMsg.asp", next, "welcome-back", token);
-  EXPECT_NE(moved.Get("/visitor/GetClientMsg.asp?cid=" + n).body.find("welcome-back"),
+  EXPECT_EQ(ServedSite::OpenChat(moved), cid) << "the running chat, not a new one";
+  sent.push_back("after-moving");
+  Post(moved, "/visitor/DoClientMsg.asp", cid, sent.back());
+  EXPECT_NE(op.Get("/operator/GetUserMsg.asp?cid=" + c).body.find("after-moving"),
             std::string::npos);
+  sent.push_back("welcome-back");
+  Post(op, "/operator/DoUserMsg.asp", cid, sent.back(), token);
+  EXPECT_NE(moved.Get("/visitor/GetClientMsg.asp?cid=" + c).body.find("welcome-back"),
+            std::string::npos);
+  EXPECT_EQ(Rows("select beChatting from onlineCst where cstLabel='" + visitor_label + "'"),
+            std::vector<std::string>{"1"})
+      << "online again once, still chatting";
 
-  // Every message is stored once, in order, in its own conversation.
+  // A forged cookie (another label, the MAC kept) is a stranger: a fresh
+  // label, and nothing of the conversation to read.
+  LoopbackHttpClient forger(second->port());
+  const std::string genuine = cookies.at("ZVISITOR");
+  forger.cookies()["ZVISITOR"] = label + genuine.substr(genuine.find('.'));
+  EXPECT_EQ(forger.Get("/visitor/GetClientMsg.asp?cid=" + c).status, 403);
+  forger.cookies()["ZVISITOR"] = visitor_label + "." + std::string(64, '0');
+  EXPECT_EQ(forger.Get("/visitor/GetClientMsg.asp?cid=" + c).status, 403);
+  const std::string stranger = Visit(forger);
+  EXPECT_NE(stranger, visitor_label);
+  EXPECT_NE(stranger, label);
+  EXPECT_EQ(forger.Get("/visitor/GetClientMsg.asp?cid=" + c).body, "");
+
+  // Every message is stored once, in order, in the one conversation.
   EXPECT_EQ(Rows("select msgContent from msg where conid=" + c + " order by msgID"), sent);
-  EXPECT_EQ(Rows("select msgContent from msg where conid=" + n + " order by msgID"),
-            (std::vector<std::string>{"after-moving", "welcome-back"}));
+  EXPECT_EQ(Scalar("select count(*) from conversation where cstlabel='" + visitor_label + "'"),
+            "1");
   EXPECT_EQ(Scalar("select count(*) from conversation where cid=" + c), "1");
 }
 

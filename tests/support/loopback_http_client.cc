@@ -163,6 +163,10 @@ HttpReply LoopbackHttpClient::ReadReply() {
     for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     std::string value = line.substr(colon + 1);
     while (!value.empty() && value.front() == ' ') value.erase(0, 1);
+    if (name == "set-cookie") {
+      reply.set_cookies.push_back(value);
+      if (reply.headers.count(name)) continue;  // Header() gives the first
+    }
     reply.headers[name] = value;
   }
   const size_t length = std::strtoul(reply.Header("content-length").c_str(), nullptr, 10);
@@ -175,17 +179,18 @@ HttpReply LoopbackHttpClient::ReadReply() {
 }
 
 void LoopbackHttpClient::KeepCookies(const HttpReply& reply) {
-  const std::string cookie = reply.Header("set-cookie");
-  if (cookie.empty()) return;
-  const size_t eq = cookie.find('=');
-  const size_t semi = cookie.find(';');
-  if (eq == std::string::npos) return;
-  const std::string name = cookie.substr(0, eq);
-  const std::string value = cookie.substr(eq + 1, semi == std::string::npos ? semi : semi - eq - 1);
-  if (value.empty() || cookie.find("Max-Age=0") != std::string::npos) {
-    cookies_.erase(name);
-  } else {
-    cookies_[name] = value;
+  for (const std::string& cookie : reply.set_cookies) {
+    const size_t eq = cookie.find('=');
+    const size_t semi = cookie.find(';');
+    if (eq == std::string::npos) continue;
+    const std::string name = cookie.substr(0, eq);
+    const std::string value =
+        cookie.substr(eq + 1, semi == std::string::npos ? semi : semi - eq - 1);
+    if (value.empty() || cookie.find("Max-Age=0") != std::string::npos) {
+      cookies_.erase(name);
+    } else {
+      cookies_[name] = value;
+    }
   }
 }
 

@@ -15,6 +15,7 @@ namespace zelto::testing {
 struct HttpReply {
   int status = 0;                              // 0: no answer (connection closed or timed out)
   std::map<std::string, std::string> headers;  // names lower-cased
+  std::vector<std::string> set_cookies;        // every Set-Cookie, in order
   std::string body;
   std::string Header(const std::string& name) const;
 };

@@ -35,10 +35,17 @@ ServedSite::ServedSite(std::vector<std::string> extra_args) {
   WriteFile(root / "www" / "site" / "about.html", "<!doctype html><title>about</title>");
   WriteFile(root / "www" / "css" / "site.css", "body{color:#333}");
   WriteFile(root / "secret.txt", "not for the web");
+  extra_args_ = std::move(extra_args);
+  Restart();
+}
+
+int ServedSite::Restart() {
+  const int status = process_ ? process_->Stop() : 0;
   process_ = std::make_unique<ServeProcess>(
-      db_.folder(), extra_args,
-      std::vector<std::pair<std::string, std::string>>{{"ZELTO_WWW", (root / "www").string()}});
+      db_.folder(), extra_args_,
+      std::vector<std::pair<std::string, std::string>>{{"ZELTO_WWW", www_ + "/www"}});
   EXPECT_NE(process_->port(), 0) << process_->Output();
+  return status;
 }
 
 ServedSite::~ServedSite() {

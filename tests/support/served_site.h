@@ -24,6 +24,9 @@ class ServedSite {
   ServeProcess& process() { return *process_; }
   uint16_t port() const { return process_->port(); }
   std::unique_ptr<LoopbackHttpClient> Client() const;
+  // Stops the host and starts a new one on the same data folder and
+  // arguments (its port changes); the stop's exit status.
+  int Restart();
 
   // Logs the client in as operator `id`; the session's token ("" and a test
   // failure when the login is refused).
@@ -37,6 +40,7 @@ class ServedSite {
  private:
   SeededDatabase db_{true};
   std::string www_;
+  std::vector<std::string> extra_args_;
   std::unique_ptr<ServeProcess> process_;
 };
 

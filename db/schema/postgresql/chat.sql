@@ -98,3 +98,11 @@ CREATE TABLE IF NOT EXISTS inviteMsg (
   IsInvite INT NOT NULL DEFAULT 0
 );
 CREATE INDEX IF NOT EXISTS inviteMsg_conid ON inviteMsg (conid);
+
+-- The web application's site secret (one row, id 1): the key of the signed
+-- visitor cookie, shared by every host of the database. zelto serve makes
+-- the table and the row when missing.
+CREATE TABLE IF NOT EXISTS siteSecret (
+  id INT PRIMARY KEY,
+  secret VARCHAR(64) NOT NULL
+);
