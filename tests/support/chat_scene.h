@@ -23,8 +23,8 @@ namespace zelto::testing {
 
 struct ScenePage {
   std::string query;  // raw query string, e.g. "cid=1&action=sub&msgContent=hi"
-  std::vector<std::pair<std::string, std::string>> session;  // string values
-  std::vector<std::pair<std::string, LONG>> int_session;     // integer values
+  std::vector<std::pair<std::string, std::string>> session{};  // string values
+  std::vector<std::pair<std::string, LONG>> int_session{};     // integer values
   bool no_session = false;
   std::string remote_addr = "10.1.2.3";
 };
