@@ -99,6 +99,7 @@ bool WebApp::AddOnlineVisitor(const std::string& label, const std::string& addre
 
 bool WebApp::VisitorReturned(const std::string& label, const std::string& address,
                              std::string* error) {
+  std::lock_guard lock(returning_mutex_);
   std::vector<SiteDatabase::Row> rows;
   if (!Rows("select cstLabel from onlineCst where cstLabel=" + SqlText(label), {"cstLabel"},
             &rows, error))

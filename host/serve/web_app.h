@@ -107,6 +107,8 @@ class WebApp {
   // twice, even in the same millisecond.
   const std::string label_host_tag_;
   std::mutex cid_mutex_;  // one new conversation id at a time in this process
+  // Two requests of one returning visitor at once add one onlineCst row.
+  std::mutex returning_mutex_;
 };
 
 // The search words of a referrer's query ("wd", "q", "query", "word",
