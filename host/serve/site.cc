@@ -76,8 +76,8 @@ void Site::Handle(HttpRequest request, const std::string& remote, Respond respon
 void Site::Dispatch(Exchange& ex) {
   const std::string& path = ex.path;
   // Only requests already on a worker: restoring may touch the database.
-  if (!ex.session && (FindComponentPage(path) || StartsWith(path, "/api/visitor/") ||
-                      StartsWith(path, "/site/")))
+  if (!ex.session &&
+      (FindComponentPage(path) || StartsWith(path, "/api/visitor/") || StartsWith(path, "/site/")))
     RestoreVisitor(ex);
   if (path == "/healthz") return ex.Reply(http::status::ok, "text/plain; charset=utf-8", "ok\n");
   if (FindComponentPage(path)) return RunPage(ex);

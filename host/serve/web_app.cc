@@ -101,8 +101,8 @@ bool WebApp::VisitorReturned(const std::string& label, const std::string& addres
                              std::string* error) {
   std::lock_guard lock(returning_mutex_);
   std::vector<SiteDatabase::Row> rows;
-  if (!Rows("select cstLabel from onlineCst where cstLabel=" + SqlText(label), {"cstLabel"},
-            &rows, error))
+  if (!Rows("select cstLabel from onlineCst where cstLabel=" + SqlText(label), {"cstLabel"}, &rows,
+            error))
     return false;
   if (!rows.empty()) return true;
   error->clear();
