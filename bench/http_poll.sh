@@ -4,7 +4,7 @@
 # nginx serving a tiny static file. The load is wrk with 50 keep-alive
 # connections for DURATION seconds each, two rounds, all on 127.0.0.1.
 #
-# The poll is an operator's GetUserMsg.asp on the demo conversation 1001
+# The poll is an operator's GetUserMsg.asp on the demo conversation 1
 # with no unread messages (the first poll reads them), through a logged-in
 # session, the way the operator's chat window polls every 2 s.
 #
@@ -81,7 +81,7 @@ curl -s -c "$scratch/cookies" -o /dev/null -d 'id=5&password=demo5' \
   "http://127.0.0.1:$zelto_port/api/login"
 session="$(awk '$6 == "ZSESSIONID" {print $7}' "$scratch/cookies")"
 [ -n "$session" ] || { echo "http_poll: login failed" >&2; exit 1; }
-poll="http://127.0.0.1:$zelto_port/operator/GetUserMsg.asp?cid=1001"
+poll="http://127.0.0.1:$zelto_port/operator/GetUserMsg.asp?cid=1"
 curl -s -o /dev/null -b "ZSESSIONID=$session" "$poll"   # reads what was unread
 status="$(curl -s -D - -o /dev/null -b "ZSESSIONID=$session" "$poll" | tr -d '\r' |
   awk -F': ' 'tolower($1)=="x-zelto-hresult" {print $2}')"

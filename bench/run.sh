@@ -15,6 +15,8 @@ done
 if [ -x "$build_dir/bin/http_poll_minimal_server" ]; then
   bash "$(dirname "$0")/http_poll.sh" "$build_dir"
 fi
+# Two hosts against one PostgreSQL database vs one host.
+bash "$(dirname "$0")/pg_two_hosts.sh" "$build_dir"
 if [ "$found" -eq 0 ]; then
   echo "run.sh: no *_bench programs in $build_dir/bin (is libbenchmark-dev installed?)" >&2
   exit 1
