@@ -9,6 +9,7 @@
 #include "platform/ado/ado_recordset.h"
 #include "platform/ado/connection_pool.h"
 #include "platform/ado/engine.h"
+#include "platform/com/single_interface_object.h"
 #include "platform/win/codepage.h"
 
 namespace zelto::ado {
@@ -19,26 +20,11 @@ bool IsSqlServerProvider(const std::string& provider) {
          strcasecmp(provider.c_str(), "SQLOLEDB") == 0;
 }
 
-class Connection final : public _Connection {
+class Connection final : public SingleInterfaceObject<_Connection, IID__Connection> {
  public:
-  ~Connection() { ReturnSession(); }
+  Connection() : SingleInterfaceObject(1) {}
+  ~Connection() override { ReturnSession(); }
 
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID__Connection) {
-      *ppv = static_cast<_Connection*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   HRESULT Open(BSTR connection_string, BSTR user, BSTR password, LONG options) override {
     if (session_) return adErrObjectOpen;
@@ -113,7 +99,6 @@ class Connection final : public _Connection {
     if (session_) ConnectionPool::Instance().Release(engine_, target_, std::move(session_));
   }
 
-  std::atomic<ULONG> refs_{1};
   Engine* engine_ = nullptr;
   ConnectionString target_;
   std::unique_ptr<EngineConnection> session_;  // null while closed

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/com/dispatch_invoke.h"
+#include "platform/com/single_interface_object.h"
 #include "platform/win/codepage.h"
 
 namespace {
@@ -119,9 +120,9 @@ class TypeInfo final : public ITypeInfo {
   std::vector<INT> impl_flags_;
 };
 
-class TypeLibrary final : public ITypeLib {
+class TypeLibrary final : public SingleInterfaceObject<ITypeLib, IID_ITypeLib> {
  public:
-  explicit TypeLibrary(const IdlLibrary& idl) : idl_(idl) {
+  explicit TypeLibrary(const IdlLibrary& idl) : SingleInterfaceObject(0), idl_(idl) {
     attr_.guid = idl.libid;
     attr_.lcid = idl.lcid;
     attr_.syskind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
@@ -133,22 +134,6 @@ class TypeLibrary final : public ITypeLib {
     }
   }
 
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITypeLib) {
-      *ppv = static_cast<ITypeLib*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   UINT GetTypeInfoCount() override { return static_cast<UINT>(infos_.size()); }
   HRESULT GetTypeInfo(UINT index, ITypeInfo** info) override {
@@ -192,14 +177,13 @@ class TypeLibrary final : public ITypeLib {
   void ReleaseTLibAttr(TLIBATTR*) override {}
 
  private:
-  ~TypeLibrary() = default;
+  ~TypeLibrary() override = default;
 
   const GUID& GuidOf(size_t index) const {
     const IdlEntry& e = idl_.entries[index];
     return e.kind == TKIND_COCLASS ? idl_.coclasses[e.index].clsid : idl_.interfaces[e.index].iid;
   }
 
-  std::atomic<ULONG> refs_{0};
   IdlLibrary idl_;
   TLIBATTR attr_{};
   std::vector<std::unique_ptr<TypeInfo>> infos_;
