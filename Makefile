@@ -5,7 +5,7 @@ SANITIZE ?=
 CMAKE_FLAGS ?=
 JOBS ?= 2
 
-.PHONY: all deps build test run bench sanitize clean
+.PHONY: all deps build test run bench sanitize tsan check clean
 
 all: build
 
@@ -33,5 +33,13 @@ bench: build
 sanitize:
 	$(MAKE) test BUILD_DIR=build-san BUILD_TYPE=Debug SANITIZE=address,undefined
 
+# The concurrency cases under ThreadSanitizer (a race fails them).
+tsan:
+	$(MAKE) test BUILD_DIR=build-tsan BUILD_TYPE=Debug SANITIZE=thread
+
+# The deeper checks CI runs after `make test`: both sanitizer passes and every
+# fuzz target over its corpus for a short bounded time.
+check: sanitize tsan fuzz-regress
+
 clean:
-	rm -rf build build-san
+	rm -rf build build-san build-tsan
