@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <list>
 #include <memory>
@@ -202,9 +203,31 @@ class SqliteConnection : public EngineConnection {
   bool RollbackTransaction(std::string* error) override { return End("ROLLBACK", error); }
   bool InTransaction() const override { return in_transaction_; }
 
+  // A session that met a fault of the file itself (opened read-only, an I/O
+  // error, a file no longer there) is closed rather than reused, so that the
+  // next Open sees the file as it is now: a database made writable again, or
+  // put back, is used again, and nothing is written into a removed file.
+  bool Usable() override {
+    if (file_fault_) return false;
+    int moved = 0;
+    return sqlite3_file_control(db_, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK ||
+           !moved;
+  }
+
  private:
   bool Fail(std::string* error) {
     *error = sqlite3_errmsg(db_);
+    switch (sqlite3_errcode(db_) & 0xff) {
+      case SQLITE_READONLY:
+      case SQLITE_IOERR:
+      case SQLITE_CANTOPEN:
+      case SQLITE_CORRUPT:
+      case SQLITE_NOTADB:
+        file_fault_ = true;
+        break;
+      default:
+        break;
+    }
     return false;
   }
   bool Exec(const char* sql, std::string* error) {
@@ -261,7 +284,19 @@ class SqliteConnection : public EngineConnection {
   sqlite3* db_;
   std::unique_ptr<StatementCache> cache_ = std::make_unique<StatementCache>();
   bool in_transaction_ = false;
+  bool file_fault_ = false;
 };
+
+// ZELTO_SQLITE_MAX_PAGES: a cap on every database's size in pages (4 KiB
+// each) for the connections this process opens; a write that would pass it
+// fails with "database or disk is full". Unset, 0 or not a number: no cap.
+long long MaxPageCount() {
+  const char* text = std::getenv("ZELTO_SQLITE_MAX_PAGES");
+  if (!text || !*text) return 0;
+  char* end = nullptr;
+  const long long pages = std::strtoll(text, &end, 10);
+  return *end == '\0' && pages > 0 ? pages : 0;
+}
 
 sqlite3* OpenHandle(const std::string& path, int flags, std::string* error) {
   sqlite3* db = nullptr;
@@ -292,8 +327,10 @@ class Sqlite : public Engine {
     sqlite3* db = OpenHandle(path, SQLITE_OPEN_READWRITE, error);
     if (!db) return nullptr;
     auto connection = std::make_unique<SqliteConnection>(db);
-    const char* setup = "PRAGMA journal_mode=WAL; PRAGMA foreign_keys=OFF;";
-    if (sqlite3_exec(db, setup, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    std::string setup = "PRAGMA journal_mode=WAL; PRAGMA foreign_keys=OFF;";
+    if (const long long pages = MaxPageCount(); pages > 0)
+      setup += " PRAGMA max_page_count=" + std::to_string(pages) + ";";
+    if (sqlite3_exec(db, setup.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
       *error = sqlite3_errmsg(db);
       return nullptr;
     }
