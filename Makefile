@@ -41,5 +41,14 @@ tsan:
 # fuzz target over its corpus for a short bounded time.
 check: sanitize tsan fuzz-regress
 
+# libFuzzer targets (clang, in build-fuzz): every target for FUZZ_SECONDS
+# (default 60) on a working copy of its corpus; fuzz-regress replays the
+# seed corpora and runs each target briefly (10 s), failing on any finding.
+fuzz: deps
+	FUZZ_SECONDS=$(or $(FUZZ_SECONDS),60) bash scripts/fuzz.sh run
+
+fuzz-regress: deps
+	FUZZ_SECONDS=$(or $(FUZZ_SECONDS),10) bash scripts/fuzz.sh regress
+
 clean:
-	rm -rf build build-san build-tsan
+	rm -rf build build-san build-fuzz build-tsan

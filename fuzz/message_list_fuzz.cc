@@ -2,6 +2,7 @@
 // message text and attachment name, the document holds only the chat's own
 // markup, no '"', and no link that can run script.
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -14,8 +15,8 @@ namespace {
 
 // The tags the document itself is made of, besides the message markup.
 constexpr std::string_view kDocumentTags[] = {
-    "<style type='text/css'><!--", "</style>", "<div align='center'>", "</div>",
-    "<table ",  "</table>", "<tr>", "</tr>", "<td align='", "</td>", "<font color='#", "</font>",
+    "<style type='text/css'>", "<!--body {", "</style>", "<div align='center'>", "</div>",
+    "<table ",  "</table>", "<tr>", "</tr>", "<td align='", "<td>", "</td>", "<font color='#", "</font>",
     "<a href='", "<a target='_blank' href='", "</a>", "<img src='images/face/"};
 
 bool OnlyDocumentMarkup(std::string_view html) {
@@ -23,7 +24,10 @@ bool OnlyDocumentMarkup(std::string_view html) {
   for (size_t lt = html.find('<'); lt != std::string_view::npos; lt = html.find('<', lt + 1)) {
     bool known = false;
     for (std::string_view tag : kDocumentTags) known = known || html.substr(lt).starts_with(tag);
-    if (!known) return false;
+    if (!known) {
+      std::fprintf(stderr, "unexpected markup at %zu: %.40s\n", lt, html.data() + lt);
+      return false;
+    }
   }
   return true;
 }
