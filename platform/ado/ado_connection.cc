@@ -9,6 +9,7 @@
 #include "platform/ado/ado_recordset.h"
 #include "platform/ado/connection_pool.h"
 #include "platform/ado/engine.h"
+#include "platform/ado/engine_failures.h"
 #include "platform/com/single_interface_object.h"
 #include "platform/win/codepage.h"
 
@@ -25,7 +26,6 @@ class Connection final : public SingleInterfaceObject<_Connection, IID__Connecti
   Connection() : SingleInterfaceObject(1) {}
   ~Connection() override { ReturnSession(); }
 
-
   HRESULT Open(BSTR connection_string, BSTR user, BSTR password, LONG options) override {
     if (session_) return adErrObjectOpen;
     auto target = ParseConnectionString(WideToUtf8(BstrView(connection_string)));
@@ -37,7 +37,10 @@ class Connection final : public SingleInterfaceObject<_Connection, IID__Connecti
     if (!engine) return E_FAIL;
     std::string error;
     session_ = ConnectionPool::Instance().Acquire(engine, *target, &error);
-    if (!session_) return E_FAIL;
+    if (!session_) {
+      ReportEngineFailure(engine->Name(), "open", error);
+      return E_FAIL;
+    }
     engine_ = engine;
     target_ = std::move(*target);
     return S_OK;
@@ -57,6 +60,7 @@ class Connection final : public SingleInterfaceObject<_Connection, IID__Connecti
     auto rows = std::make_shared<ResultSet>();
     std::string error;
     if (!session_->Execute(WideToUtf8(BstrView(command)), rows.get(), &error)) {
+      ReportEngineFailure(engine_->Name(), "execute", error);
       return DB_E_ERRORSINCOMMAND;
     }
     if (records_affected) {
@@ -79,7 +83,10 @@ class Connection final : public SingleInterfaceObject<_Connection, IID__Connecti
     if (!session_) return adErrObjectClosed;
     if (session_->InTransaction()) return XACT_E_XTIONEXISTS;
     std::string error;
-    if (!session_->BeginTransaction(&error)) return E_FAIL;
+    if (!session_->BeginTransaction(&error)) {
+      ReportEngineFailure(engine_->Name(), "begin", error);
+      return E_FAIL;
+    }
     if (level) *level = 1;
     return S_OK;
   }
@@ -92,6 +99,7 @@ class Connection final : public SingleInterfaceObject<_Connection, IID__Connecti
     if (!session_->InTransaction()) return XACT_E_NOTRANSACTION;
     std::string error;
     bool ok = commit ? session_->CommitTransaction(&error) : session_->RollbackTransaction(&error);
+    if (!ok) ReportEngineFailure(engine_->Name(), commit ? "commit" : "rollback", error);
     return ok ? S_OK : E_FAIL;
   }
 
