@@ -43,7 +43,7 @@ class Fixture {
   Fixture() {
     std::string pattern = "/tmp/zelto-bench-XXXXXX";
     folder_ = mkdtemp(pattern.data()) ? pattern : "";
-    auto root = std::filesystem::path(__FILE__).parent_path().parent_path();
+    auto root = std::filesystem::path(ZELTO_SOURCE_DIR);
     std::string script = ReadFile(root / "db/schema/sqlite/chat.sql");
     for (int conid : {1001, 1002, 1003}) {
       for (int i = 0; i < kMessages; ++i) {

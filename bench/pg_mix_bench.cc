@@ -36,7 +36,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kSource = fs::path(__FILE__).parent_path().parent_path().string();
+const std::string kSource = ZELTO_SOURCE_DIR;
 constexpr const char* kVisitor = "20240520091502731";  // conversation 1 of the demo data
 
 std::map<std::string, std::string> ReadEnv(const std::string& path) {

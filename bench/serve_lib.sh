@@ -1,0 +1,48 @@
+# Helpers for the benchmark scripts that drive `zelto serve` over HTTP;
+# sourced, never run. Expects $bin (the build's bin directory), $scratch (a
+# scratch directory) and the array pids (processes to stop at the end).
+
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+
+wait_http() {  # URL: waits until it answers, or fails the script
+  for _ in $(seq 1 200); do
+    curl -sf -o /dev/null "$1" && return 0
+    sleep 0.05
+  done
+  echo "$(basename "$0"): nothing answers at $1" >&2
+  exit 1
+}
+
+start_zelto() {  # PORT [serve options...]: a host with the demo data in $scratch/data-PORT
+  local port="$1"
+  shift
+  "$bin/zelto" serve --data "$scratch/data-$port" --listen "127.0.0.1:$port" --access-log off \
+    "$@" >"$scratch/zelto-$port.out" 2>&1 &
+  pids+=($!)
+  wait_http "http://127.0.0.1:$port/healthz"
+}
+
+operator_session() {  # PORT: logs operator 5 in; prints "SESSION TOKEN"
+  local answer session token
+  answer="$(curl -s -c "$scratch/cookies-op-$1" -d 'id=5&password=demo5' \
+    "http://127.0.0.1:$1/api/login")"
+  session="$(awk '$6 == "ZSESSIONID" {print $7}' "$scratch/cookies-op-$1")"
+  token="$(sed -n 's/.*"token":"\([0-9a-f]*\)".*/\1/p' <<<"$answer")"
+  [ -n "$session" ] || { echo "$(basename "$0"): operator login failed on $1" >&2; exit 1; }
+  echo "$session $token"
+}
+
+wrk_rate() {  # wrk arguments...: requests per second (non-2xx answers said on stderr)
+  local out
+  out="$(wrk "$@")"
+  local non2xx
+  non2xx="$(awk '/Non-2xx/ {print $NF}' <<<"$out")"
+  [ -z "$non2xx" ] || echo "$(basename "$0"): $non2xx non-2xx answers: $*" >&2
+  awk '/^Requests\/sec:/ {print $2}' <<<"$out"
+}
+
+vm_kib() {  # PID FIELD (VmRSS, VmHWM): the value in KiB
+  awk -v f="$2:" '$1 == f {print $2}' "/proc/$1/status"
+}
