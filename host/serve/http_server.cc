@@ -125,6 +125,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   void OnReadError(beast::error_code ec) {
     if (ec == http::error::header_limit) {
+      if (RequestLineTooLong()) return RejectTooLarge(11);
       return WriteFinal(PlainResponse(http::status::request_header_fields_too_large, 11,
                                       "request header too large\n"));
     }
@@ -134,6 +135,15 @@ class Connection : public std::enable_shared_from_this<Connection> {
                        ec == asio::error::connection_reset || ec == asio::error::eof;
     if (quiet || !parser_ || (!parser_->is_header_done() && buffer_.size() == 0)) return Close();
     WriteFinal(PlainResponse(http::status::bad_request, 11, "bad request\n"));
+  }
+
+  // A request line longer than the whole header allowance carries its bulk
+  // in the target (a message text in a page's query): the request is too
+  // large, not its header fields.
+  bool RequestLineTooLong() const {
+    const auto data = buffer_.data();
+    const std::string_view seen(static_cast<const char*>(data.data()), data.size());
+    return seen.find("\r\n") == std::string_view::npos;
   }
 
   void RejectTooLarge(unsigned version) {

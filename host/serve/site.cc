@@ -4,6 +4,7 @@
 
 #include "host/serve/component_pages.h"
 #include "host/serve/http_text.h"
+#include "host/serve/page_input.h"
 #include "host/serve/site_exchange.h"
 
 namespace zelto::serve {
@@ -170,6 +171,10 @@ void Site::RunPage(Exchange& ex) {
   }
   const bool is_operator = page.caller == PageCaller::kOperator;
   if (is_operator ? !RequireOperator(ex, page.needs_token) : !RequireVisitor(ex)) return;
+  if (const std::string refused =
+          RefusedPageInput(page, ex.query, config_.charset, config_.files_dir);
+      !refused.empty())
+    return ex.Error(http::status::bad_request, refused);
   const LONG operator_id =
       is_operator ? static_cast<LONG>(SessionNumber(*ex.session, kOperatorId)) : 0;
   PageOutput output =
@@ -204,7 +209,7 @@ void Site::ServeCompanySite(Exchange& ex) {
 }
 
 void Site::TakeVisitor(Exchange& ex) {
-  if (!RequireOperator(ex, false)) return;
+  if (!RequireOperator(ex, true)) return;
   if (ex.request["Sec-Fetch-Site"] == "cross-site")
     return ex.Error(http::status::forbidden, "cross-site request refused");
   const NamedValues query = ParseQueryString(ex.query);

@@ -77,7 +77,8 @@ TEST_F(ServeChatFlowTest, ProactiveInvitationAcceptedAndRefused) {
     EXPECT_EQ(visitor->Get("/api/visitor/invitation").body,
               "{\"invited\":0,\"cid\":0,\"messages\":[]}");
 
-    const HttpReply taken = op->Get("/operator/cstReWin.asp?cstLabel=" + label + "&companyid=1");
+    const HttpReply taken =
+        op->Get("/operator/cstReWin.asp?cstLabel=" + label + "&companyid=1&token=" + token);
     ASSERT_EQ(taken.status, 302);
     const std::string location = taken.Header("location");
     ASSERT_EQ(location.rfind("/operator/chat.html?cid=", 0), 0u) << location;
@@ -104,7 +105,8 @@ TEST_F(ServeChatFlowTest, ProactiveInvitationAcceptedAndRefused) {
   }
   // Visitors of another company, or none at all, cannot be taken.
   site_.db().Execute("chat", "insert into onlineCst (cstLabel, CompanyID) values ('elsewhere', 2)");
-  EXPECT_EQ(op->Get("/operator/cstReWin.asp?cstLabel=elsewhere&companyid=2").status, 404);
+  EXPECT_EQ(op->Get("/operator/cstReWin.asp?cstLabel=elsewhere&companyid=2&token=" + token).status,
+            404);
   EXPECT_EQ(op->Post("/api/operator/invite-visitor", "cstLabel=nobody", {{"X-Zelto-Token", token}})
                 .status,
             404);

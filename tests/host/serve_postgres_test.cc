@@ -198,7 +198,8 @@ TEST_F(ServePostgresTest, TwoHostsShareOneDatabase) {
   LoopbackHttpClient browsing(first->port());
   const std::string label = Visit(browsing);
   ASSERT_FALSE(label.empty());
-  const HttpReply taken = op.Get("/operator/cstReWin.asp?cstLabel=" + label + "&companyid=1");
+  const HttpReply taken =
+      op.Get("/operator/cstReWin.asp?cstLabel=" + label + "&companyid=1&token=" + token);
   ASSERT_EQ(taken.status, 302) << taken.body;
   const HttpReply invitation = browsing.Get("/api/visitor/invitation");
   EXPECT_EQ(JsonNumber(invitation.body, "invited"), 1) << invitation.body;
