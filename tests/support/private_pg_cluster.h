@@ -1,0 +1,36 @@
+// PrivatePgCluster: a PostgreSQL cluster of a test's own (scripts/pg-cluster.sh),
+// for tests whose hosts use the fixed database names "chat" and "count" and
+// so must not share the run's cluster with other suites. Started by the
+// constructor, stopped and removed by the destructor. Needs the run's
+// cluster to exist (that is how the test learns the server binaries are
+// there); without it, or when the start fails, it is not available() and
+// says why.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tests/support/seeded_database.h"
+
+namespace zelto::testing {
+
+class PrivatePgCluster {
+ public:
+  PrivatePgCluster();
+  ~PrivatePgCluster();
+  PrivatePgCluster(const PrivatePgCluster&) = delete;
+  PrivatePgCluster& operator=(const PrivatePgCluster&) = delete;
+
+  bool available() const { return !state_.empty(); }
+  const std::string& unavailable_reason() const { return why_; }
+  const TestCluster& settings() const { return settings_; }
+  // `zelto serve` options for this cluster: --engine postgresql --server ...
+  std::vector<std::string> ServeArgs() const;
+
+ private:
+  std::string state_;  // pg-cluster.sh's state directory; empty when not running
+  std::string why_;
+  TestCluster settings_;
+};
+
+}  // namespace zelto::testing
