@@ -140,11 +140,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // A request line longer than the whole header allowance carries its bulk
   // in the target (a message text in a page's query): the request is too
   // large, not its header fields.
-  bool RequestLineTooLong() const {
-    const auto data = buffer_.data();
-    const std::string_view seen(static_cast<const char*>(data.data()), data.size());
-    return seen.find("\r\n") == std::string_view::npos;
-  }
+  // The parser takes the request line as soon as it is whole, so a
+  // target still unknown at the limit means the line alone was too long.
+  bool RequestLineTooLong() const { return parser_ && parser_->get().target().empty(); }
 
   void RejectTooLarge(unsigned version) {
     if (parser_ && parser_->is_header_done()) {

@@ -521,7 +521,7 @@ TEST_F(ServeHostileInputTest, OverlongCookiesAndHeadersAre431) {
   const std::string before = Rows(site_.db());
   for (const std::string& header : {"Cookie: ZSESSIONID=" + std::string(20 * 1024, 'a'),
                                     "Cookie: ZVISITOR=" + std::string(20 * 1024, 'b'),
-                                    "Referer: http://x/?wd=" + std::string(20 * 1024, 'c'),
+                                    "Referer: http://x/?wd=" + std::string(64 * 1024, 'c'),
                                     "X-Zelto-Token: " + std::string(20 * 1024, 'd')}) {
     const HttpReply reply =
         visitor_->SendRaw("GET /site/index.html HTTP/1.1\r\nHost: x\r\n" + header + "\r\n\r\n");
