@@ -139,9 +139,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   // A request line longer than the whole header allowance carries its bulk
   // in the target (a message text in a page's query): the request is too
-  // large, not its header fields.
-  // The parser takes the request line as soon as it is whole, so a
-  // target still unknown at the limit means the line alone was too long.
+  // large, not its header fields. The parser takes the request line as soon
+  // as it is whole: a target still unknown at the limit means the line
+  // alone was too long.
   bool RequestLineTooLong() const { return parser_ && parser_->get().target().empty(); }
 
   void RejectTooLarge(unsigned version) {
