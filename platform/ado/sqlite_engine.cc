@@ -199,8 +199,8 @@ class SqliteConnection : public EngineConnection {
     in_transaction_ = true;
     return true;
   }
-  bool CommitTransaction(std::string* error) override { return End("COMMIT", error); }
-  bool RollbackTransaction(std::string* error) override { return End("ROLLBACK", error); }
+  bool CommitTransaction(std::string* error) override { return End("COMMIT", error, true); }
+  bool RollbackTransaction(std::string* error) override { return End("ROLLBACK", error, false); }
   bool InTransaction() const override { return in_transaction_; }
 
   // A session that met a fault of the file itself (opened read-only, an I/O
@@ -233,10 +233,16 @@ class SqliteConnection : public EngineConnection {
   bool Exec(const char* sql, std::string* error) {
     return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK || Fail(error);
   }
-  bool End(const char* sql, std::string* error) {
+  bool End(const char* sql, std::string* error, bool commit) {
     if (!in_transaction_) {
       *error = "no transaction is open";
       return false;
+    }
+    // After a full disk, an I/O error or running out of memory SQLite may
+    // have rolled the transaction back itself: then rolling back is done.
+    if (!commit && sqlite3_get_autocommit(db_)) {
+      in_transaction_ = false;
+      return true;
     }
     if (!Exec(sql, error)) {
       // A failed COMMIT leaves the transaction open; a failed ROLLBACK has
