@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -15,9 +16,11 @@
 #include "host/command.h"
 #include "host/component_call.h"
 #include "host/module_path.h"
+#include "host/serve/conversation_notifier.h"
 #include "host/serve/data_folder.h"
 #include "host/serve/database_server.h"
 #include "host/serve/http_server.h"
+#include "host/serve/long_poll.h"
 #include "host/serve/site.h"
 #include "host/serve/site_secret.h"
 #include "platform/ado/ado.h"
@@ -32,6 +35,7 @@ using serve::HttpServer;
 constexpr char kUsage[] =
     "usage: zelto serve [--data DIR] [--listen ADDR:PORT] [--threads N] [--engine sqlite]\n"
     "                   [--session-timeout MIN] [--charset utf-8|gbk] [--access-log FILE]\n"
+    "                   [--long-poll-max N]\n"
     "       zelto serve --engine postgresql --server HOST[:PORT] --user U --password P\n"
     "                   [--data DIR] [other options as above]\n"
     "\n"
@@ -52,6 +56,8 @@ constexpr char kUsage[] =
     "  --session-timeout MIN  minutes a session lives unused (default 20; decimals allowed)\n"
     "  --charset CS           charset of the component pages (utf-8, or gbk)\n"
     "  --access-log FILE      one line per request to FILE, '-' for stdout (default), 'off'\n"
+    "  --long-poll-max N      polls held at most at once waiting for a message (a poll\n"
+    "                         page's wait=SECONDS, up to 25; default 10000, 0: none)\n"
     "\n"
     "Stops on SIGINT or SIGTERM after answering the requests in progress.\n"
     "Exit status: 0 stopped, 1 cannot start (data folder, database server, module),\n"
@@ -70,6 +76,7 @@ struct ServeOptions {
   double session_minutes = 20;
   PageCharset charset = PageCharset::kUtf8;
   std::string access_log = "-";
+  size_t long_poll_max = 10000;
 };
 
 int UsageError(const std::string& reason) {
@@ -106,7 +113,7 @@ std::string ParseOptions(const std::vector<std::string>& args, ServeOptions* opt
     static const char* kKnown[] = {"--data",      "--listen",          "--threads",
                                    "--engine",    "--session-timeout", "--charset",
                                    "--access-log", "--server",          "--user",
-                                   "--password"};
+                                   "--password",  "--long-poll-max"};
     bool known = false;
     for (const char* k : kKnown) known = known || arg == k;
     if (!known) return "unknown argument '" + arg + "'";
@@ -140,6 +147,11 @@ std::string ParseOptions(const std::vector<std::string>& args, ServeOptions* opt
           minutes > 7 * 24 * 60)
         return "--session-timeout wants minutes above 0 (at most a week)";
       options->session_minutes = minutes;
+    } else if (arg == "--long-poll-max") {
+      const long long n = std::strtoll(value->c_str(), &end, 10);
+      if (value->empty() || *end != '\0' || n < 0 || n > 1'000'000)
+        return "--long-poll-max wants a number from 0 to 1000000";
+      options->long_poll_max = static_cast<size_t>(n);
     } else if (arg == "--charset") {
       auto charset = PageCharsetFromName(*value);
       if (!charset) return "unknown charset '" + *value + "' (utf-8 or gbk)";
@@ -234,6 +246,22 @@ int RunServe(const std::vector<std::string>& args) {
   config.charset = options.charset;
   config.www_root = serve::FindWwwRoot();
   config.files_dir = std::filesystem::path(data_dir) / "files";
+  // Polls held for a message: woken by this host's posts, and on a database
+  // server by the other hosts' (LISTEN/NOTIFY on a connection of their own).
+  serve::LongPoll long_poll(io, options.long_poll_max);
+  std::unique_ptr<serve::ConversationNotifier> notifier;
+  if (on_server && options.long_poll_max > 0) {
+    long_poll.SetNotificationsReliable(false);  // until the notifier is listening
+    notifier = std::make_unique<serve::ConversationNotifier>(
+        db_server, "chat", [&long_poll](LONG cid) { long_poll.Wake(cid); },
+        [&long_poll](bool linked) { long_poll.SetNotificationsReliable(linked); });
+    notifier->Start();
+  }
+  if (options.long_poll_max > 0) config.long_poll = &long_poll;
+  config.stored = [&long_poll, &notifier](LONG cid) {
+    long_poll.Wake(cid);
+    if (notifier) notifier->Publish(cid);
+  };
   serve::Site site(config, workers, sessions);
   serve::HttpServer server(io, site, serve::HttpLimits{}, access_log);
 
@@ -271,10 +299,12 @@ int RunServe(const std::vector<std::string>& args) {
     std::printf("zelto serve: signal %d, stopping after the requests in progress\n", signal);
     std::fflush(stdout);
     server.Stop();
+    long_poll.Stop();
     sweeper.cancel();
   });
 
   io.run();
+  if (notifier) notifier->Stop();
   workers.Stop();
   site.EndSessions(sessions.Sweep(true));
   std::printf("zelto serve: stopped\n");

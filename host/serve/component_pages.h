@@ -22,6 +22,11 @@ enum class PageArgument {
   kDomains,     // the query value "domains" (CheckDomain)
 };
 
+// What a page does to a conversation ("cid"): a poll may be held until
+// something is stored there (long polling); a page that stores something
+// wakes the polls held on it.
+enum class PageEffect { kNone, kPoll, kStores };
+
 struct ComponentPage {
   const char* path;  // "/visitor/GetClientMsg.asp"
   const char* method;
@@ -29,6 +34,7 @@ struct ComponentPage {
   PageArgument argument;
   bool needs_token;  // the query's "token" must be the session's
   bool json_result;  // the body is {"result":N} from the method's result
+  PageEffect effect = PageEffect::kNone;
 };
 
 // The page at `path` (compared without regard to ASCII case, as IIS does),

@@ -31,6 +31,27 @@ struct HttpServer::Shared {
   std::unordered_map<uint64_t, std::weak_ptr<Connection>> connections;
 };
 
+void ClientWatch::OnGone(std::function<void()> on_gone) {
+  std::unique_lock lock(mutex_);
+  if (!gone_) {
+    on_gone_ = std::move(on_gone);
+    return;
+  }
+  lock.unlock();
+  on_gone();
+}
+
+void ClientWatch::Gone() {
+  std::function<void()> on_gone;
+  {
+    std::lock_guard lock(mutex_);
+    if (gone_) return;
+    gone_ = true;
+    on_gone.swap(on_gone_);
+  }
+  if (on_gone) on_gone();
+}
+
 namespace {
 
 HttpResponse PlainResponse(http::status status, unsigned version, std::string body) {
@@ -120,7 +141,22 @@ class Connection : public std::enable_shared_from_this<Connection> {
                        guard->reset();
                      });
     };
-    shared_->handler.Handle(std::move(request), remote_, std::move(respond));
+    awaiting_answer_ = true;
+    auto watch = std::make_shared<ClientWatch>();
+    shared_->handler.HandleWatched(std::move(request), remote_, std::move(respond), watch);
+    if (awaiting_answer_) WatchClient(std::move(watch));
+  }
+
+  // While the handler holds the request, the socket turns readable with
+  // nothing to read only when the client closed it.
+  void WatchClient(std::shared_ptr<ClientWatch> watch) {
+    stream_.socket().async_wait(
+        tcp::socket::wait_read,
+        [self = shared_from_this(), watch, request = requests_](beast::error_code ec) {
+          if (ec || !self->awaiting_answer_ || self->requests_ != request) return;
+          beast::error_code error;
+          if (self->stream_.socket().available(error) == 0 || error) watch->Gone();
+        });
   }
 
   void OnReadError(beast::error_code ec) {
@@ -160,6 +196,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   void Write(HttpResponse response) {
+    awaiting_answer_ = false;
+    ++requests_;
     const bool keep = keep_alive_ && !shared_->stopping;
     response.version(version_ ? version_ : 11);
     response.keep_alive(keep && response.keep_alive());
@@ -224,6 +262,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::shared_ptr<HttpResponse> response_;
   static constexpr size_t kMaxLinger = 32 * 1024 * 1024;
   bool busy_ = false;
+  bool awaiting_answer_ = false;  // the handler has the request
+  uint64_t requests_ = 0;         // answers written, to tell a stale watch
   bool linger_ = false;
   size_t lingered_ = 0;
   std::vector<char> discard_;

@@ -40,6 +40,20 @@ struct HttpLimits {
   size_t max_body_limit = 8 * 1024 * 1024;  // no route may allow more
 };
 
+// Tells a handler that holds a request that its client went away before the
+// answer (the connection closed). Thread-safe; the callback runs at most once,
+// on the connection's strand, or at once when the client is already gone.
+class ClientWatch {
+ public:
+  void OnGone(std::function<void()> on_gone);
+  void Gone();  // by the server
+
+ private:
+  std::mutex mutex_;
+  bool gone_ = false;
+  std::function<void()> on_gone_;
+};
+
 class HttpHandler {
  public:
   virtual ~HttpHandler() = default;
@@ -47,6 +61,12 @@ class HttpHandler {
   virtual size_t BodyLimit(const HttpRequest& header) const = 0;
   // `remote` is the peer's address ("127.0.0.1").
   virtual void Handle(HttpRequest request, const std::string& remote, Respond respond) = 0;
+  // What the server calls: Handle, with a watch on the client for handlers
+  // that may hold a request for long.
+  virtual void HandleWatched(HttpRequest request, const std::string& remote, Respond respond,
+                             std::shared_ptr<ClientWatch> /*watch*/) {
+    Handle(std::move(request), remote, std::move(respond));
+  }
 };
 
 class HttpServer {

@@ -34,6 +34,17 @@ bool IsImage(const std::string& content_type) {
   return StartsWith(content_type, "image/") && content_type != "image/svg+xml";
 }
 
+// The query's "cid" as the component reads it, when it is a number.
+std::optional<LONG> QueryCid(std::string_view query) {
+  const NamedValues values = ParseQueryString(query);
+  const std::u16string* cid = FindValue(values, u"cid");
+  return cid ? ParseId(WideToUtf8(*cid)) : std::nullopt;
+}
+
+// On a poll that asked to wait: the seconds it may be held (0: answered at
+// once, the host holds no polls or no more now).
+constexpr char kWaitHeader[] = "X-Zelto-Wait";
+
 }  // namespace
 
 Site::Site(SiteConfig config, WorkerPool& workers, SessionStore& sessions)
@@ -52,10 +63,16 @@ size_t Site::BodyLimit(const HttpRequest& header) const {
 }
 
 void Site::Handle(HttpRequest request, const std::string& remote, Respond respond) {
+  HandleWatched(std::move(request), remote, std::move(respond), nullptr);
+}
+
+void Site::HandleWatched(HttpRequest request, const std::string& remote, Respond respond,
+                         std::shared_ptr<ClientWatch> watch) {
   auto ex = std::make_shared<Exchange>();
   ex->request = std::move(request);
   ex->remote = remote;
   ex->respond = std::move(respond);
+  ex->watch = std::move(watch);
   const std::string_view target = ex->request.target();
   const size_t question = target.find('?');
   ex->path = std::string(target.substr(0, question));
@@ -177,8 +194,52 @@ void Site::RunPage(Exchange& ex) {
     return ex.Error(http::status::bad_request, refused);
   const LONG operator_id =
       is_operator ? static_cast<LONG>(SessionNumber(*ex.session, kOperatorId)) : 0;
+  if (page.effect == PageEffect::kPoll) {
+    // The host's own parameter: the component never sees it.
+    if (const std::optional<int> wait = TakeWaitParameter(&ex.query)) {
+      const std::optional<LONG> cid = QueryCid(ex.query);
+      const bool can_hold = config_.long_poll && cid && *wait > 0;
+      ex.headers.emplace_back(kWaitHeader, std::to_string(can_hold ? *wait : 0));
+      if (can_hold) {
+        // Refused holds say 0 again (the later header wins).
+        const auto deadline = LongPoll::Clock::now() + std::chrono::seconds(*wait);
+        return RunPoll(ex.shared_from_this(), page, operator_id, *cid, deadline);
+      }
+    }
+  }
   PageOutput output =
       RunComponentPage(page, ex.query, ex.remote, ex.session, operator_id, config_.charset);
+  if (page.effect == PageEffect::kStores && output.error.empty()) {
+    if (const std::optional<LONG> cid = QueryCid(ex.query)) Stored(*cid);
+  }
+  AnswerPage(ex, page, std::move(output));
+}
+
+void Site::RunPoll(const std::shared_ptr<Exchange>& ex, const ComponentPage& page,
+                   LONG operator_id, LONG cid, LongPoll::Clock::time_point deadline) {
+  LongPoll& long_poll = *config_.long_poll;
+  const uint64_t since = long_poll.Sequence();
+  PageOutput output =
+      RunComponentPage(page, ex->query, ex->remote, ex->session, operator_id, config_.charset);
+  const bool nothing = output.error.empty() && output.body.empty();
+  if (!nothing || LongPoll::Clock::now() >= deadline) return AnswerPage(*ex, page, std::move(output));
+  // Held: the answer if nothing comes is this run's.
+  auto held = std::make_shared<PageOutput>(std::move(output));
+  auto done = [this, ex, &page, operator_id, cid, deadline, held](LongPoll::Outcome outcome) {
+    if (outcome == LongPoll::Outcome::kWoken &&
+        workers_.Submit([this, ex, &page, operator_id, cid, deadline] {
+          RunPoll(ex, page, operator_id, cid, deadline);
+        }))
+      return;
+    AnswerPage(*ex, page, std::move(*held));
+  };
+  if (!long_poll.Hold(cid, since, deadline, done, ex->watch)) {
+    ex->headers.emplace_back(kWaitHeader, "0");
+    AnswerPage(*ex, page, std::move(*held));
+  }
+}
+
+void Site::AnswerPage(Exchange& ex, const ComponentPage& page, PageOutput output) {
   if (!output.error.empty()) {
     std::fprintf(stderr, "zelto serve: %s: %s\n", page.method, output.error.c_str());
     return ex.Error(http::status::internal_server_error, output.error);
@@ -187,6 +248,10 @@ void Site::RunPage(Exchange& ex) {
   std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(output.hr));
   ex.headers.emplace_back("X-Zelto-HResult", code);
   ex.Reply(http::status::ok, output.content_type, std::move(output.body));
+}
+
+void Site::Stored(LONG cid) {
+  if (config_.stored) config_.stored(cid);
 }
 
 void Site::ServeCompanySite(Exchange& ex) {
@@ -223,6 +288,7 @@ void Site::TakeVisitor(Exchange& ex) {
                     "<!doctype html><meta charset=utf-8><title>访客</title><p>" +
                         std::string("该访客已离开或不存在。") + "</p>\n");
   }
+  Stored(*cid);
   ex.headers.emplace_back("Location", "/operator/chat.html?cid=" + std::to_string(*cid));
   ex.Reply(http::status::found, "text/plain; charset=utf-8", "");
 }

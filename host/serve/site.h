@@ -12,7 +12,9 @@
 #include <filesystem>
 #include <string>
 
+#include "host/serve/component_pages.h"
 #include "host/serve/http_server.h"
+#include "host/serve/long_poll.h"
 #include "host/serve/session_store.h"
 #include "host/serve/site_database.h"
 #include "host/serve/static_files.h"
@@ -33,6 +35,13 @@ struct SiteConfig {
   size_t upload_limit = 2 * 1024 * 1024;
   LONG company_id = 1;      // the demo site's company
   std::string site_secret;  // key of the visitor cookie (LoadSiteSecret)
+  // Long polling: a poll page's "wait=SECONDS" (at most kMaxPollWait) holds a
+  // poll that finds nothing until something is stored in its conversation.
+  // Null: "wait" is still taken out of the query, and the poll answers at once.
+  LongPoll* long_poll = nullptr;
+  // Called after something was stored in conversation cid (a post, an
+  // invitation, a transfer, the chat opened or ended); wakes the held polls.
+  std::function<void(LONG cid)> stored;
 };
 
 class Site : public HttpHandler {
@@ -41,6 +50,8 @@ class Site : public HttpHandler {
 
   size_t BodyLimit(const HttpRequest& header) const override;
   void Handle(HttpRequest request, const std::string& remote, Respond respond) override;
+  void HandleWatched(HttpRequest request, const std::string& remote, Respond respond,
+                     std::shared_ptr<ClientWatch> watch) override;
 
   // The web application's work for sessions that ended (a visitor leaves).
   // Runs on the calling thread.
@@ -51,6 +62,12 @@ class Site : public HttpHandler {
  private:
   void Dispatch(Exchange& ex);
   void RunPage(Exchange& ex);
+  // One run of a poll page; a poll that finds nothing before `deadline` is
+  // held (LongPoll) and run again when woken.
+  void RunPoll(const std::shared_ptr<Exchange>& ex, const ComponentPage& page, LONG operator_id,
+               LONG cid, LongPoll::Clock::time_point deadline);
+  void AnswerPage(Exchange& ex, const ComponentPage& page, PageOutput output);
+  void Stored(LONG cid);
   void RunApi(Exchange& ex);
   void ServeCompanySite(Exchange& ex);
   void ServeFile(Exchange& ex, const StaticFiles& files, bool attachment);

@@ -119,6 +119,7 @@ void Site::VisitorApi(Exchange& ex) {
     if (!Expect(ex, http::verb::post)) return;
     auto chat = app_.OpenChat(label, OnlineOperators(), &error);
     if (!chat) return DatabaseError(ex, error);
+    Stored(chat->cid);
     return ex.Json(http::status::ok, "{\"cid\":" + std::to_string(chat->cid) +
                                          ",\"label\":" + JsonString(chat->label) + "}");
   }
@@ -130,6 +131,7 @@ void Site::VisitorApi(Exchange& ex) {
       if (!error.empty()) return DatabaseError(ex, error);
       return ex.Error(http::status::forbidden, "not the visitor's conversation");
     }
+    Stored(*cid);
     return ex.Json(http::status::ok, "{\"ok\":true}");
   }
   if (ex.path == "/api/visitor/invitation") {
@@ -139,6 +141,7 @@ void Site::VisitorApi(Exchange& ex) {
         return ex.Error(http::status::bad_request, "accept must be 1 or 0");
       auto cid = app_.AnswerInvitation(label, accept == "1", &error);
       if (!cid) return ex.Error(http::status::conflict, error);
+      Stored(*cid);
       return ex.Json(http::status::ok, "{\"cid\":" + std::to_string(*cid) + "}");
     }
     if (!Expect(ex, http::verb::get)) return;
@@ -191,6 +194,7 @@ void Site::OperatorApi(Exchange& ex) {
     std::optional<LONG> cid;
     if (op && !label.empty()) cid = app_.TakeVisitor(*op, label, &error);
     if (!cid) return ex.Error(http::status::not_found, "no such visitor on the site");
+    Stored(*cid);
     return ex.Json(http::status::ok, "{\"cid\":" + std::to_string(*cid) + "}");
   }
   ex.Error(http::status::not_found, "no such route");
@@ -216,6 +220,7 @@ void Site::EndConversation(Exchange& ex) {
     return ex.Error(http::status::forbidden, "not allowed to end this conversation");
   }
   if (!app_.EndConversation(*cid, &error)) return DatabaseError(ex, error);
+  Stored(*cid);
   ex.Json(http::status::ok, "{\"ok\":true}");
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -22,10 +23,11 @@ inline constexpr char kToken[] = "csrf";
 inline constexpr char kLabel[] = "timelabel";
 inline constexpr char kVisitorAddress[] = "visitor_ip";
 
-struct Site::Exchange {
+struct Site::Exchange : std::enable_shared_from_this<Site::Exchange> {
   HttpRequest request;
   std::string remote;
   Respond respond;
+  std::shared_ptr<ClientWatch> watch;  // may be null
   std::string path, query;
   std::string session_id;
   SessionStore::Values session;

@@ -68,9 +68,9 @@ async function waitHealthy(base, child, deadlineMs) {
   throw new Error('zelto serve did not answer /healthz in time');
 }
 
-// Starts `zelto serve`; resolves once /healthz answers and the demo logins
-// have been printed.
-export async function startServer() {
+// Starts `zelto serve` (with `extraArgs` after the usual ones); resolves once
+// /healthz answers and the demo logins have been printed.
+export async function startServer(extraArgs = []) {
   const bin = zeltoBinary();
   if (!existsSync(bin)) throw new Error('no zelto program at ' + bin + ' (set ZELTO_BIN)');
   const scratch = scratchDir('zelto-e2e-');
@@ -78,7 +78,8 @@ export async function startServer() {
   mkdirSync(data);
   const port = await freePort();
   const listen = '127.0.0.1:' + port;
-  const child = spawn(bin, ['serve', '--data', data, '--listen', listen, '--threads', '4'], {
+  const child = spawn(bin, ['serve', '--data', data, '--listen', listen, '--threads', '4',
+                            ...extraArgs], {
     stdio: ['ignore', 'pipe', 'pipe'],
     env: {
       ...process.env,

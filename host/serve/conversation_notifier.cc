@@ -1,0 +1,171 @@
+#include "host/serve/conversation_notifier.h"
+
+#include <libpq-fe.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdio>
+#include <vector>
+
+#include "platform/ado/connection_string.h"
+#include "platform/ado/postgres_target.h"
+
+namespace zelto::serve {
+namespace {
+
+constexpr int kReconnectMs = 1000;
+
+PGconn* Connect(const DatabaseServer& server, const std::string& database) {
+  ado::ConnectionString cs;
+  cs.data_source = server.address;
+  cs.initial_catalog = database;
+  cs.user_id = server.user;
+  cs.password = server.password;
+  auto params = ado::PostgresTargetFrom(cs).Params();
+  // A server that vanishes without closing the connection is noticed too.
+  params.emplace_back("keepalives_idle", "10");
+  params.emplace_back("keepalives_interval", "5");
+  params.emplace_back("keepalives_count", "3");
+  std::vector<const char*> keys, values;
+  for (const auto& [k, v] : params) {
+    keys.push_back(k.c_str());
+    values.push_back(v.c_str());
+  }
+  keys.push_back(nullptr);
+  values.push_back(nullptr);
+  PGconn* conn = PQconnectdbParams(keys.data(), values.data(), 0);
+  if (conn && PQstatus(conn) == CONNECTION_OK) return conn;
+  PQfinish(conn);
+  return nullptr;
+}
+
+bool Command(PGconn* conn, const std::string& sql) {
+  PGresult* result = PQexec(conn, sql.c_str());
+  const bool ok = result && PQresultStatus(result) == PGRES_COMMAND_OK;
+  PQclear(result);
+  return ok;
+}
+
+}  // namespace
+
+ConversationNotifier::ConversationNotifier(DatabaseServer server, std::string database,
+                                           std::function<void(LONG)> on_remote,
+                                           std::function<void(bool)> on_link)
+    : server_(std::move(server)),
+      database_(std::move(database)),
+      on_remote_(std::move(on_remote)),
+      on_link_(std::move(on_link)),
+      wake_fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+ConversationNotifier::~ConversationNotifier() {
+  Stop();
+  if (wake_fd_ >= 0) ::close(wake_fd_);
+}
+
+void ConversationNotifier::Start() {
+  if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+}
+
+void ConversationNotifier::Publish(LONG cid) {
+  {
+    std::lock_guard lock(mutex_);
+    pending_.insert(cid);
+  }
+  Signal();
+}
+
+void ConversationNotifier::Stop() {
+  stopping_ = true;
+  Signal();
+  if (thread_.joinable()) thread_.join();
+}
+
+void ConversationNotifier::Signal() {
+  const uint64_t one = 1;
+  if (wake_fd_ < 0) return;
+  const ssize_t written = ::write(wake_fd_, &one, sizeof one);
+  (void)written;  // a full counter wakes the thread just as well
+}
+
+void ConversationNotifier::WaitForWork(int socket, int timeout_ms) {
+  pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {socket, POLLIN, 0}};
+  ::poll(fds, socket >= 0 ? 2 : 1, timeout_ms);
+  uint64_t count;
+  if (fds[0].revents & POLLIN) {
+    const ssize_t n = ::read(wake_fd_, &count, sizeof count);
+    (void)n;
+  }
+}
+
+void ConversationNotifier::Run() {
+  bool linked = false;
+  bool reported = false;
+  while (!stopping_) {
+    PGconn* conn = Connect(server_, database_);
+    if (conn && Command(conn, std::string("LISTEN ") + kConversationChannel)) {
+      linked = true;
+      reported = true;
+      on_link_(true);
+      Session(conn);
+      linked = false;
+      if (!stopping_) on_link_(false);
+    } else if (!reported) {
+      reported = true;  // the first failure: notifications may be missed
+      on_link_(false);
+    }
+    PQfinish(conn);
+    if (!stopping_) {
+      std::fprintf(stderr, "zelto serve: conversation notifications: %s\n",
+                   linked ? "lost" : "no connection; retrying");
+      WaitForWork(-1, kReconnectMs);
+    }
+  }
+}
+
+bool ConversationNotifier::Session(void* handle) {
+  PGconn* conn = static_cast<PGconn*>(handle);
+  const int own_pid = PQbackendPID(conn);
+  // Notifications read during a command wait in libpq's queue: take them
+  // before waiting on the socket.
+  auto deliver = [&] {
+    while (PGnotify* note = PQnotifies(conn)) {
+      LONG cid = 0;
+      const std::string_view payload = note->extra ? note->extra : "";
+      const auto parsed = std::from_chars(payload.data(), payload.data() + payload.size(), cid);
+      const bool valid = parsed.ec == std::errc() && parsed.ptr == payload.data() + payload.size();
+      if (valid && note->be_pid != own_pid) on_remote_(cid);
+      PQfreemem(note);
+    }
+  };
+  while (!stopping_) {
+    if (!SendPending(conn)) return false;
+    deliver();
+    WaitForWork(PQsocket(conn), -1);
+    if (stopping_) return true;
+    if (!PQconsumeInput(conn) || PQstatus(conn) != CONNECTION_OK) return false;
+    deliver();
+  }
+  return true;
+}
+
+bool ConversationNotifier::SendPending(void* handle) {
+  std::set<LONG> cids;
+  {
+    std::lock_guard lock(mutex_);
+    cids.swap(pending_);
+  }
+  if (cids.empty()) return true;
+  std::string sql;
+  for (LONG cid : cids)
+    sql += std::string("NOTIFY ") + kConversationChannel + ", '" + std::to_string(cid) + "';";
+  if (Command(static_cast<PGconn*>(handle), sql)) return true;
+  // Kept for the next connection: a host waiting on them rechecks anyway,
+  // but sooner is better.
+  std::lock_guard lock(mutex_);
+  pending_.insert(cids.begin(), cids.end());
+  return false;
+}
+
+}  // namespace zelto::serve

@@ -1,0 +1,57 @@
+// ConversationNotifier: carries "something was stored in conversation N"
+// between hosts of one PostgreSQL chat database. One dedicated libpq
+// connection on a thread of its own LISTENs on the channel
+// "zelto_conversation" and sends `NOTIFY zelto_conversation, 'N'` for each
+// local post (queued by Publish, which never blocks). Notifications from
+// other hosts reach `on_remote(cid)`; its own are skipped. When the server
+// goes away it reconnects (every second at most); `on_link(false)` says
+// notifications may be missed until `on_link(true)`. Callbacks run on the
+// notifier's thread.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "host/serve/database_server.h"
+#include "platform/com/hresult.h"
+
+namespace zelto::serve {
+
+inline constexpr char kConversationChannel[] = "zelto_conversation";
+
+class ConversationNotifier {
+ public:
+  ConversationNotifier(DatabaseServer server, std::string database,
+                       std::function<void(LONG)> on_remote, std::function<void(bool)> on_link);
+  ~ConversationNotifier();  // Stop()
+  ConversationNotifier(const ConversationNotifier&) = delete;
+  ConversationNotifier& operator=(const ConversationNotifier&) = delete;
+
+  void Start();
+  // Sends the notification for `cid` soon (several may go in one round trip).
+  void Publish(LONG cid);
+  void Stop();  // idempotent; pending notifications are dropped
+
+ private:
+  void Run();
+  bool Session(void* conn);  // false when the connection failed
+  bool SendPending(void* conn);
+  void WaitForWork(int socket, int timeout_ms);
+  void Signal();
+
+  const DatabaseServer server_;
+  const std::string database_;
+  const std::function<void(LONG)> on_remote_;
+  const std::function<void(bool)> on_link_;
+  int wake_fd_ = -1;  // eventfd: Publish and Stop interrupt the wait
+  std::atomic<bool> stopping_{false};
+  std::mutex mutex_;
+  std::set<LONG> pending_;
+  std::thread thread_;
+};
+
+}  // namespace zelto::serve

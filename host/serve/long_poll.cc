@@ -1,0 +1,218 @@
+#include "host/serve/long_poll.h"
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <algorithm>
+#include <string_view>
+#include <vector>
+
+namespace zelto::serve {
+
+namespace asio = boost::asio;
+
+namespace {
+// Enough for every wake between a poll's start and its Hold; an older
+// `since` counts as woken (the poll just runs once more).
+constexpr size_t kRecentWakes = 4096;
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// A parameter name with its %-escapes decoded and ASCII letters lowered.
+std::string PlainName(std::string_view name) {
+  std::string plain;
+  for (size_t i = 0; i < name.size(); ++i) {
+    char c = name[i];
+    if (c == '%' && i + 2 < name.size() && HexDigit(name[i + 1]) >= 0 &&
+        HexDigit(name[i + 2]) >= 0) {
+      c = static_cast<char>(HexDigit(name[i + 1]) * 16 + HexDigit(name[i + 2]));
+      i += 2;
+    } else if (c == '+') {
+      c = ' ';
+    }
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    plain += c;
+  }
+  return plain;
+}
+
+int WaitSeconds(std::string_view value) {
+  int seconds = 0;
+  for (char c : value) {
+    if (c < '0' || c > '9') return 0;
+    seconds = std::min(seconds * 10 + (c - '0'), kMaxPollWait);
+  }
+  return seconds;
+}
+
+}  // namespace
+
+std::optional<int> TakeWaitParameter(std::string* query) {
+  std::optional<int> wait;
+  std::vector<std::string_view> kept;
+  std::string_view rest = *query;
+  while (true) {
+    const size_t amp = rest.find('&');
+    const std::string_view piece = rest.substr(0, amp);
+    const size_t eq = piece.find('=');
+    if (PlainName(piece.substr(0, eq)) == "wait") {
+      if (!wait) wait = eq == std::string_view::npos ? 0 : WaitSeconds(piece.substr(eq + 1));
+    } else {
+      kept.push_back(piece);
+    }
+    if (amp == std::string_view::npos) break;
+    rest.remove_prefix(amp + 1);
+  }
+  if (!wait) return wait;
+  std::string joined;
+  for (size_t i = 0; i < kept.size(); ++i) {
+    if (i) joined += '&';
+    joined += kept[i];
+  }
+  *query = std::move(joined);
+  return wait;
+}
+
+struct LongPoll::Waiter {
+  Waiter(asio::io_context& io, uint64_t i, LONG c, Clock::time_point d, Done f)
+      : id(i), cid(c), deadline(d), done(std::move(f)), timer(io) {}
+  const uint64_t id;
+  const LONG cid;
+  const Clock::time_point deadline;
+  Done done;
+  asio::steady_timer timer;
+  bool ended = false;  // on the io thread only
+};
+
+LongPoll::LongPoll(asio::io_context& io, size_t max_held, std::chrono::milliseconds recheck)
+    : io_(io), max_held_(max_held), recheck_(recheck) {}
+
+LongPoll::~LongPoll() = default;
+
+uint64_t LongPoll::Sequence() const {
+  std::lock_guard lock(mutex_);
+  return sequence_;
+}
+
+size_t LongPoll::held() const {
+  std::lock_guard lock(mutex_);
+  return waiters_.size();
+}
+
+bool LongPoll::WokenSince(LONG cid, uint64_t since) const {
+  if (sequence_ == since) return false;
+  if (recent_.empty() || recent_.front().sequence > since + 1) return true;
+  for (auto it = recent_.rbegin(); it != recent_.rend() && it->sequence > since; ++it) {
+    if (it->all || it->cid == cid) return true;
+  }
+  return false;
+}
+
+void LongPoll::RecordWake(LONG cid, bool all) {
+  recent_.push_back({++sequence_, cid, all});
+  if (recent_.size() > kRecentWakes) recent_.pop_front();
+}
+
+bool LongPoll::Hold(LONG cid, uint64_t since, Clock::time_point deadline, Done done,
+                    const std::shared_ptr<ClientWatch>& watch) {
+  std::shared_ptr<Waiter> waiter;
+  bool woken = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (stopping_ || waiters_.size() >= max_held_) return false;
+    waiter = std::make_shared<Waiter>(io_, next_id_++, cid, deadline, std::move(done));
+    waiters_.emplace(waiter->id, waiter);
+    by_cid_[cid].insert(waiter->id);
+    woken = WokenSince(cid, since);
+  }
+  if (woken) {
+    Finish(waiter->id, Outcome::kWoken);
+    return true;
+  }
+  asio::post(io_, [this, waiter] { Arm(waiter); });
+  if (watch) watch->OnGone([this, id = waiter->id] { Finish(id, Outcome::kGone); });
+  return true;
+}
+
+// On the io thread.
+void LongPoll::Arm(const std::shared_ptr<Waiter>& waiter) {
+  if (waiter->ended) return;
+  bool reliable;
+  {
+    std::lock_guard lock(mutex_);
+    reliable = reliable_;
+  }
+  const Clock::time_point now = Clock::now();
+  const bool recheck = !reliable && now + recheck_ < waiter->deadline;
+  waiter->timer.expires_at(recheck ? now + recheck_ : waiter->deadline);
+  waiter->timer.async_wait([this, waiter, recheck](boost::system::error_code ec) {
+    if (ec || waiter->ended) return;
+    Finish(waiter->id, recheck ? Outcome::kWoken : Outcome::kTimeUp);
+  });
+}
+
+void LongPoll::Finish(uint64_t id, Outcome outcome) {
+  std::shared_ptr<Waiter> waiter;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = waiters_.find(id);
+    if (it == waiters_.end()) return;  // ended already
+    waiter = std::move(it->second);
+    waiters_.erase(it);
+    auto cid = by_cid_.find(waiter->cid);
+    cid->second.erase(id);
+    if (cid->second.empty()) by_cid_.erase(cid);
+  }
+  asio::post(io_, [waiter, outcome] {
+    waiter->ended = true;
+    waiter->timer.cancel();
+    Done done = std::move(waiter->done);
+    waiter->done = nullptr;
+    done(outcome);
+  });
+}
+
+void LongPoll::Wake(LONG cid) {
+  std::vector<uint64_t> ids;
+  {
+    std::lock_guard lock(mutex_);
+    RecordWake(cid, false);
+    auto it = by_cid_.find(cid);
+    if (it != by_cid_.end()) ids.assign(it->second.begin(), it->second.end());
+  }
+  for (uint64_t id : ids) Finish(id, Outcome::kWoken);
+}
+
+void LongPoll::WakeAll() {
+  std::vector<uint64_t> ids;
+  {
+    std::lock_guard lock(mutex_);
+    RecordWake(0, true);
+    for (const auto& [id, waiter] : waiters_) ids.push_back(id);
+  }
+  for (uint64_t id : ids) Finish(id, Outcome::kWoken);
+}
+
+void LongPoll::SetNotificationsReliable(bool reliable) {
+  {
+    std::lock_guard lock(mutex_);
+    if (reliable_ == reliable) return;
+    reliable_ = reliable;
+  }
+  WakeAll();
+}
+
+void LongPoll::Stop() {
+  std::vector<uint64_t> ids;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    for (const auto& [id, waiter] : waiters_) ids.push_back(id);
+  }
+  for (uint64_t id : ids) Finish(id, Outcome::kStopped);
+}
+
+}  // namespace zelto::serve
