@@ -306,6 +306,50 @@ describe('the chat site in a browser', { skip }, () => {
     assert.deepEqual([...operator.errors, ...visitor.errors], []);
   });
 
+  test('script in every field a visitor controls stays text', async () => {
+    // Each piece runs at once if it ever becomes markup: the image fails to
+    // load, the script element runs, an attribute quote closes early.
+    const evil = '<img src=x onerror=alert(1)><script>alert(2)</script>\'"\\';
+    const wang = server.logins().find((l) => l.id === 5);
+    const operator = await person('hostile-operator');
+    const visitor = await person('hostile-visitor');
+    await login(operator, server.base, wang);
+    await operator.page.waitForSelector('#show table');
+
+    // A forged visitor cookie, a referrer with search words, a message, and
+    // an attachment whose name is markup.
+    await visitor.context.addCookies([{ name: 'ZVISITOR', value: '<img src=x onerror=alert(3)>.0',
+                                        url: server.base }]);
+    await visitor.page.goto(server.base + 'site/index.html',
+                            { referer: 'http://search.example/s?wd=' + encodeURIComponent(evil) });
+    const answered = visitor.page.waitForResponse((r) => r.url().endsWith('/api/visitor/chat'));
+    const visitorChat = await popup(visitor, () => visitor.page.click('#chat-button'));
+    const { label } = await (await answered).json();
+    await visitorChat.waitForURL(/\/visitor\/chat\.html\?cid=\d+$/);
+    assert.match(label, /^V[0-9a-f]+$/, 'a label of the site\'s own');
+    await send(visitorChat, evil);
+    await waitForText(visitorChat, evil, 'the hostile message echoed as text');
+    await visitorChat.setInputFiles('#file', {
+      name: '<img src=x onerror=alert(4)>.txt', mimeType: 'text/plain', buffer: Buffer.from('x') });
+    await until('the attachment in the echo',
+                () => messageList(visitorChat).locator('a[href^="files/"]').count());
+
+    const row = operator.page.locator(`#show tr[ondblclick*="cstLabel=${label}&"]`);
+    await until('the visitor in the console', () => row.count());
+    assert.equal(await row.locator('td').nth(4).getAttribute('title'), evil);
+    const operatorChat = await popup(operator, () => row.dblclick());
+    await waitForText(operatorChat, evil, 'the hostile message at the operator');
+    await until('the attachment at the operator',
+                () => messageList(operatorChat).locator('a[href^="files"]').count());
+    for (const page of [operator.page, operatorChat, visitorChat]) {
+      const list = page === operator.page ? page.locator('#show') : messageList(page);
+      assert.equal(await list.locator('img[src="x"], script').count(), 0, page.url());
+    }
+    await new Promise((r) => setTimeout(r, 500));  // a late onerror would show now
+    assert.deepEqual([...operator.dialogs, ...visitor.dialogs], []);
+    assert.deepEqual([...operator.errors, ...visitor.errors], []);
+  });
+
   test('the pages\' helpers', async (t) => {
     const p = await person('helpers');
     await p.page.goto(server.base + 'frames/msglist.html');
