@@ -100,27 +100,31 @@ void ConversationNotifier::WaitForWork(int socket, int timeout_ms) {
 }
 
 void ConversationNotifier::Run() {
-  bool linked = false;
-  bool reported = false;
+  bool down_reported = false;  // said once per outage, not once per retry
+  bool was_down = false;
   while (!stopping_) {
     PGconn* conn = Connect(server_, database_);
     if (conn && Command(conn, std::string("LISTEN ") + kConversationChannel)) {
-      linked = true;
-      reported = true;
+      if (was_down) std::fprintf(stderr, "zelto serve: conversation notifications: back\n");
+      was_down = false;
+      down_reported = false;
       on_link_(true);
       Session(conn);
-      linked = false;
+      // Whatever was sent while the link was lost is unknown: the next
+      // link (true again) makes every held poll look once more.
       if (!stopping_) on_link_(false);
-    } else if (!reported) {
-      reported = true;  // the first failure: notifications may be missed
-      on_link_(false);
     }
     PQfinish(conn);
-    if (!stopping_) {
-      std::fprintf(stderr, "zelto serve: conversation notifications: %s\n",
-                   linked ? "lost" : "no connection; retrying");
-      WaitForWork(-1, kReconnectMs);
+    if (stopping_) break;
+    if (!down_reported) {
+      down_reported = true;
+      was_down = true;
+      on_link_(false);
+      std::fprintf(stderr,
+                   "zelto serve: conversation notifications: no connection to the database; "
+                   "held polls recheck every few seconds until it is back\n");
     }
+    WaitForWork(-1, kReconnectMs);
   }
 }
 
