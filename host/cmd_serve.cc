@@ -19,12 +19,16 @@
 #include "host/serve/conversation_notifier.h"
 #include "host/serve/data_folder.h"
 #include "host/serve/database_server.h"
+#include "host/serve/failure_log.h"
 #include "host/serve/http_server.h"
 #include "host/serve/long_poll.h"
 #include "host/serve/site.h"
 #include "host/serve/site_secret.h"
 #include "platform/ado/ado.h"
 #include "platform/ado/engine.h"
+#include "platform/ado/engine_failures.h"
+#include "platform/inet/internet_settings.h"
+#include "platform/win/message_box.h"
 
 namespace zelto {
 namespace {
@@ -34,8 +38,9 @@ using serve::HttpServer;
 
 constexpr char kUsage[] =
     "usage: zelto serve [--data DIR] [--listen ADDR:PORT] [--threads N] [--engine sqlite]\n"
-    "                   [--session-timeout MIN] [--charset utf-8|gbk] [--access-log FILE]\n"
-    "                   [--long-poll-max N]\n"
+    "                   [--session-timeout MIN] [--max-sessions N] [--charset utf-8|gbk]\n"
+    "                   [--access-log FILE] [--failure-log-interval SEC] [--long-poll-max N]\n"
+    "                   [--fetch-timeout SEC]\n"
     "       zelto serve --engine postgresql --server HOST[:PORT] --user U --password P\n"
     "                   [--data DIR] [other options as above]\n"
     "\n"
@@ -54,10 +59,18 @@ constexpr char kUsage[] =
     "                         when neither exists. Many hosts may share them.\n"
     "  --user U, --password P the database login (the sessions' DBUserName, DBPWD)\n"
     "  --session-timeout MIN  minutes a session lives unused (default 20; decimals allowed)\n"
+    "  --max-sessions N       sessions at most at once (default 100000); at the limit\n"
+    "                         expired ones make room, else new visitors get 503\n"
     "  --charset CS           charset of the component pages (utf-8, or gbk)\n"
     "  --access-log FILE      one line per request to FILE, '-' for stdout (default), 'off'\n"
     "  --long-poll-max N      polls held at most at once waiting for a message (a poll\n"
     "                         page's wait=SECONDS, up to 25; default 10000, 0: none)\n"
+    "  --fetch-timeout SEC    the longest a page fetch of CheckDomain may take (default\n"
+    "                         30); such fetches use at most all workers but one\n"
+    "  --failure-log-interval SEC\n"
+    "                         a failure (database, fetch, sessions) is logged once with\n"
+    "                         its cause; its repeats as a count at most every SEC\n"
+    "                         seconds, and once more when not seen for SEC (default 60)\n"
     "\n"
     "Stops on SIGINT or SIGTERM after answering the requests in progress.\n"
     "Exit status: 0 stopped, 1 cannot start (data folder, database server, module),\n"
@@ -74,6 +87,9 @@ struct ServeOptions {
   std::optional<std::string> server;  // a database server in place of the data folder
   std::optional<std::string> user, password;
   double session_minutes = 20;
+  size_t max_sessions = serve::SessionStore::kDefaultLimit;
+  double failure_log_seconds = 60;
+  double fetch_seconds = 30;
   PageCharset charset = PageCharset::kUtf8;
   std::string access_log = "-";
   size_t long_poll_max = 10000;
@@ -110,10 +126,11 @@ std::string ParseOptions(const std::vector<std::string>& args, ServeOptions* opt
       value = arg.substr(eq + 1);
       arg.resize(eq);
     }
-    static const char* kKnown[] = {"--data",      "--listen",          "--threads",
-                                   "--engine",    "--session-timeout", "--charset",
-                                   "--access-log", "--server",          "--user",
-                                   "--password",  "--long-poll-max"};
+    static const char* kKnown[] = {"--data",          "--listen",          "--threads",
+                                   "--engine",        "--session-timeout", "--charset",
+                                   "--access-log",    "--server",          "--user",
+                                   "--password",      "--max-sessions",    "--failure-log-interval",
+                                   "--fetch-timeout", "--long-poll-max"};
     bool known = false;
     for (const char* k : kKnown) known = known || arg == k;
     if (!known) return "unknown argument '" + arg + "'";
@@ -147,6 +164,23 @@ std::string ParseOptions(const std::vector<std::string>& args, ServeOptions* opt
           minutes > 7 * 24 * 60)
         return "--session-timeout wants minutes above 0 (at most a week)";
       options->session_minutes = minutes;
+    } else if (arg == "--max-sessions") {
+      const long long n = std::strtoll(value->c_str(), &end, 10);
+      if (value->empty() || *end != '\0' || n < 1 || n > 100'000'000)
+        return "--max-sessions wants a number from 1 to 100000000";
+      options->max_sessions = static_cast<size_t>(n);
+    } else if (arg == "--fetch-timeout") {
+      const double seconds = std::strtod(value->c_str(), &end);
+      if (value->empty() || *end != '\0' || !std::isfinite(seconds) || seconds < 0.1 ||
+          seconds > 3600)
+        return "--fetch-timeout wants seconds from 0.1 to 3600";
+      options->fetch_seconds = seconds;
+    } else if (arg == "--failure-log-interval") {
+      const double seconds = std::strtod(value->c_str(), &end);
+      if (value->empty() || *end != '\0' || !std::isfinite(seconds) || seconds < 0.1 ||
+          seconds > 24 * 3600)
+        return "--failure-log-interval wants seconds from 0.1 to 86400";
+      options->failure_log_seconds = seconds;
     } else if (arg == "--long-poll-max") {
       const long long n = std::strtoll(value->c_str(), &end, 10);
       if (value->empty() || *end != '\0' || n < 0 || n > 1'000'000)
@@ -226,10 +260,24 @@ int RunServe(const std::vector<std::string>& args) {
   serve::WorkerPool workers(options.threads, 4096);
   const auto timeout = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
       std::chrono::duration<double, std::ratio<60>>(options.session_minutes));
-  serve::SessionStore sessions(timeout, [db_server](SessionValues& values) {
-    SetDefaultDatabaseSettings(values, db_server.address);
-    values.SetText("DBUserName", db_server.user);
-    values.SetText("DBPWD", db_server.password);
+  serve::SessionStore sessions(
+      timeout,
+      [db_server](SessionValues& values) {
+        SetDefaultDatabaseSettings(values, db_server.address);
+        values.SetText("DBUserName", db_server.user);
+        values.SetText("DBPWD", db_server.password);
+      },
+      options.max_sessions);
+  // Failures are logged once with their cause, not once per request.
+  const auto failure_interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(options.failure_log_seconds));
+  serve::FailureLog failures(stderr, failure_interval);
+  ado::SetEngineFailureSink(
+      [&failures](std::string_view engine, std::string_view what, std::string_view error) {
+        failures.Failed("database " + std::string(what) + " (" + std::string(engine) + ")", error);
+      });
+  SetMessageBoxSink([&failures](std::string_view caption, std::string_view text) {
+    failures.Failed("[message box] " + std::string(caption), text);
   });
   // Every host of one database signs visitor cookies with the same key.
   const auto secret = serve::LoadSiteSecret(
@@ -246,6 +294,14 @@ int RunServe(const std::vector<std::string>& args) {
   config.charset = options.charset;
   config.www_root = serve::FindWwwRoot();
   config.files_dir = std::filesystem::path(data_dir) / "files";
+  config.failure_log = &failures;
+  // A page fetch may hold its worker up to the fetch's time limit: one
+  // worker stays for every other page.
+  config.fetch_limit = std::max<size_t>(1, options.threads - 1);
+  InternetSettings fetch = InternetGetSettings();
+  fetch.transfer_timeout_ms = static_cast<int64_t>(options.fetch_seconds * 1000);
+  fetch.connect_timeout_ms = std::min(fetch.connect_timeout_ms, fetch.transfer_timeout_ms);
+  InternetSetSettings(fetch);
   // Polls held for a message: woken by this host's posts, and on a database
   // server by the other hosts' (LISTEN/NOTIFY on a connection of their own).
   serve::LongPoll long_poll(io, options.long_poll_max);
@@ -293,6 +349,19 @@ int RunServe(const std::vector<std::string>& args) {
   };
   schedule();
 
+  // Counts of repeated failures, and the end of those no longer seen.
+  asio::steady_timer failure_timer(io);
+  std::function<void()> flush_failures = [&] {
+    failure_timer.expires_after(std::min<std::chrono::steady_clock::duration>(
+        failure_interval / 2, std::chrono::seconds(1)));
+    failure_timer.async_wait([&](boost::system::error_code ec) {
+      if (ec) return;
+      failures.Flush();
+      flush_failures();
+    });
+  };
+  flush_failures();
+
   asio::signal_set signals(io, SIGINT, SIGTERM);
   signals.async_wait([&](boost::system::error_code ec, int signal) {
     if (ec) return;
@@ -301,12 +370,16 @@ int RunServe(const std::vector<std::string>& args) {
     server.Stop();
     long_poll.Stop();
     sweeper.cancel();
+    failure_timer.cancel();
   });
 
   io.run();
   if (notifier) notifier->Stop();
   workers.Stop();
   site.EndSessions(sessions.Sweep(true));
+  ado::SetEngineFailureSink(nullptr);
+  SetMessageBoxSink(nullptr);
+  failures.Summarize();
   std::printf("zelto serve: stopped\n");
   if (access_log && access_log != stdout) std::fclose(access_log);
   return 0;

@@ -2,6 +2,7 @@
 
 #include <sys/random.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -26,8 +27,9 @@ std::string RandomHex128() {
   return text;
 }
 
-SessionStore::SessionStore(Clock::duration timeout, std::function<void(SessionValues&)> init)
-    : timeout_(timeout), init_(std::move(init)) {}
+SessionStore::SessionStore(Clock::duration timeout, std::function<void(SessionValues&)> init,
+                           size_t limit)
+    : timeout_(timeout), init_(std::move(init)), limit_(limit) {}
 
 SessionStore::Values SessionStore::Find(std::string_view id) {
   std::lock_guard lock(mutex_);
@@ -42,11 +44,31 @@ SessionStore::Values SessionStore::Find(std::string_view id) {
 SessionStore::Values SessionStore::Create(std::string* id) {
   auto values = std::make_shared<SessionValues>();
   if (init_) init_(*values);
+  const auto now = Clock::now();
   std::lock_guard lock(mutex_);
+  // A full store is scanned only when one of its sessions may have expired,
+  // so that a flood of new visitors at the limit costs no scan each.
+  if (sessions_.size() >= limit_ && now >= no_expiry_before_) {
+    auto oldest = now;
+    for (auto it = sessions_.begin(); it != sessions_.end();) {
+      if (now - it->second.last_used >= timeout_) {
+        ended_.push_back(std::move(it->second.values));
+        it = sessions_.erase(it);
+      } else {
+        oldest = std::min(oldest, it->second.last_used);
+        ++it;
+      }
+    }
+    no_expiry_before_ = oldest + timeout_;
+  }
+  if (sessions_.size() >= limit_) {
+    id->clear();
+    return nullptr;
+  }
   do {
     *id = RandomHex128();
   } while (sessions_.count(*id));
-  sessions_[*id] = Entry{values, Clock::now()};
+  sessions_[*id] = Entry{values, now};
   return values;
 }
 
@@ -75,9 +97,10 @@ SessionStore::Values SessionStore::End(std::string_view id) {
 }
 
 std::vector<SessionStore::Values> SessionStore::Sweep(bool all) {
-  std::vector<Values> ended;
   const auto now = Clock::now();
   std::lock_guard lock(mutex_);
+  std::vector<Values> ended = std::move(ended_);
+  ended_.clear();
   for (auto it = sessions_.begin(); it != sessions_.end();) {
     if (all || now - it->second.last_used >= timeout_) {
       ended.push_back(std::move(it->second.values));
@@ -87,6 +110,11 @@ std::vector<SessionStore::Values> SessionStore::Sweep(bool all) {
     }
   }
   return ended;
+}
+
+size_t SessionStore::size() {
+  std::lock_guard lock(mutex_);
+  return sessions_.size();
 }
 
 std::vector<SessionStore::Values> SessionStore::Live() {

@@ -3,7 +3,10 @@
 // has not been used for the timeout. Ending a session (timeout, logout, the
 // server's stop) hands its values back to the caller, who does the web
 // application's work for it; the store itself never touches a database.
-// Thread-safe.
+// The number of sessions is bounded: at the limit, a new session first
+// makes room by removing the expired ones (handed back by the next Sweep),
+// and is refused when none has expired; existing sessions are never pushed
+// out. Thread-safe.
 #pragma once
 
 #include <chrono>
@@ -27,24 +30,32 @@ class SessionStore {
   using Clock = std::chrono::steady_clock;
   using Values = std::shared_ptr<SessionValues>;
 
-  // `init` fills each new session's values (the database settings).
-  SessionStore(Clock::duration timeout, std::function<void(SessionValues&)> init);
+  static constexpr size_t kDefaultLimit = 100000;
+
+  // `init` fills each new session's values (the database settings); at most
+  // `limit` sessions live at once.
+  SessionStore(Clock::duration timeout, std::function<void(SessionValues&)> init,
+               size_t limit = kDefaultLimit);
 
   // The live session `id`, now marked used; null when unknown or expired
   // (an expired one is left for Sweep to end).
   Values Find(std::string_view id);
-  // A new session; `id` receives its id.
+  // A new session; `id` receives its id. Null (and `id` empty) when the
+  // store is full of live sessions.
   Values Create(std::string* id);
   // Moves the session to a new id (after a login); empty when unknown.
   std::string Reissue(std::string_view id);
   // Ends one session now; null when unknown.
   Values End(std::string_view id);
-  // Ends every session unused for the timeout (all of them with `all`).
+  // Ends every session unused for the timeout (all of them with `all`),
+  // with those Create removed to make room since the last sweep.
   std::vector<Values> Sweep(bool all = false);
   // Each live session's values, for reading (who is logged in).
   std::vector<Values> Live();
 
   Clock::duration timeout() const { return timeout_; }
+  size_t limit() const { return limit_; }
+  size_t size();
 
  private:
   struct Entry {
@@ -53,8 +64,11 @@ class SessionStore {
   };
   const Clock::duration timeout_;
   const std::function<void(SessionValues&)> init_;
+  const size_t limit_;
   std::mutex mutex_;
   std::unordered_map<std::string, Entry> sessions_;
+  std::vector<Values> ended_;             // expired ones removed by Create, for Sweep
+  Clock::time_point no_expiry_before_{};  // while full: no session expires earlier
 };
 
 // Session value helpers: text ("" when missing) and integers (0 when missing

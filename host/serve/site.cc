@@ -49,6 +49,8 @@ constexpr char kWaitHeader[] = "X-Zelto-Wait";
 
 Site::Site(SiteConfig config, WorkerPool& workers, SessionStore& sessions)
     : config_(std::move(config)),
+      own_failures_(stderr, std::chrono::seconds(60)),
+      failures_(config_.failure_log ? *config_.failure_log : own_failures_),
       workers_(workers),
       sessions_(sessions),
       db_(config_.data_dir, config_.db_user, config_.db_password),
@@ -129,9 +131,15 @@ void Site::ServeFile(Exchange& ex, const StaticFiles& files, bool attachment) {
 SessionStore::Values Site::EnsureSession(Exchange& ex) {
   if (!ex.session) {
     ex.session = sessions_.Create(&ex.session_id);
-    ex.new_cookie = true;
+    ex.new_cookie = ex.session != nullptr;
+    if (!ex.session) failures_.Failed("sessions", "the store is full; new sessions refused");
   }
   return ex.session;
+}
+
+void Site::SessionsFull(Exchange& ex) {
+  ex.headers.emplace_back("Retry-After", "60");
+  ex.Error(http::status::service_unavailable, "too many visitors at once; try again later");
 }
 
 void Site::GiveVisitorLabel(Exchange& ex, const std::string& label) {
@@ -144,12 +152,11 @@ void Site::RestoreVisitor(Exchange& ex) {
   const std::string cookie = CookieValue(ex.request[http::field::cookie], kVisitorCookie);
   if (cookie.empty()) return;
   const std::optional<std::string> label = visitor_cookie_.Check(cookie);
-  if (!label) return;
-  EnsureSession(ex);
+  if (!label || !EnsureSession(ex)) return;
   GiveVisitorLabel(ex, *label);
   std::string error;
   if (!app_.VisitorReturned(*label, ex.remote, &error))
-    std::fprintf(stderr, "zelto serve: visitor %s returning: %s\n", label->c_str(), error.c_str());
+    failures_.Failed("a returning visitor's row", error);
 }
 
 bool Site::RequireOperator(Exchange& ex, bool token) {
@@ -207,8 +214,21 @@ void Site::RunPage(Exchange& ex) {
       }
     }
   }
+  // A page fetch holds its worker as long as the pages take (up to the
+  // fetch's time limit): never every worker at once.
+  const bool fetches = page.argument == PageArgument::kDomains;
+  if (fetches && fetches_.fetch_add(1) >= config_.fetch_limit) {
+    fetches_.fetch_sub(1);
+    failures_.Failed(page.method,
+                     "as many page fetches as allowed at once are running; "
+                     "more are refused");
+    ex.headers.emplace_back("Retry-After", "5");
+    return ex.Error(http::status::service_unavailable,
+                    "another comparison is running; try again shortly");
+  }
   PageOutput output =
       RunComponentPage(page, ex.query, ex.remote, ex.session, operator_id, config_.charset);
+  if (fetches) fetches_.fetch_sub(1);
   if (page.effect == PageEffect::kStores && output.error.empty()) {
     if (const std::optional<LONG> cid = QueryCid(ex.query)) Stored(*cid);
   }
@@ -241,7 +261,7 @@ void Site::RunPoll(const std::shared_ptr<Exchange>& ex, const ComponentPage& pag
 
 void Site::AnswerPage(Exchange& ex, const ComponentPage& page, PageOutput output) {
   if (!output.error.empty()) {
-    std::fprintf(stderr, "zelto serve: %s: %s\n", page.method, output.error.c_str());
+    failures_.Failed(page.method, output.error);
     return ex.Error(http::status::internal_server_error, output.error);
   }
   char code[16];
@@ -257,6 +277,7 @@ void Site::Stored(LONG cid) {
 void Site::ServeCompanySite(Exchange& ex) {
   if (IsHtmlPage(ex.path) && ex.Is(http::verb::get) && www_.Load(ex.path)) {
     auto session = EnsureSession(ex);
+    if (!session) return SessionsFull(ex);
     std::string label = SessionText(*session, kLabel);
     const bool first_view = label.empty();
     if (first_view) {
@@ -268,7 +289,7 @@ void Site::ServeCompanySite(Exchange& ex) {
     std::string error;
     if (!app_.RecordVisit(label, first_view, ex.remote,
                           std::string(ex.request[http::field::referer]), page, &error))
-      std::fprintf(stderr, "zelto serve: recording a visit: %s\n", error.c_str());
+      failures_.Failed("recording a visit", error);
   }
   ServeFile(ex, www_, false);
 }

@@ -9,10 +9,12 @@
 // answers 503.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <string>
 
 #include "host/serve/component_pages.h"
+#include "host/serve/failure_log.h"
 #include "host/serve/http_server.h"
 #include "host/serve/long_poll.h"
 #include "host/serve/session_store.h"
@@ -35,6 +37,9 @@ struct SiteConfig {
   size_t upload_limit = 2 * 1024 * 1024;
   LONG company_id = 1;      // the demo site's company
   std::string site_secret;  // key of the visitor cookie (LoadSiteSecret)
+  FailureLog* failure_log = nullptr;  // where failures go (stderr, rate-limited, when null)
+  // Page fetches (CheckDomain) at once; more are answered 503.
+  size_t fetch_limit = 1;
   // Long polling: a poll page's "wait=SECONDS" (at most kMaxPollWait) holds a
   // poll that finds nothing until something is stored in its conversation.
   // Null: "wait" is still taken out of the query, and the poll answers at once.
@@ -81,7 +86,10 @@ class Site : public HttpHandler {
 
   bool RequireOperator(Exchange& ex, bool token);
   bool RequireVisitor(Exchange& ex);
+  // The request's session, or a new one; null when the store is full.
   SessionStore::Values EnsureSession(Exchange& ex);
+  void SessionsFull(Exchange& ex);                             // 503
+  void DatabaseError(Exchange& ex, const std::string& error);  // 500, logged
   // A request without a session but with a genuine visitor cookie gets a new
   // session holding that visitor's label; the visitor's onlineCst row is
   // made again only when it is gone.
@@ -90,6 +98,9 @@ class Site : public HttpHandler {
   std::set<LONG> OnlineOperators();
 
   SiteConfig config_;
+  FailureLog own_failures_;
+  FailureLog& failures_;
+  std::atomic<size_t> fetches_{0};  // CheckDomain pages running
   WorkerPool& workers_;
   SessionStore& sessions_;
   SiteDatabase db_;

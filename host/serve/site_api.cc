@@ -17,11 +17,14 @@ bool Expect(Site::Exchange& ex, http::verb verb) {
   return false;
 }
 
-void DatabaseError(Site::Exchange& ex, const std::string& error) {
-  std::fprintf(stderr, "zelto serve: %s %s: %s\n", std::string(ex.request.method_string()).c_str(),
-               ex.path.c_str(), error.c_str());
+}  // namespace
+
+void Site::DatabaseError(Exchange& ex, const std::string& error) {
+  failures_.Failed(std::string(ex.request.method_string()) + " " + ex.path, error);
   ex.Error(http::status::internal_server_error, "database error");
 }
+
+namespace {
 
 std::optional<LONG> FormId(Site::Exchange& ex, const std::string& key) {
   auto id = ParseId(ex.Form(key));
@@ -95,7 +98,7 @@ void Site::Login(Exchange& ex) {
     ex.session_id = sessions_.Reissue(ex.session_id);
     ex.session = ex.session_id.empty() ? nullptr : sessions_.Find(ex.session_id);
   }
-  if (!ex.session) ex.session = sessions_.Create(&ex.session_id);
+  if (!EnsureSession(ex)) return SessionsFull(ex);
   ex.new_cookie = true;
   const std::string token = RandomHex128();
   ex.session->SetLong(kOperatorId, op->id);
@@ -244,7 +247,7 @@ void Site::EndSessions(const std::vector<SessionStore::Values>& ended) {
     if (label.empty()) continue;
     std::string error;
     if (!app_.VisitorLeft(label, SessionText(*values, kVisitorAddress), &error))
-      std::fprintf(stderr, "zelto serve: visitor %s leaving: %s\n", label.c_str(), error.c_str());
+      failures_.Failed("a leaving visitor's rows", error);
   }
 }
 

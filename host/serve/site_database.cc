@@ -53,6 +53,17 @@ std::string FieldText(_Recordset* rs, const std::string& column) {
   return text;
 }
 
+// The statement's first words ("insert into cstTrack"), which name what
+// failed without the values: a log keeps one line per kind of failure.
+std::string StatementShape(const std::string& sql) {
+  size_t end = 0;
+  for (int words = 0; words < 3 && end != std::string::npos; ++words) {
+    end = sql.find_first_not_of(' ', end);
+    if (end != std::string::npos) end = sql.find_first_of(" (", end);
+  }
+  return sql.substr(0, end);
+}
+
 }  // namespace
 
 std::string SqlText(std::string_view text) {
@@ -117,7 +128,7 @@ bool SiteDatabase::Run(std::string_view catalog, const std::string& sql,
   VariantInit(&affected);
   hr = connection->Execute(command.get(), &affected, adCmdText, rs.Receive());
   if (FAILED(hr)) {
-    *error = "statement failed (" + Hr(hr) + "): " + sql;
+    *error = "statement failed (" + Hr(hr) + "): " + StatementShape(sql);
     connection->Close();
     return false;
   }

@@ -1,0 +1,54 @@
+// FailureLog: one log line per kind of failure, not one per request. A
+// failure is what failed ("chat database", "POST /api/visitor/chat") and its
+// cause (the engine's message). Its first occurrence is written at once;
+// identical ones are counted, not written. Flush(), called every second or
+// so, writes the count of a failure still happening once per `interval`, and
+// a closing line with the count when it has not happened for `interval`
+// (it is over, or nothing asked for it). Thread-safe; never blocks on
+// anything but its own lock and the log stream.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace zelto::serve {
+
+class FailureLog {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // Lines go to `out` (stderr in the host) with `prefix` in front.
+  FailureLog(FILE* out, Clock::duration interval, std::string prefix = "zelto serve: ");
+
+  void Failed(std::string_view what, std::string_view cause) { Failed(what, cause, Clock::now()); }
+  void Failed(std::string_view what, std::string_view cause, Clock::time_point now);
+  void Flush() { Flush(Clock::now()); }
+  void Flush(Clock::time_point now);
+  // At the end: the counts not yet written.
+  void Summarize();
+
+  // Failures being counted (at most kMaxTracked).
+  size_t tracked();
+  static constexpr size_t kMaxTracked = 256;
+
+ private:
+  struct Entry {
+    Clock::time_point first, last, reported;
+    unsigned long long total = 0, unreported = 0;
+  };
+  void Write(const std::string& line);
+
+  FILE* const out_;
+  const Clock::duration interval_;
+  const std::string prefix_;
+  std::mutex mutex_;
+  std::map<std::pair<std::string, std::string>, Entry> entries_;
+  unsigned long long untracked_ = 0;  // failures beyond kMaxTracked kinds, written singly
+};
+
+}  // namespace zelto::serve
