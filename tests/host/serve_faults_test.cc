@@ -99,6 +99,22 @@ int FirstLines(const std::string& log, const std::string& needle) {
   return count;
 }
 
+// The failures counted in the closing lines ("... (N times in all)") of
+// the failures whose line holds `needle`.
+long TotalCounted(const std::string& log, const std::string& needle) {
+  std::istringstream lines(log);
+  std::string line;
+  long total = 0;
+  while (std::getline(lines, line)) {
+    const size_t open = line.rfind(" (");
+    if (line.find(needle) == std::string::npos || line.find("in all)") == std::string::npos ||
+        open == std::string::npos)
+      continue;
+    total += std::atol(line.c_str() + open + 2);
+  }
+  return total;
+}
+
 bool WaitForOutput(ServeProcess& process, const std::string& needle, seconds limit) {
   const auto end = std::chrono::steady_clock::now() + limit;
   while (std::chrono::steady_clock::now() < end) {
@@ -252,6 +268,11 @@ TEST_F(ServeFaultsTest, ReadOnlyChatDatabase) {
   // Writable again: the next post is stored, and the log says the failure ended.
   ASSERT_TRUE(Stored(c.OperatorPost("after"))) << HostLog();
   EXPECT_TRUE(WaitForOutput(site_.process(), "not seen for", seconds(10))) << HostLog();
+  std::this_thread::sleep_for(milliseconds(1500));  // every failure's closing line
+  // Every refused post was counted, though written once.
+  EXPECT_GE(TotalCounted(HostLog(), "readonly database") + TotalCounted(HostLog(), "I/O error"),
+            150)
+      << HostLog();
   // Of the refused posts nothing stayed, neither the message nor its copy.
   EXPECT_EQ(std::stoi(Count("select count(*) from msg where conid=" + c.cid)), std::stoi(msgs) + 1);
   EXPECT_EQ(Count("select count(*) from msg where msgContent like 'lost%'"), "0");
