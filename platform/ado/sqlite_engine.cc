@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <list>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "platform/ado/engine.h"
+#include "platform/ado/sqlite_write_turn.h"
 #include "platform/ado/translation_cache.h"
 #include "platform/ado/tsql_translator.h"
 
@@ -131,9 +133,11 @@ int Bind(sqlite3_stmt* stmt, int index, const SqlValue& v) {
 
 class SqliteConnection : public EngineConnection {
  public:
-  explicit SqliteConnection(sqlite3* db) : db_(db) {}
+  SqliteConnection(sqlite3* db, const std::string& path) : db_(db), turn_(path) {}
   ~SqliteConnection() override {
-    cache_.reset();  // statements go before the handle
+    // Statements go before the handle; closing rolls back an open
+    // transaction, and then the turn is given up.
+    cache_.reset();
     sqlite3_close(db_);
   }
 
@@ -172,13 +176,16 @@ class SqliteConnection : public EngineConnection {
         tail = statement.text.c_str() + statement.text.size();
       }
       Prepared& p = prepared ? *prepared : uncached;
-      bool ok = Run(p, statement.parameters, used, result, error);
+      // A write outside a transaction waits for its turn (a transaction has it).
+      const bool write = sqlite3_get_autocommit(db_) && !sqlite3_stmt_readonly(p.stmt);
+      bool ok = (!write || TakeTurn(error)) && Run(p, statement.parameters, used, result, error);
       if (prepared) {
         sqlite3_reset(p.stmt);
         sqlite3_clear_bindings(p.stmt);
       } else {
         sqlite3_finalize(p.stmt);
       }
+      if (write) turn_.Leave();
       if (!ok) return false;
       rest = tail;
       first = false;
@@ -195,12 +202,18 @@ class SqliteConnection : public EngineConnection {
       *error = "a transaction is already open";
       return false;
     }
-    if (!Exec("BEGIN IMMEDIATE", error)) return false;
+    if (!TakeTurn(error)) return false;
+    if (!Exec("BEGIN IMMEDIATE", error)) {
+      turn_.Leave();
+      return false;
+    }
     in_transaction_ = true;
     return true;
   }
-  bool CommitTransaction(std::string* error) override { return End("COMMIT", error, true); }
-  bool RollbackTransaction(std::string* error) override { return End("ROLLBACK", error, false); }
+  bool CommitTransaction(std::string* error) override { return Ended(End("COMMIT", error, true)); }
+  bool RollbackTransaction(std::string* error) override {
+    return Ended(End("ROLLBACK", error, false));
+  }
   bool InTransaction() const override { return in_transaction_; }
 
   // A session that met a fault of the file itself (opened read-only, an I/O
@@ -229,6 +242,17 @@ class SqliteConnection : public EngineConnection {
         break;
     }
     return false;
+  }
+  bool TakeTurn(std::string* error) {
+    if (turn_.Take(std::chrono::milliseconds(kBusyTimeoutMs))) return true;
+    *error = "database is locked (other writers of this process held it " +
+             std::to_string(kBusyTimeoutMs) + " ms)";
+    return false;
+  }
+  // The turn goes with the transaction; a failed COMMIT keeps both.
+  bool Ended(bool ok) {
+    if (!in_transaction_) turn_.Leave();
+    return ok;
   }
   bool Exec(const char* sql, std::string* error) {
     return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK || Fail(error);
@@ -288,6 +312,7 @@ class SqliteConnection : public EngineConnection {
   }
 
   sqlite3* db_;
+  WriteTurn turn_;
   std::unique_ptr<StatementCache> cache_ = std::make_unique<StatementCache>();
   bool in_transaction_ = false;
   bool file_fault_ = false;
@@ -332,7 +357,7 @@ class Sqlite : public Engine {
         DatabasePath(target.data_source.empty() ? "." : target.data_source, target.initial_catalog);
     sqlite3* db = OpenHandle(path, SQLITE_OPEN_READWRITE, error);
     if (!db) return nullptr;
-    auto connection = std::make_unique<SqliteConnection>(db);
+    auto connection = std::make_unique<SqliteConnection>(db, path);
     std::string setup = "PRAGMA journal_mode=WAL; PRAGMA foreign_keys=OFF;";
     if (const long long pages = MaxPageCount(); pages > 0)
       setup += " PRAGMA max_page_count=" + std::to_string(pages) + ";";
