@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -202,6 +203,8 @@ TEST_P(DeliveryStressTest, EveryMessageStoredOnceAndDeliveredOnceToEachReader) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   const DeliveryReport report = ledger_.Check(Stored());
+  std::set<int> conversations;
+  for (const Seat& seat : kSeats) conversations.insert(seat.cid);
   for (const std::string& problem : report.problems) ADD_FAILURE() << problem;
   EXPECT_TRUE(report.clean());
   EXPECT_EQ(report.lost, 0u);
@@ -218,11 +221,12 @@ TEST_P(DeliveryStressTest, EveryMessageStoredOnceAndDeliveredOnceToEachReader) {
             Count("msg where conid in (12,14) and userID_send<>0"));
 
   std::printf(
-      "[ figures  ] %s in process: %zu threads, 4 conversations, %zu messages, %zu polls "
+      "[ figures  ] %s in process: %zu threads, %zu conversations, %zu messages, %zu polls "
       "(+%zu by a stranger), %zu deliveries, lost %zu, duplicates %zu, busy failures %zu, "
       "%.1f s\n",
-      EngineSettingName(GetParam()), seats + 1, report.posted, report.polls, intruder_polls.load(),
-      report.received, report.lost, report.duplicates, failures.busy(), seconds);
+      EngineSettingName(GetParam()), seats + 1, conversations.size(), report.posted, report.polls,
+      intruder_polls.load(), report.received, report.lost, report.duplicates, failures.busy(),
+      seconds);
 }
 
 ZELTO_ON_EVERY_ENGINE(DeliveryStressTest);
