@@ -200,6 +200,16 @@ class ServeFaultsTest : public ::testing::Test {
 
   std::string HostLog() { return HostLines(site_.process().Output()); }
 
+  // The host stops cleanly after the faults: status 0, and no sanitizer
+  // report (leaks, undefined behaviour) in its output.
+  void TearDown() override {
+    const int status = site_.process().Stop();
+    const std::string output = site_.process().Output();
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_EQ(output.find("Sanitizer"), std::string::npos) << output;
+    EXPECT_EQ(output.find("runtime error"), std::string::npos) << output;
+  }
+
   ServedSite site_;
 };
 
