@@ -3,6 +3,7 @@
 #include "platform/com/ascii.h"
 
 #include <cctype>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -13,6 +14,8 @@
 #include "platform/win/codepage.h"
 
 namespace {
+
+using DllGetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
 
 struct BuiltinClass {
   CLSID clsid;
@@ -28,6 +31,29 @@ struct BuiltinTable {
 BuiltinTable& Builtins() {
   static BuiltinTable* table = new BuiltinTable;  // outlives every static destructor
   return *table;
+}
+
+// Where CreateObjectByProgID found a module's class, by ProgID, for as long
+// as the registry snapshot it was found in is current (modules stay loaded,
+// so the entry point stays valid). A page creating its component on every
+// request then costs one look at the registry file instead of two reads, a
+// module lookup and a symbol lookup. The class object itself is asked for
+// each time: a reference kept here would keep the module locked.
+struct ModuleClass {
+  std::string progid;
+  CLSID clsid;
+  DllGetClassObjectFn get_class_object;
+};
+struct FactoryCache {
+  std::mutex mutex;
+  std::shared_ptr<const RegistryTree> snapshot;
+  std::vector<ModuleClass> classes;
+};
+constexpr size_t kMaxCachedClasses = 64;
+
+FactoryCache& Factories() {
+  static FactoryCache* cache = new FactoryCache;  // outlives every static destructor
+  return *cache;
 }
 
 bool FindBuiltinByProgID(std::string_view progid, CLSID* clsid) {
@@ -85,7 +111,19 @@ HRESULT InprocServerPath(REFCLSID clsid, std::string* path) {
   return S_OK;
 }
 
-using DllGetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
+// The DllGetClassObject of the module registered for `clsid`, loaded when
+// it is not yet.
+HRESULT ModuleClassObject(REFCLSID clsid, DllGetClassObjectFn* get_class_object) {
+  std::string path;
+  HRESULT hr = InprocServerPath(clsid, &path);
+  if (FAILED(hr)) return hr;
+  void* module = nullptr;
+  hr = LoadModule(path, &module);
+  if (FAILED(hr)) return hr;
+  *get_class_object =
+      reinterpret_cast<DllGetClassObjectFn>(GetModuleProc(module, "DllGetClassObject"));
+  return *get_class_object ? S_OK : CO_E_ERRORINDLL;
+}
 
 }  // namespace
 
@@ -112,15 +150,9 @@ HRESULT CoGetClassObject(REFCLSID clsid, CLSCTX context, void* reserved, REFIID 
   }
   // Only in-process servers exist here.
   if (!(context & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER))) return REGDB_E_CLASSNOTREG;
-  std::string path;
-  HRESULT hr = InprocServerPath(clsid, &path);
+  DllGetClassObjectFn get_class_object = nullptr;
+  const HRESULT hr = ModuleClassObject(clsid, &get_class_object);
   if (FAILED(hr)) return hr;
-  void* module = nullptr;
-  hr = LoadModule(path, &module);
-  if (FAILED(hr)) return hr;
-  auto get_class_object =
-      reinterpret_cast<DllGetClassObjectFn>(GetModuleProc(module, "DllGetClassObject"));
-  if (!get_class_object) return CO_E_ERRORINDLL;
   return get_class_object(clsid, riid, ppv);
 }
 
@@ -160,13 +192,63 @@ HRESULT CoRegisterBuiltinClass(REFCLSID clsid, const char* progid, IClassFactory
   return S_OK;
 }
 
+namespace {
+
+// The class object for `progid`, or a failure. Built-in classes come first
+// and are not cached (their table is the cache).
+HRESULT FindFactoryByProgID(const char* progid, ComPtr<IClassFactory>* factory) {
+  CLSID clsid;
+  if (FindBuiltinByProgID(progid, &clsid)) {
+    return CoGetClassObject(clsid, CLSCTX_ALL, nullptr, IID_IClassFactory,
+                            factory->ReceiveVoid());
+  }
+  std::shared_ptr<const RegistryTree> snapshot;
+  HRESULT hr = RegistrySnapshot(&snapshot);
+  if (FAILED(hr)) return hr;
+  FactoryCache& cache = Factories();
+  DllGetClassObjectFn get_class_object = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(cache.mutex);
+    if (cache.snapshot != snapshot) {
+      cache.classes.clear();
+      cache.snapshot = snapshot;
+    }
+    for (const ModuleClass& c : cache.classes) {
+      if (c.progid == progid) {
+        clsid = c.clsid;
+        get_class_object = c.get_class_object;
+        break;
+      }
+    }
+  }
+  if (get_class_object) {
+    return get_class_object(clsid, IID_IClassFactory, factory->ReceiveVoid());
+  }
+  hr = CLSIDFromProgID(Utf8ToWide(progid).c_str(), &clsid);
+  if (FAILED(hr)) return hr;
+  if (FindBuiltinFactory(clsid)) {  // the registry named a built-in class
+    return CoGetClassObject(clsid, CLSCTX_ALL, nullptr, IID_IClassFactory,
+                            factory->ReceiveVoid());
+  }
+  hr = ModuleClassObject(clsid, &get_class_object);
+  if (FAILED(hr)) return hr;
+  {
+    std::lock_guard<std::mutex> guard(cache.mutex);
+    if (cache.snapshot == snapshot && cache.classes.size() < kMaxCachedClasses) {
+      cache.classes.push_back({progid, clsid, get_class_object});
+    }
+  }
+  return get_class_object(clsid, IID_IClassFactory, factory->ReceiveVoid());
+}
+
+}  // namespace
+
 HRESULT CreateObjectByProgID(const char* progid, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   if (!progid) return E_INVALIDARG;
-  CLSID clsid;
-  const std::u16string wide = Utf8ToWide(progid);
-  const HRESULT hr = CLSIDFromProgID(wide.c_str(), &clsid);
+  ComPtr<IClassFactory> factory;
+  const HRESULT hr = FindFactoryByProgID(progid, &factory);
   if (FAILED(hr)) return hr;
-  return CoCreateInstance(clsid, nullptr, CLSCTX_ALL, riid, ppv);
+  return factory->CreateInstance(nullptr, riid, ppv);
 }

@@ -523,29 +523,36 @@ HRESULT RegistryUpdate(const std::function<HRESULT(RegistryTree&)>& change) {
   return hr;  // the lock goes with the descriptor
 }
 
-HRESULT RegistryRead(const std::function<void(const RegistryTree&)>& read) {
+HRESULT RegistrySnapshot(std::shared_ptr<const RegistryTree>* snapshot) {
   const std::string path = RegistryFilePath();
   Cache& cache = TheCache();
-  std::shared_ptr<const RegistryTree> snapshot;
   {
     struct stat st;
     FileStamp now;
     if (stat(path.c_str(), &st) == 0) now = StampOf(st);
     std::lock_guard<std::mutex> guard(cache.mutex);
-    if (cache.valid && cache.path == path && cache.stamp == now) snapshot = cache.tree;
+    if (cache.valid && cache.path == path && cache.stamp == now) {
+      *snapshot = cache.tree;
+      return S_OK;
+    }
   }
-  if (!snapshot) {
-    auto fresh = std::make_shared<RegistryTree>();
-    FileStamp stamp;
-    const HRESULT hr = LoadTree(path, fresh.get(), &stamp);
-    if (FAILED(hr)) return hr;
-    snapshot = fresh;
-    std::lock_guard<std::mutex> guard(cache.mutex);
-    cache.path = path;
-    cache.stamp = stamp;
-    cache.tree = snapshot;
-    cache.valid = true;
-  }
+  auto fresh = std::make_shared<RegistryTree>();
+  FileStamp stamp;
+  const HRESULT hr = LoadTree(path, fresh.get(), &stamp);
+  if (FAILED(hr)) return hr;
+  std::lock_guard<std::mutex> guard(cache.mutex);
+  cache.path = path;
+  cache.stamp = stamp;
+  cache.tree = fresh;
+  cache.valid = true;
+  *snapshot = std::move(fresh);
+  return S_OK;
+}
+
+HRESULT RegistryRead(const std::function<void(const RegistryTree&)>& read) {
+  std::shared_ptr<const RegistryTree> snapshot;
+  const HRESULT hr = RegistrySnapshot(&snapshot);
+  if (FAILED(hr)) return hr;
   read(*snapshot);
   return S_OK;
 }

@@ -61,4 +61,8 @@ HRESULT RegistryUpdate(const std::function<HRESULT(RegistryTree&)>& change);
 // Runs `read` on a consistent snapshot (cached by file identity and mtime).
 // A missing file reads as an empty registry.
 HRESULT RegistryRead(const std::function<void(const RegistryTree&)>& read);
+// The snapshot RegistryRead would run on: the same object for as long as the
+// file is unchanged, a new one once it changed, so a caller may keep what it
+// derived from a snapshot for as long as this gives that same snapshot back.
+HRESULT RegistrySnapshot(std::shared_ptr<const RegistryTree>* snapshot);
 std::string RegistryFilePath();

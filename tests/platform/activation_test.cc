@@ -215,6 +215,52 @@ TEST(Activation, BuiltinClassesComeBeforeTheRegistry) {
   EXPECT_EQ(thing.refs, 1u);
 }
 
+// Creation by ProgID remembers where it found a module's class; every change
+// of the registry file, and a built-in class registered later, must still be
+// seen by the next creation.
+TEST(Activation, CreationByProgIDFollowsRegistryChanges) {
+  ScratchRegistry scratch;
+  ASSERT_EQ(CallExport("DllRegisterServer"), S_OK);
+  RegistryUpdate([](RegistryTree& t) {
+    t.SetValue("Zelto.CounterAlias\\CLSID", "", GuidToString(kCounterClsid));
+    return S_OK;
+  });
+  auto create = [](const char* progid) {
+    ComPtr<ITestCounter> counter;
+    const HRESULT hr = CreateObjectByProgID(progid, kCounterIid, counter.ReceiveVoid());
+    EXPECT_EQ(SUCCEEDED(hr), counter.Get() != nullptr);
+    return hr;
+  };
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(create("Zelto.TestCounter"), S_OK);
+  EXPECT_EQ(CallExport("DllCanUnloadNow"), S_OK);  // nothing kept locked by repeated creation
+
+  const CLSID elsewhere = {9, 9, 9, {9}};
+  RegistryUpdate([&](RegistryTree& t) {
+    t.SetValue("Zelto.TestCounter\\CLSID", "", GuidToString(elsewhere));
+    return S_OK;
+  });
+  EXPECT_EQ(create("Zelto.TestCounter"), REGDB_E_CLASSNOTREG);
+  RegistryUpdate([](RegistryTree& t) {
+    t.DeleteValue("Zelto.TestCounter\\CLSID", "");
+    return S_OK;
+  });
+  EXPECT_EQ(create("Zelto.TestCounter"), S_OK);
+  ASSERT_EQ(CallExport("DllUnregisterServer"), S_OK);
+  EXPECT_EQ(create("Zelto.TestCounter"), CO_E_CLASSSTRING);
+  EXPECT_EQ(create("Zelto.CounterAlias"), REGDB_E_CLASSNOTREG);  // its class is gone
+
+  ASSERT_EQ(CallExport("DllRegisterServer"), S_OK);
+  ASSERT_EQ(create("Zelto.CounterAlias"), S_OK);
+  static Thing thing;  // built-in classes stay registered for the process
+  static CountingFactory factory(&thing);
+  ASSERT_EQ(CoRegisterBuiltinClass({7, 7, 7, {7}}, "Zelto.CounterAlias", &factory), S_OK);
+  ComPtr<IUnknown> object;
+  ASSERT_EQ(CreateObjectByProgID("Zelto.CounterAlias", IID_IUnknown, object.ReceiveVoid()), S_OK);
+  EXPECT_EQ(object.Get(), &thing);
+  EXPECT_EQ(factory.created, 1);
+  ASSERT_EQ(CallExport("DllUnregisterServer"), S_OK);
+}
+
 TEST(Activation, BuiltinTableIsThreadSafe) {
   Thing thing;
   constexpr int kThreads = 4, kClasses = 50;
