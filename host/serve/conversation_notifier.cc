@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <vector>
 
@@ -17,7 +18,10 @@ namespace {
 
 constexpr int kReconnectMs = 1000;
 
-PGconn* Connect(const DatabaseServer& server, const std::string& database) {
+constexpr auto kConnectTimeout = std::chrono::seconds(5);
+
+// A connection under way (PQconnectStartParams), or null.
+PGconn* StartConnect(const DatabaseServer& server, const std::string& database) {
   ado::ConnectionString cs;
   cs.data_source = server.address;
   cs.initial_catalog = database;
@@ -35,10 +39,7 @@ PGconn* Connect(const DatabaseServer& server, const std::string& database) {
   }
   keys.push_back(nullptr);
   values.push_back(nullptr);
-  PGconn* conn = PQconnectdbParams(keys.data(), values.data(), 0);
-  if (conn && PQstatus(conn) == CONNECTION_OK) return conn;
-  PQfinish(conn);
-  return nullptr;
+  return PQconnectStartParams(keys.data(), values.data(), 0);
 }
 
 bool Command(PGconn* conn, const std::string& sql) {
@@ -99,11 +100,43 @@ void ConversationNotifier::WaitForWork(int socket, int timeout_ms) {
   }
 }
 
+// Connects without blocking a stop: the wait for the server also watches
+// the wake-up descriptor.
+PGconn* ConversationNotifier::Connect() {
+  PGconn* conn = StartConnect(server_, database_);
+  if (!conn || PQstatus(conn) == CONNECTION_BAD) {
+    PQfinish(conn);
+    return nullptr;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + kConnectTimeout;
+  PostgresPollingStatusType status = PGRES_POLLING_WRITING;
+  while (status != PGRES_POLLING_OK) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (status == PGRES_POLLING_FAILED || stopping_ || left.count() <= 0) {
+      PQfinish(conn);
+      return nullptr;
+    }
+    pollfd fds[2] = {{wake_fd_, POLLIN, 0},
+                     {PQsocket(conn),
+                      static_cast<short>(status == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0}};
+    if (::poll(fds, 2, static_cast<int>(left.count())) > 0 && fds[1].revents == 0) {
+      uint64_t count;  // a Publish or Stop: posts wait for the connection
+      const ssize_t n = ::read(wake_fd_, &count, sizeof count);
+      (void)n;
+      continue;
+    }
+    status = PQconnectPoll(conn);
+  }
+  PQsetnonblocking(conn, 0);
+  return conn;
+}
+
 void ConversationNotifier::Run() {
   bool down_reported = false;  // said once per outage, not once per retry
   bool was_down = false;
   while (!stopping_) {
-    PGconn* conn = Connect(server_, database_);
+    PGconn* conn = Connect();
     if (conn && Command(conn, std::string("LISTEN ") + kConversationChannel)) {
       if (was_down) std::fprintf(stderr, "zelto serve: conversation notifications: back\n");
       was_down = false;

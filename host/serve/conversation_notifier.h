@@ -19,6 +19,8 @@
 #include "host/serve/database_server.h"
 #include "platform/com/hresult.h"
 
+struct pg_conn;  // libpq's PGconn
+
 namespace zelto::serve {
 
 inline constexpr char kConversationChannel[] = "zelto_conversation";
@@ -38,6 +40,7 @@ class ConversationNotifier {
 
  private:
   void Run();
+  ::pg_conn* Connect();  // null when it failed or the notifier is stopping
   bool Session(void* conn);  // false when the connection failed
   bool SendPending(void* conn);
   void WaitForWork(int socket, int timeout_ms);
