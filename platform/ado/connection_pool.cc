@@ -36,7 +36,7 @@ std::unique_ptr<EngineConnection> ConnectionPool::Acquire(Engine* engine,
 
 void ConnectionPool::Release(Engine* engine, const ConnectionString& target,
                              std::unique_ptr<EngineConnection> connection) {
-  if (!connection || !connection->Usable()) return;
+  if (!connection || connection->Broken()) return;
   if (connection->InTransaction()) {
     std::string ignored;
     if (!connection->RollbackTransaction(&ignored)) return;  // closed by unique_ptr

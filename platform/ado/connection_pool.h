@@ -21,13 +21,13 @@ class ConnectionPool {
   static ConnectionPool& Instance();
 
   // An idle connection to `target` on `engine` that is still usable, or a
-  // newly opened one; null
-  // (with `error`) when the database cannot be opened.
+  // newly opened one; null (with `error`) when the database cannot be opened.
   std::unique_ptr<EngineConnection> Acquire(Engine* engine, const ConnectionString& target,
                                             std::string* error);
   // Gives `connection` back. A transaction left open is rolled back first; a
-  // connection that is no longer usable, cannot be rolled back, or is over
-  // the limit, is closed.
+  // connection known to be broken, that cannot be rolled back, or is over
+  // the limit, is closed. (Whether the system still serves it, a file or a
+  // server, is asked once, when it is next handed out.)
   void Release(Engine* engine, const ConnectionString& target,
                std::unique_ptr<EngineConnection> connection);
 

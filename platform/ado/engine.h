@@ -31,6 +31,10 @@ class EngineConnection {
   // False once the session is known to be lost (a server that went away);
   // the pool then closes it instead of handing it out again.
   virtual bool Usable() { return true; }
+  // What Usable knows without a system call: true once a statement showed
+  // the session must not be reused. The pool asks this when a session comes
+  // back and Usable when it hands one out, so each use costs one check.
+  virtual bool Broken() const { return false; }
 };
 
 class Engine {

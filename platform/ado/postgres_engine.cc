@@ -206,12 +206,13 @@ class PostgresConnection : public EngineConnection {
   bool InTransaction() const override { return in_transaction_; }
 
   bool Usable() override {
-    if (PQstatus(conn_) != CONNECTION_OK) return false;
+    if (Broken()) return false;
     // Nothing arrives on an idle session unless the server is ending it (its
     // termination notice, then end of file): a readable socket means lost.
     pollfd fd{PQsocket(conn_), POLLIN, 0};
     return fd.fd >= 0 && poll(&fd, 1, 0) == 0;
   }
+  bool Broken() const override { return PQstatus(conn_) != CONNECTION_OK; }
 
  private:
   // Null (and `error`) on failure.

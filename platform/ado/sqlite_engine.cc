@@ -221,11 +221,12 @@ class SqliteConnection : public EngineConnection {
   // next Open sees the file as it is now: a database made writable again, or
   // put back, is used again, and nothing is written into a removed file.
   bool Usable() override {
-    if (file_fault_) return false;
+    if (Broken()) return false;
     int moved = 0;
     return sqlite3_file_control(db_, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK ||
            !moved;
   }
+  bool Broken() const override { return file_fault_; }
 
  private:
   bool Fail(std::string* error) {
