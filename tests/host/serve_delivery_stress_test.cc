@@ -137,8 +137,9 @@ class ServeDeliveryStressTest : public ::testing::TestWithParam<TestEngine> {
     visitor.label = JsonText(chat.body, "label");
     ASSERT_GT(visitor.cid, 0) << chat.body;
     const std::string cid = std::to_string(visitor.cid);
-    if (conversation.window_open)
+    if (conversation.window_open) {
       ASSERT_EQ(visitor.client->Post("/api/visitor/chat-opened", "cid=" + cid).status, 200);
+    }
     std::vector<int> operators = {kOwner};
     for (int id : conversation.invited) {
       const HttpReply invited =
