@@ -222,7 +222,12 @@ class ReadOnlyFiles {
     for (const fs::path& file : files_) {
       if (!fs::exists(file)) continue;
       if (geteuid() == 0) {
-        EXPECT_EQ(std::system(("chattr +i '" + file.string() + "'").c_str()), 0);
+        // Needs the right to make files immutable and a filesystem that can.
+        if (std::system(("chattr +i '" + file.string() + "' 2>/dev/null").c_str()) != 0) {
+          supported_ = false;
+          Undo();
+          return;
+        }
       } else {
         fs::permissions(file, fs::perms::owner_read | fs::perms::group_read);
       }
@@ -231,6 +236,7 @@ class ReadOnlyFiles {
     if (geteuid() != 0) site.Restart();
   }
   ~ReadOnlyFiles() { Undo(); }
+  bool supported() const { return supported_; }
   void Undo() {
     for (const fs::path& file : changed_) {
       if (geteuid() == 0) {
@@ -245,6 +251,7 @@ class ReadOnlyFiles {
 
  private:
   std::vector<fs::path> files_, changed_;
+  bool supported_ = true;
 };
 
 TEST_F(ServeFaultsTest, ReadOnlyChatDatabase) {
@@ -255,6 +262,8 @@ TEST_F(ServeFaultsTest, ReadOnlyChatDatabase) {
 
   {
     ReadOnlyFiles read_only(site_, {File("chat.db"), File("chat.db-wal")});
+    if (!read_only.supported())
+      GTEST_SKIP() << "chattr +i is refused here (root, no immutable files)";
     if (geteuid() != 0) Reconnect(c);
     const long rss_before = RssKb(site_.process().pid());
     for (int i = 0; i < 150; ++i) {
@@ -500,8 +509,7 @@ TEST_F(ServeFaultsTest, ClientsGoingAwayHalfway) {
 
 class ServeSessionLimitTest : public ServeFaultsTest {
  protected:
-  ServeSessionLimitTest()
-      : ServeFaultsTest({"--max-sessions", "20", "--session-timeout", "0.05"}) {}
+  ServeSessionLimitTest() : ServeFaultsTest({"--max-sessions", "20", "--session-timeout", "0.1"}) {}
 };
 
 TEST_F(ServeSessionLimitTest, FullStoreRefusesNewSessionsOnly) {
@@ -510,6 +518,10 @@ TEST_F(ServeSessionLimitTest, FullStoreRefusesNewSessionsOnly) {
     visitors.push_back(site_.Client());
     ASSERT_EQ(visitors.back()->Get("/site/index.html").status, 200) << i;
   }
+  // The first visitor keeps using the site (the session lives 6 s unused);
+  // the others go quiet.
+  auto& regular = *visitors[0];
+  const std::string kept = regular.cookies()["ZSESSIONID"];
   const long rss_before = RssKb(site_.process().pid());
   for (int i = 0; i < 200; ++i) {
     auto stranger = site_.Client();
@@ -517,6 +529,7 @@ TEST_F(ServeSessionLimitTest, FullStoreRefusesNewSessionsOnly) {
     EXPECT_EQ(refused.status, 503);
     EXPECT_FALSE(refused.Header("retry-after").empty());
     EXPECT_TRUE(refused.set_cookies.empty()) << "no session id for a session never made";
+    if (i % 20 == 0) EXPECT_EQ(regular.Get("/site/about.html").status, 200);
   }
   auto op = site_.Client();
   EXPECT_EQ(op->Post("/api/login", "id=5&password=demo5").status, 503);
@@ -524,25 +537,28 @@ TEST_F(ServeSessionLimitTest, FullStoreRefusesNewSessionsOnly) {
   ExpectBoundedGrowth("sessions full", rss_before, RssKb(site_.process().pid()), 201, 8 * 1024);
 
   // The sessions there go on, unchanged.
-  const std::string kept = visitors[0]->cookies()["ZSESSIONID"];
-  const HttpReply again = visitors[0]->Get("/site/about.html");
-  EXPECT_EQ(again.status, 200);
-  EXPECT_EQ(visitors[0]->cookies()["ZSESSIONID"], kept);
-  EXPECT_NE(ServedSite::OpenChat(*visitors[0]), 0);
+  EXPECT_EQ(regular.Get("/site/about.html").status, 200);
+  EXPECT_EQ(regular.cookies()["ZSESSIONID"], kept);
+  EXPECT_NE(ServedSite::OpenChat(regular), 0);
 
-  // Once the others expired (3 s unused), new visitors are let in and the
-  // one who kept using the site keeps the session.
-  for (int i = 0; i < 8; ++i) {
-    std::this_thread::sleep_for(milliseconds(500));
-    EXPECT_EQ(visitors[0]->Get("/site/about.html").status, 200);
-  }
+  // Once the others expired, new visitors are let in, and the one who kept
+  // using the site keeps the session.
   auto late = site_.Client();
-  EXPECT_EQ(late->Get("/site/index.html").status, 200);
+  int status = 0;
+  for (int i = 0; i < 40 && status != 200; ++i) {
+    std::this_thread::sleep_for(milliseconds(500));
+    EXPECT_EQ(regular.Get("/site/about.html").status, 200);
+    status = late->Get("/site/index.html").status;
+  }
+  EXPECT_EQ(status, 200);
   EXPECT_FALSE(late->cookies()["ZSESSIONID"].empty());
-  EXPECT_EQ(visitors[0]->cookies()["ZSESSIONID"], kept);
+  EXPECT_EQ(regular.cookies()["ZSESSIONID"], kept);
   EXPECT_EQ(ServedSite::Login(*op, 5, "demo5").empty(), false);
+  // Written once per stretch of refusals (the wait for the expiry may have
+  // made a second), never once per refused request.
   const std::string log = HostLog();
-  EXPECT_EQ(FirstLines(log, "new sessions refused"), 1) << log;
+  EXPECT_GE(FirstLines(log, "new sessions refused"), 1) << log;
+  EXPECT_LE(FirstLines(log, "new sessions refused"), 2) << log;
 }
 
 TEST(ServeFaultOptionsTest, LimitsAreCheckedAtTheStart) {
