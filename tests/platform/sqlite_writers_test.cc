@@ -18,7 +18,7 @@ using namespace std::chrono_literals;
 using zelto::ado::EngineConnection;
 using zelto::ado::ResultSet;
 
-class SqliteWritersTest : public ::testing::Test {
+class SqliteConcurrentWritersTest : public ::testing::Test {
  protected:
   std::unique_ptr<EngineConnection> Connect() {
     zelto::ado::ConnectionString target;
@@ -36,7 +36,7 @@ class SqliteWritersTest : public ::testing::Test {
 // The busy writer holds the write lock almost all the time and takes it
 // again at once after each commit; the other writer must still get its
 // turn, for a plain statement and for a transaction.
-TEST_F(SqliteWritersTest, BackToBackWriterDoesNotStarveAnother) {
+TEST_F(SqliteConcurrentWritersTest, BackToBackWriterDoesNotStarveAnother) {
   for (const bool transaction : {false, true}) {
     SCOPED_TRACE(transaction ? "transaction" : "single statement");
     auto busy = Connect();
@@ -77,7 +77,7 @@ TEST_F(SqliteWritersTest, BackToBackWriterDoesNotStarveAnother) {
 
 // A transaction that fails to commit keeps its turn until it is rolled back,
 // and a connection that goes away with its transaction open gives it up.
-TEST_F(SqliteWritersTest, TurnEndsWithTheTransaction) {
+TEST_F(SqliteConcurrentWritersTest, TurnEndsWithTheTransaction) {
   auto first = Connect();
   auto second = Connect();
   ASSERT_TRUE(first && second);
