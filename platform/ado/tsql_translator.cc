@@ -65,9 +65,22 @@ struct Piece {
   std::vector<size_t> holes;
 
   void Append(const Piece& other) {
+    // A placeholder stays a token of its own: "?2" and "$32" would name
+    // another parameter, "like$1" would read as one name.
+    if (!text.empty() && !other.text.empty() &&
+        ((EndsWithHole() && IsNameByte(other.text.front())) ||
+         (other.StartsWithHole() && IsNameByte(text.back())))) {
+      text += ' ';
+    }
     for (size_t h : other.holes) holes.push_back(text.size() + h);
     text += other.text;
     params.insert(params.end(), other.params.begin(), other.params.end());
+  }
+  bool EndsWithHole() const { return !holes.empty() && holes.back() + 1 == text.size(); }
+  bool StartsWithHole() const { return !holes.empty() && holes.front() == 0; }
+  static bool IsNameByte(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    return std::isalnum(u) || u == '_' || u == '$' || u == '@' || u == '#' || u >= 0x80;
   }
 };
 

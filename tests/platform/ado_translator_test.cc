@@ -73,7 +73,11 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"select 'abc from t", "select 'abc from t", {}},
         Case{"select (a from t", "select (a from t", {}},
         Case{"select top 1 a from t; select top 2 b from u",
-             "select a from t LIMIT 1; select b from u LIMIT 2", {}}));
+             "select a from t LIMIT 1; select b from u LIMIT 2", {}},
+        // a placeholder never runs into a neighbouring digit or name ("?2"
+        // would bind the second parameter, "like?" stays two tokens)
+        Case{"select a from t where b like'%x%' order by 'y'2",
+             "select a from t where b like ? order by ? 2", {V::Text("%x%"), V::Text("y")}}));
 
 TEST(TokenizerTest, KeepsEveryByte) {
   const char* texts[] = {"select 'a''b', [c d], \"e\" from t -- x", "/* open", "'open", "x<>y>=z",

@@ -70,7 +70,11 @@ INSTANTIATE_TEST_SUITE_P(
                     {{V::Integer(1), V::Text("a")}, {V::Integer(2), V::Text("b")}}},
         DialectCase{"select f(';', (select 1; 2))", {"select f($1, (select $2; $3))"},
                     {{V::Text(";"), V::Integer(1), V::Integer(2)}}},
-        DialectCase{"  -- nothing\n", {}, {}}));
+        DialectCase{"  -- nothing\n", {}, {}},
+        // "$32" would be parameter 32 and "like$1" one name: a blank keeps them apart
+        DialectCase{"select a from t where b like'%x%' order by 'y'2",
+                    {"select a from t where b like $1 order by $2 2"},
+                    {{V::Text("%x%"), V::Text("y")}}}));
 
 TEST(PostgresTargetTest, DataSourceNamesHostPortOrSocket) {
   struct Case {
