@@ -275,7 +275,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
 HttpServer::HttpServer(asio::io_context& io, HttpHandler& handler, HttpLimits limits,
                        FILE* access_log)
-    : io_(io), acceptor_(io), shared_(std::make_shared<Shared>(handler, limits, access_log)) {}
+    : io_(io),
+      acceptor_(io),
+      accept_retry_(io),
+      shared_(std::make_shared<Shared>(handler, limits, access_log)) {}
 
 HttpServer::~HttpServer() = default;
 
@@ -313,8 +316,18 @@ void HttpServer::Accept() {
     if (!ec) {
       socket.set_option(tcp::no_delay(true), ec);
       std::make_shared<Connection>(std::move(socket), shared_)->Start();
+      if (acceptor_.is_open()) Accept();
+      return;
     }
-    if (acceptor_.is_open()) Accept();
+    if (ec == asio::error::operation_aborted || !acceptor_.is_open()) return;
+    // Out of file descriptors, mostly: accepting again at once would fail
+    // again at once, a busy loop on the only HTTP thread. Connections
+    // waiting meanwhile stay in the listen queue.
+    if (report_failure_) report_failure_("accepting connections", ec.message());
+    accept_retry_.expires_after(std::chrono::milliseconds(100));
+    accept_retry_.async_wait([this](beast::error_code wait_ec) {
+      if (!wait_ec && !shared_->stopping && acceptor_.is_open()) Accept();
+    });
   });
 }
 
@@ -323,6 +336,7 @@ void HttpServer::Stop() {
     if (shared_->stopping.exchange(true)) return;
     beast::error_code ignored;
     acceptor_.close(ignored);
+    accept_retry_.cancel();
     std::vector<std::shared_ptr<Connection>> live;
     {
       std::lock_guard lock(shared_->mutex);
