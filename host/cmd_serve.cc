@@ -320,6 +320,9 @@ int RunServe(const std::vector<std::string>& args) {
   };
   serve::Site site(config, workers, sessions);
   serve::HttpServer server(io, site, serve::HttpLimits{}, access_log);
+  server.OnFailure([&failures](std::string_view what, std::string_view cause) {
+    failures.Failed(what, cause);
+  });
 
   const asio::ip::tcp::endpoint endpoint(asio::ip::make_address(options.address), options.port);
   if (!server.Listen(endpoint, &message)) {

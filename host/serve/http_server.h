@@ -14,6 +14,7 @@
 #include <atomic>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <chrono>
@@ -22,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 namespace zelto::serve {
@@ -81,6 +83,11 @@ class HttpServer {
   // The bound port (useful with port 0).
   unsigned short port() const;
   void Stop();  // thread-safe
+  // Where a failure to accept connections goes (what failed, the cause);
+  // the server then tries again shortly instead of at once. Set before Listen.
+  void OnFailure(std::function<void(std::string_view what, std::string_view cause)> report) {
+    report_failure_ = std::move(report);
+  }
 
   // Internals shared with the connections.
   struct Shared;
@@ -90,6 +97,8 @@ class HttpServer {
 
   boost::asio::io_context& io_;
   boost::asio::ip::tcp::acceptor acceptor_;
+  boost::asio::steady_timer accept_retry_;
+  std::function<void(std::string_view, std::string_view)> report_failure_;
   std::shared_ptr<Shared> shared_;
 };
 

@@ -5,11 +5,14 @@
 // failure once with its cause, keeps no half-made change, works again when
 // the fault is gone, and does not grow with the failing requests.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -56,6 +59,19 @@ void ExpectBoundedGrowth(const char* what, long before_kb, long after_kb, int re
   std::printf("[ faults ] %s: host RSS %ld -> %ld KiB over %d requests\n", what, before_kb,
               after_kb, requests);
   if (!kSanitized) EXPECT_LT(after_kb - before_kb, bound_kb) << what;
+}
+
+// CPU time the process has used, in clock ticks (user and system).
+long CpuTicks(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  long ticks = 0;
+  for (int i = 3; fields >> field && i <= 15; ++i) {
+    if (i >= 14) ticks += std::atol(field.c_str());  // utime, stime
+  }
+  return ticks;
 }
 
 size_t OpenFiles(pid_t pid) {
@@ -514,6 +530,27 @@ TEST_F(ServeFaultsTest, ClientsGoingAwayHalfway) {
   ExpectBoundedGrowth("clients going away", rss_before, RssKb(pid), 800);
   EXPECT_LE(OpenFiles(pid), files_before + 4) << "connections left open";
   EXPECT_EQ(HostLog(), "") << "a client going away is no failure of the host";
+}
+
+// Out of file descriptors: the host is held to a few more than it uses and
+// then offered many more connections than that.
+TEST_F(ServeFaultsTest, OutOfFileDescriptors) {
+  const pid_t pid = site_.process().pid();
+  const rlimit limit{OpenFiles(pid) + 16, OpenFiles(pid) + 16};
+  ASSERT_EQ(prlimit(pid, RLIMIT_NOFILE, &limit, nullptr), 0) << std::strerror(errno);
+  std::vector<std::unique_ptr<RawConnection>> crowd;
+  for (int i = 0; i < 60; ++i) crowd.push_back(std::make_unique<RawConnection>(site_.port()));
+  std::this_thread::sleep_for(milliseconds(300));
+  // Waiting for descriptors is no busy loop: well under a tenth of a core.
+  const long ticks = CpuTicks(pid);
+  std::this_thread::sleep_for(seconds(2));
+  EXPECT_LT(CpuTicks(pid) - ticks, sysconf(_SC_CLK_TCK) / 5) << "CPU ticks in 2 s";
+  crowd.clear();
+  // The connections that waited are served, then everyone else again.
+  std::this_thread::sleep_for(milliseconds(500));
+  ExpectServing();
+  const std::string log = HostLog();
+  EXPECT_EQ(FirstLines(log, "accepting connections: Too many open files"), 1) << log;
 }
 
 class ServeSessionLimitTest : public ServeFaultsTest {
