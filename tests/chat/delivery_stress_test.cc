@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "chat/client_post.h"
+#include "chat/invitation.h"
 #include "chat/polling.h"
 #include "chat/user_post.h"
 #include "platform/ado/engine_failures.h"
@@ -35,21 +36,24 @@ constexpr auto kRunTime = 3s;
 constexpr size_t kMostPostsEach = 250;  // bounds the rows on a fast machine
 const char kIntruder[] = "VS99";
 
-// Who takes part: a visitor label (operator 0) or an operator id.
+// Who takes part: a visitor label (operator 0) or an operator id. A late
+// operator is invited by the conversation's first operator during the run.
 struct Seat {
   int cid;
   std::string label;
   LONG operator_id;
+  bool late = false;
 };
 
-// Four conversations with one or two operators each; operator 5 works in
-// three of them at once. Conversations 11 and 13 have a preMsg row, so only
-// the others copy operator messages to inviteMsg (a transaction per post).
+// Four conversations with one or two operators each, and one operator who
+// joins conversation 14 halfway; operator 5 works in three conversations at
+// once. Conversations 11 and 13 have a preMsg row, so only the others copy
+// operator messages to inviteMsg (a transaction per post).
 const Seat kSeats[] = {
-    {11, "VS11", 0}, {11, "", 5},                 //
-    {12, "VS12", 0}, {12, "", 5},  {12, "", 12},  //
-    {13, "VS13", 0}, {13, "", 5},  {13, "", 7},   //
-    {14, "VS14", 0}, {14, "", 12},                //
+    {11, "VS11", 0}, {11, "", 5},                      //
+    {12, "VS12", 0}, {12, "", 5},  {12, "", 12},       //
+    {13, "VS13", 0}, {13, "", 5},  {13, "", 7},        //
+    {14, "VS14", 0}, {14, "", 12}, {14, "", 7, true},  //
 };
 
 // Every engine failure during the run, in words; busy and lock errors counted.
@@ -95,6 +99,7 @@ class DeliveryStressTest : public ChatScene {
     if (IsSkipped()) return;
     for (const Seat& seat : kSeats) {
       const std::string cid = std::to_string(seat.cid);
+      if (seat.late) continue;
       if (seat.operator_id == 0) {
         Execute("insert into onlineCst(cstLabel,nickName,CompanyID) values('" + seat.label +
                 "','n" + seat.label + "',1)");
@@ -118,6 +123,7 @@ class DeliveryStressTest : public ChatScene {
   bool Post(size_t index) {
     const Seat& seat = kSeats[index];
     const std::string text = ledger_.NextText(participants_[index]);
+    const auto started = std::chrono::steady_clock::now();
     ScenePage page{"cid=" + std::to_string(seat.cid) + "&action=sub&msgContent=" + text};
     SceneResult result;
     if (seat.operator_id == 0) {
@@ -129,8 +135,21 @@ class DeliveryStressTest : public ChatScene {
     }
     const bool echoed = result.hr == S_OK && result.body.find(text) != std::string::npos;
     EXPECT_TRUE(echoed) << text << " hr " << result.hr << ": " << result.body;
-    if (echoed) ledger_.Posted(participants_[index], text);
+    if (echoed) ledger_.Posted(participants_[index], text, started);
     return echoed;
+  }
+
+  // The late operator is invited now; false (with a test failure) when the
+  // invitation did not succeed.
+  bool Join(size_t index) {
+    const Seat& seat = kSeats[index];
+    ScenePage page{"cid=" + std::to_string(seat.cid) +
+                   "&serid=" + std::to_string(seat.operator_id) + "&action=inv"};
+    const SceneResult result = Run(page, InvitUser);
+    const bool joined = result.hr == S_OK && result.body.find("window.close") != std::string::npos;
+    EXPECT_TRUE(joined) << result.body;
+    if (joined) ledger_.Joined(participants_[index]);
+    return joined;
   }
 
   void Poll(size_t index) {
@@ -177,6 +196,10 @@ TEST_P(DeliveryStressTest, EveryMessageStoredOnceAndDeliveredOnceToEachReader) {
   std::vector<std::thread> threads;
   for (size_t i = 0; i < seats; ++i) {
     threads.emplace_back([&, i] {
+      if (kSeats[i].late) {
+        std::this_thread::sleep_for(kRunTime / 2);
+        if (!Join(i)) stop = true;
+      }
       // Alternate posting and polling; start with a poll on odd seats so
       // that posts and polls of one conversation interleave from the start.
       for (size_t round = 0; !stop.load() && ledger_.posted(participants_[i]) < kMostPostsEach;

@@ -36,14 +36,17 @@ constexpr auto kRunTime = 3s;
 constexpr size_t kMostPostsEach = 250;
 constexpr int kOwner = 5;  // the demo company's first operator: every chat opens with him
 
-// A conversation: the operators invited besides the owner, and whether the
+// A conversation: the operators invited besides the owner, whether the
 // visitor's chat window reported itself open (a preMsg row: operator
-// messages then are no longer copied to inviteMsg).
+// messages then are no longer copied to inviteMsg), and an operator the
+// owner invites halfway through the run (0: none).
 struct Conversation {
   std::vector<int> invited;
   bool window_open;
+  int late = 0;
 };
-const Conversation kConversations[] = {{{}, true}, {{12}, false}, {{7}, true}, {{12, 7}, false}};
+const Conversation kConversations[] = {
+    {{}, true, 12}, {{12}, false}, {{7}, true}, {{12, 7}, false}};
 
 const char* const kPasswords[] = {"",      "", "", "", "", "demo5", "",
                                   "demo7", "", "", "", "", "demo12"};
@@ -53,6 +56,7 @@ struct Seat {
   int operator_id = 0;  // 0: the visitor
   std::string label;
   std::string token;  // an operator's cross-site token
+  bool late = false;  // joins halfway
   std::unique_ptr<LoopbackHttpClient> client;
   size_t participant = 0;
 };
@@ -126,8 +130,7 @@ class ServeDeliveryStressTest : public ::testing::TestWithParam<TestEngine> {
 
   // A visitor on the company site, with a chat of its own: the visitor's
   // seat, and one seat per operator of the conversation.
-  void OpenConversation(const Conversation& conversation, LoopbackHttpClient& owner,
-                        const std::string& owner_token) {
+  void OpenConversation(const Conversation& conversation) {
     Seat visitor;
     visitor.client = std::make_unique<LoopbackHttpClient>(host_->port());
     ASSERT_EQ(visitor.client->Get("/site/index.html").status, 200);
@@ -142,18 +145,17 @@ class ServeDeliveryStressTest : public ::testing::TestWithParam<TestEngine> {
     }
     std::vector<int> operators = {kOwner};
     for (int id : conversation.invited) {
-      const HttpReply invited =
-          owner.Get("/operator/InvitUser.asp?cid=" + cid + "&serid=" + std::to_string(id) +
-                    "&action=inv&token=" + owner_token);
-      ASSERT_EQ(invited.status, 200) << invited.body;
+      ASSERT_TRUE(Invite(visitor.cid, id));
       operators.push_back(id);
     }
+    if (conversation.late) operators.push_back(conversation.late);
     visitor.participant = ledger_.Add(visitor.cid, "v" + cid, "," + visitor.label + ",");
     seats_.push_back(std::move(visitor));
     for (int id : operators) {
       Seat op;
       op.cid = seats_.back().cid;
       op.operator_id = id;
+      op.late = id == conversation.late;
       op.client = std::make_unique<LoopbackHttpClient>(host_->port());
       op.token = ServedSite::Login(*op.client, id, kPasswords[id]);
       ASSERT_FALSE(op.token.empty());
@@ -161,6 +163,19 @@ class ServeDeliveryStressTest : public ::testing::TestWithParam<TestEngine> {
           ledger_.Add(op.cid, "o" + std::to_string(id), "," + std::to_string(id) + ",");
       seats_.push_back(std::move(op));
     }
+  }
+
+  // The owner invites operator `id` into conversation `cid`: whether that
+  // succeeded (a test failure otherwise).
+  bool Invite(int cid, int id) {
+    const HttpReply invited =
+        owner_->Get("/operator/InvitUser.asp?cid=" + std::to_string(cid) +
+                    "&serid=" + std::to_string(id) + "&action=inv&token=" + owner_token_);
+    if (IsServerError(invited.status)) ++server_errors_;
+    const bool done =
+        invited.status == 200 && invited.body.find("window.close") != std::string::npos;
+    EXPECT_TRUE(done) << invited.status << " " << invited.body;
+    return done;
   }
 
   // One request of a seat; counts server errors.
@@ -175,11 +190,12 @@ class ServeDeliveryStressTest : public ::testing::TestWithParam<TestEngine> {
 
   bool Post(Seat& seat) {
     const std::string text = ledger_.NextText(seat.participant);
+    const auto started = std::chrono::steady_clock::now();
     const HttpReply reply = Request(seat, seat.operator_id ? "DoUserMsg.asp" : "DoClientMsg.asp",
                                     "&action=sub&msgContent=" + text);
     const bool echoed = reply.status == 200 && reply.body.find(text) != std::string::npos;
     EXPECT_TRUE(echoed) << text << ": " << reply.status << " " << reply.body;
-    if (echoed) ledger_.Posted(seat.participant, text);
+    if (echoed) ledger_.Posted(seat.participant, text, started);
     return echoed;
   }
 
@@ -193,6 +209,8 @@ class ServeDeliveryStressTest : public ::testing::TestWithParam<TestEngine> {
   static std::unique_ptr<PrivatePgCluster> cluster_;
   std::string root_;
   std::unique_ptr<ServeProcess> host_;
+  std::unique_ptr<LoopbackHttpClient> owner_;  // used by one thread at a time
+  std::string owner_token_;
   DeliveryLedger ledger_;
   std::vector<Seat> seats_;
   std::atomic<size_t> server_errors_{0};
@@ -202,11 +220,11 @@ std::unique_ptr<PrivatePgCluster> ServeDeliveryStressTest::cluster_;
 
 TEST_P(ServeDeliveryStressTest, EveryMessageStoredOnceAndDeliveredOnceToEachReader) {
   // The owner logs in first, so that every chat opens with him.
-  LoopbackHttpClient owner(host_->port());
-  const std::string owner_token = ServedSite::Login(owner, kOwner, kPasswords[kOwner]);
-  ASSERT_FALSE(owner_token.empty());
+  owner_ = std::make_unique<LoopbackHttpClient>(host_->port());
+  owner_token_ = ServedSite::Login(*owner_, kOwner, kPasswords[kOwner]);
+  ASSERT_FALSE(owner_token_.empty());
   for (const Conversation& conversation : kConversations) {
-    OpenConversation(conversation, owner, owner_token);
+    OpenConversation(conversation);
     if (HasFatalFailure()) return;
   }
   LoopbackHttpClient stranger(host_->port());
@@ -222,6 +240,10 @@ TEST_P(ServeDeliveryStressTest, EveryMessageStoredOnceAndDeliveredOnceToEachRead
   for (size_t i = 0; i < seats_.size(); ++i) {
     threads.emplace_back([&, i] {
       Seat& seat = seats_[i];
+      if (seat.late) {  // the owner's client is this thread's alone from now on
+        std::this_thread::sleep_for(kRunTime / 2);
+        if (Invite(seat.cid, seat.operator_id)) ledger_.Joined(seat.participant);
+      }
       for (size_t round = 0; !stop.load() && ledger_.posted(seat.participant) < kMostPostsEach;
            ++round) {
         if ((round + i) % 2 == 0 && !Post(seat)) break;

@@ -34,8 +34,14 @@ std::string DeliveryLedger::NextText(size_t participant) const {
   return "m" + std::to_string(p.cid) + "_" + p.who + "_" + std::to_string(p.posted.size());
 }
 
-void DeliveryLedger::Posted(size_t participant, const std::string& text) {
+void DeliveryLedger::Joined(size_t participant) {
+  participants_[participant].joined = std::chrono::steady_clock::now();
+}
+
+void DeliveryLedger::Posted(size_t participant, const std::string& text,
+                            std::chrono::steady_clock::time_point started) {
   participants_[participant].posted.push_back(text);
+  participants_[participant].started.push_back(started);
 }
 
 void DeliveryLedger::Polled(size_t participant, const std::string& document) {
@@ -47,14 +53,19 @@ void DeliveryLedger::Polled(size_t participant, const std::string& document) {
 DeliveryReport DeliveryLedger::Check(const std::vector<StoredMessage>& stored) const {
   DeliveryReport report;
   report.participants = participants_.size();
-  // Every posted text -> its conversation and sender.
-  std::map<std::string, std::pair<int, std::string>> origin;
+  // Every posted text -> its conversation, sender and start of posting.
+  struct Origin {
+    int cid;
+    std::string who;
+    std::chrono::steady_clock::time_point started;
+  };
+  std::map<std::string, Origin> origin;
   std::set<int> conversations;
   for (const Participant& p : participants_) {
     conversations.insert(p.cid);
     report.posted += p.posted.size();
     report.polls += p.polls;
-    for (const std::string& text : p.posted) origin[text] = {p.cid, p.who};
+    for (size_t i = 0; i < p.posted.size(); ++i) origin[p.posted[i]] = {p.cid, p.who, p.started[i]};
   }
 
   std::map<std::string, std::vector<const StoredMessage*>> rows;
@@ -69,7 +80,7 @@ DeliveryReport DeliveryLedger::Check(const std::vector<StoredMessage>& stored) c
   for (const auto& [text, from] : origin) {
     const auto found = rows.find(text);
     const size_t copies = found == rows.end() ? 0 : found->second.size();
-    if (copies != 1 || found->second[0]->conid != from.first) {
+    if (copies != 1 || found->second[0]->conid != from.cid) {
       ++report.badly_stored;
       Note(report, text + " stored " + std::to_string(copies) + " times");
     }
@@ -79,24 +90,29 @@ DeliveryReport DeliveryLedger::Check(const std::vector<StoredMessage>& stored) c
     for (const auto& [text, times] : reader.received) {
       report.received += times;
       const auto from = origin.find(text);
-      if (from == origin.end() || from->second.first != reader.cid ||
-          from->second.second == reader.who) {
+      if (from == origin.end() || from->second.cid != reader.cid ||
+          from->second.who == reader.who) {
         ++report.misdirected;
         Note(report, text + " delivered to " + reader.who + " in " + std::to_string(reader.cid));
-      } else if (times > 1) {
+        continue;
+      }
+      if (from->second.started < reader.joined) ++report.before_joining;
+      if (times > 1) {
         report.duplicates += times - 1;
         Note(report, text + " delivered " + std::to_string(times) + " times to " + reader.who);
       }
     }
     for (const auto& [text, from] : origin) {
-      if (from.first != reader.cid || from.second == reader.who) continue;
-      if (!reader.received.count(text)) {
+      if (from.cid != reader.cid || from.who == reader.who) continue;
+      const bool delivered = reader.received.count(text) != 0;
+      if (!delivered && from.started < reader.joined) continue;  // may miss it
+      if (!delivered) {
         ++report.lost;
         Note(report, text + " never reached " + reader.who);
       }
       const auto row = rows.find(text);
       if (row == rows.end() || row->second.size() != 1) continue;
-      if (Occurrences(row->second[0]->read_flag, reader.mark) != 1) {
+      if (Occurrences(row->second[0]->read_flag, reader.mark) != (delivered ? 1u : 0u)) {
         ++report.bad_marks;
         Note(report, text + " read list '" + row->second[0]->read_flag + "' for " + reader.mark);
       }
