@@ -126,19 +126,24 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void OnBody(beast::error_code ec) {
     if (ec) return OnReadError(ec);
     HttpRequest request = parser_->release();
-    method_ = std::string(request.method_string());
-    target_ = std::string(request.target());
+    if (shared_->access_log) {  // copied only for the log line
+      method_ = std::string(request.method_string());
+      target_ = std::string(request.target());
+    }
     keep_alive_ = request.keep_alive();
     version_ = request.version();
     stream_.expires_never();  // the handler may take its time; the write has its own limit
-    auto guard =
-        std::make_shared<asio::executor_work_guard<tcp_stream_executor>>(stream_.get_executor());
-    // dispatch: an answer given on the strand itself is written at once.
-    Respond respond = [self = shared_from_this(), guard](HttpResponse response) mutable {
+    // The io_context runs on until the answer is written, even with nothing
+    // else of this connection pending.
+    pending_.emplace(stream_.get_executor());
+    // dispatch: an answer given on the strand itself is written at once. The
+    // callable holds just the connection, so Respond keeps it without
+    // allocating.
+    Respond respond = [self = shared_from_this()](HttpResponse response) {
       asio::dispatch(self->stream_.get_executor(),
-                     [self, guard, response = std::move(response)]() mutable {
+                     [self, response = std::move(response)]() mutable {
                        self->Write(std::move(response));
-                       guard->reset();
+                       self->pending_.reset();
                      });
     };
     awaiting_answer_ = true;
@@ -202,7 +207,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     response.version(version_ ? version_ : 11);
     response.keep_alive(keep && response.keep_alive());
     response.prepare_payload();
-    response_ = std::make_shared<HttpResponse>(std::move(response));
+    response_.emplace(std::move(response));
     stream_.expires_after(shared_->limits.write_timeout);
     http::async_write(stream_, *response_,
                       [self = shared_from_this()](beast::error_code ec, size_t bytes) {
@@ -259,7 +264,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::string remote_ = "-";
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
-  std::shared_ptr<HttpResponse> response_;
+  std::optional<HttpResponse> response_;  // the answer being written
+  std::optional<asio::executor_work_guard<tcp_stream_executor>> pending_;
   static constexpr size_t kMaxLinger = 32 * 1024 * 1024;
   bool busy_ = false;
   bool awaiting_answer_ = false;  // the handler has the request
