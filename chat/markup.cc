@@ -1,7 +1,8 @@
 #include "chat/markup.h"
 
-#include <cstdio>
+#include <array>
 #include <cstdlib>
+#include <string>
 
 #include "chat/ansi_search.h"
 #include "platform/win/codepage.h"
@@ -16,6 +17,24 @@ constexpr std::string_view kLinkEnd = "#link_end#";
 constexpr std::string_view kLinkOpenAsText = "&#35;link&#35;";
 constexpr std::string_view kLinkMidAsText = "&#35;link_mid&#35;";
 constexpr int kFaceCount = 56;
+
+struct FaceCode {
+  std::string code;  // ":#7#"
+  std::string tag;   // "<img src='images/face/7.gif' border=0>"
+};
+
+// Written once: every message of every poll goes through all of them.
+const std::array<FaceCode, kFaceCount>& FaceCodes() {
+  static const std::array<FaceCode, kFaceCount> codes = [] {
+    std::array<FaceCode, kFaceCount> made;
+    for (int k = 0; k < kFaceCount; ++k) {
+      made[k].code = ":#" + std::to_string(k) + "#";
+      made[k].tag = "<img src='images/face/" + std::to_string(k) + ".gif' border=0>";
+    }
+    return made;
+  }();
+  return codes;
+}
 
 // The code unit of the escape whose four digits start at `digits`.
 char16_t ReadEscapeUnit(std::string_view digits) {
@@ -113,12 +132,12 @@ std::string ConvertLinkMarkers(std::string_view text) {
 
 std::string ConvertFaceCodes(std::string_view text) {
   std::string converted(text);
-  char code[16];
-  char tag[64];
-  for (int k = 0; k < kFaceCount; ++k) {
-    std::snprintf(code, sizeof code, ":#%d#", k);
-    std::snprintf(tag, sizeof tag, "<img src='images/face/%d.gif' border=0>", k);
-    converted = ReplaceAllAnsi(converted, code, tag);
+  // Most messages hold few face codes or none: a pass whose code is not
+  // even in the bytes is skipped before it copies the text.
+  if (converted.find(":#") == std::string::npos) return converted;
+  for (const FaceCode& face : FaceCodes()) {
+    if (converted.find(face.code) == std::string::npos) continue;
+    converted = ReplaceAllAnsi(converted, face.code, face.tag);
   }
   return converted;
 }

@@ -108,6 +108,12 @@ TEST_F(MarkupTest, ConvertFaceCodes) {
   for (const Case& c : cases) {
     EXPECT_EQ(ConvertFaceCodes(c.input), c.expected) << c.name;
   }
+  std::string every, faces;  // all codes, last first, between GBK characters
+  for (int k = 55; k >= 0; --k) {
+    every += ":#" + std::to_string(k) + "#\xB0\xA1";
+    faces += Face(k) + "\xB0\xA1";
+  }
+  EXPECT_EQ(ConvertFaceCodes(every), faces);
 }
 
 TEST_F(MarkupTest, SearchesNeverStartOnATrailingByte) {
