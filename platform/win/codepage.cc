@@ -357,6 +357,9 @@ int CopyOut(const std::basic_string<Char>& result, Char* dst, int dst_size) {
 }  // namespace
 
 UINT GetACP() {
+  // Asked once per character by the code-page-aware searches: once known,
+  // the code page is read without the once-guard.
+  if (const UINT known = g_code_page.load(std::memory_order_acquire)) return known;
   std::call_once(g_code_page_once, [] {
     UINT expected = 0;
     g_code_page.compare_exchange_strong(expected, CodePageFromEnvironment());
