@@ -186,6 +186,61 @@ bool Narrow(UINT code_page, std::u16string_view text, const char* default_char, 
                   out, on_bad);
 }
 
+bool IsStateless(UINT code_page);
+bool IsLeadByteIn(UINT code_page, unsigned char byte);
+
+// Widening `text` as one piece; false only when iconv fails.
+bool WidenWhole(iconv_t cd, std::string_view text, std::u16string& out) {
+  auto on_bad = [](const char*, size_t, std::string& sink) -> size_t {
+    const char16_t replacement = kReplacement;
+    sink.append(reinterpret_cast<const char*>(&replacement), sizeof replacement);
+    return 1;
+  };
+  std::string bytes;
+  if (!RunIconv(cd, text.data(), text.size(), bytes, on_bad)) return false;
+  const size_t start = out.size();
+  out.resize(start + bytes.size() / sizeof(char16_t));
+  std::memcpy(out.data() + start, bytes.data(), (out.size() - start) * sizeof(char16_t));
+  return true;
+}
+
+// Widening a mostly ASCII text of a code page whose ASCII bytes at a
+// character's start are always characters of their own (pages are mostly
+// ASCII markup): ASCII is copied, and only the runs of other characters go
+// through iconv. False, with `out` undefined, at the first malformed or
+// unmappable byte, where a run's end could differ from where iconv would
+// resume: the caller then converts the whole text.
+bool WidenByRuns(UINT code_page, iconv_t cd, std::string_view text, std::u16string& out) {
+  bool malformed = false;
+  auto on_bad = [&malformed](const char*, size_t left, std::string&) -> size_t {
+    malformed = true;
+    return left;  // the rest of the run: the caller starts over anyway
+  };
+  auto byte = [&text](size_t i) { return static_cast<unsigned char>(text[i]); };
+  std::string bytes;
+  size_t i = 0;
+  while (i < text.size()) {
+    const size_t run = std::find_if(text.begin() + i, text.end(),
+                                    [](char c) { return static_cast<unsigned char>(c) >= 0x80; }) -
+                       text.begin();
+    out.append(text.begin() + i, text.begin() + run);
+    if (run == text.size()) break;
+    size_t end = run;
+    while (end < text.size() && byte(end) >= 0x80) end += IsLeadByteIn(code_page, byte(end)) ? 2 : 1;
+    end = std::min(end, text.size());
+    bytes.clear();
+    if (!RunIconv(cd, text.data() + run, end - run, bytes, on_bad) || malformed) {
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+      return false;
+    }
+    const size_t at = out.size();
+    out.resize(at + bytes.size() / sizeof(char16_t));
+    std::memcpy(out.data() + at, bytes.data(), (out.size() - at) * sizeof(char16_t));
+    i = end;
+  }
+  return true;
+}
+
 // Widening; false only when iconv cannot serve the code page.
 bool Widen(UINT code_page, std::string_view text, std::u16string& out) {
   out.clear();
@@ -195,16 +250,11 @@ bool Widen(UINT code_page, std::string_view text, std::u16string& out) {
   }
   iconv_t cd = ThreadIconv().Get(code_page, true);
   if (IsInvalid(cd)) return false;
-  auto on_bad = [](const char*, size_t, std::string& sink) -> size_t {
-    const char16_t replacement = kReplacement;
-    sink.append(reinterpret_cast<const char*>(&replacement), sizeof replacement);
-    return 1;
-  };
-  std::string bytes;
-  if (!RunIconv(cd, text.data(), text.size(), bytes, on_bad)) return false;
-  out.resize(bytes.size() / sizeof(char16_t));
-  std::memcpy(out.data(), bytes.data(), out.size() * sizeof(char16_t));
-  return true;
+  if ((IsStateless(code_page) || code_page == CP_UTF8) && WidenByRuns(code_page, cd, text, out)) {
+    return true;
+  }
+  out.clear();
+  return WidenWhole(cd, text, out);
 }
 
 // The character of a well-formed UTF-8 sequence of `length` bytes.
@@ -214,6 +264,20 @@ char32_t DecodeUtf8(const char* at, size_t length) {
   char32_t c = p[0] & kLeadBits[length];
   for (size_t i = 1; i < length; ++i) c = c << 6 | (p[i] & 0x3F);
   return c;
+}
+
+// Whether `byte` starts a two-byte character in `code_page`.
+bool IsLeadByteIn(UINT code_page, unsigned char byte) {
+  switch (code_page) {
+    case 936:  // GBK
+    case 949:  // Unified Hangul
+    case 950:  // Big5
+      return byte >= 0x81 && byte <= 0xFE;
+    case 932:  // Shift JIS
+      return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    default:
+      return false;
+  }
 }
 
 // Code pages without shift states, whose characters convert one at a time.
@@ -374,18 +438,7 @@ bool SetAnsiCodePage(UINT code_page) {
   return true;
 }
 
-BOOL IsDBCSLeadByte(BYTE byte) {
-  switch (GetACP()) {
-    case 936:  // GBK
-    case 949:  // Unified Hangul
-    case 950:  // Big5
-      return byte >= 0x81 && byte <= 0xFE;
-    case 932:  // Shift JIS
-      return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-    default:
-      return FALSE;
-  }
-}
+BOOL IsDBCSLeadByte(BYTE byte) { return IsLeadByteIn(GetACP(), byte); }
 
 int WideCharToMultiByte(UINT code_page, DWORD flags, const char16_t* src, int src_len, char* dst,
                         int dst_size, const char* default_char, BOOL* used_default) {

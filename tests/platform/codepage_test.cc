@@ -79,6 +79,14 @@ TEST(CodePage, WidensAndReplacesInvalidBytes) {
       {"utf8 encoded surrogate", CP_UTF8, "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
       {"utf8 cut at end", CP_UTF8, "x\xE4\xBD", u"x\uFFFD\uFFFD"},
       {"empty", CP_GBK, "", u""},
+      // Mostly ASCII pages convert only their other characters: a trailing
+      // byte in the ASCII range still belongs to its character, and a bad
+      // byte before a lead byte must not split the character after it.
+      {"gbk trail byte in ascii range", CP_GBK, "x\x81\x40y\x81\x41", u"x\u4E02y\u4E04"},
+      {"gbk bad byte then a character", CP_GBK, "<p>\xFF\x81\x41</p>", u"<p>\uFFFD\u4E04</p>"},
+      {"gbk runs between markup", CP_GBK, "<b>\xB0\xA1</b>\xB0\xA1\xB0\xA1.",
+       u"<b>\u554A</b>\u554A\u554A."},
+      {"gbk lead byte cut by markup", CP_GBK, "a\xB0<b>", u"a\uFFFD<b>"},
   };
   for (const WidenCase& c : cases) {
     CodePageGuard guard(c.code_page);
