@@ -61,7 +61,7 @@ if [ -x "$build_dir/bin/poll_bench" ]; then
     for rows in 1000 1000000; do
       ZELTO_BENCH_ITERATIONS="$iterations" valgrind --tool=callgrind --instr-atstart=no \
         --callgrind-out-file="$out" --toggle-collect='*PollOnce*' \
-        "$build_dir/bin/poll_bench" --benchmark_filter="^$benchmark/$rows\$" >/dev/null 2>&1
+        "$build_dir/bin/poll_bench" --benchmark_filter="^$benchmark/$rows(/|\$)" >/dev/null 2>&1
       counts+=("$(per_call PollOnce)")
     done
     awk -v small="${counts[0]}" -v large="${counts[1]}" -v b="$benchmark" 'BEGIN {

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Posts per second through `zelto serve` while polls run beside them: a
 # visitor posts into its conversation (DoClientMsg.asp, 4 keep-alive
-# connections) alone, then again while the operator polls that conversation
-# (GetUserMsg.asp, 50 keep-alive connections), so that every poll finds and
-# marks what was posted since the last one. SQLite, all on 127.0.0.1. Ends
+# connections) while the operator polls that conversation (GetUserMsg.asp,
+# 50 keep-alive connections), so that every poll finds and marks what was
+# posted since the last one; then the same posts alone. SQLite, all on 127.0.0.1. Ends
 # with a "RESULT|5|..." line for bench/run.sh.
 #
 #   bench/posts_with_polls.sh BUILD_DIR [DURATION]
@@ -20,7 +20,7 @@ pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  rm -rf "$scratch"
+  [ -n "${KEEP_SCRATCH:-}" ] || rm -rf "$scratch"
 }
 trap cleanup EXIT
 # shellcheck source=bench/serve_lib.sh
@@ -50,13 +50,15 @@ hresult() {  # URL SESSION
 
 posts() { wrk_rate -t1 -c4 -d"${duration}s" -H "Cookie: ZSESSIONID=$visitor" "$post"; }
 
-alone="$(posts)"
+# With polls first: posts made without polls would all be unread at once,
+# and the first poll would mark thousands of messages, one update each.
 wrk_rate -t1 -c50 -d"${duration}s" -H "Cookie: ZSESSIONID=$op_session" "$poll" >"$scratch/polls" &
 polling=$!
 sleep 0.2
 with="$(posts)"
 wait "$polling"
 polls="$(cat "$scratch/polls")"
+alone="$(posts)"
 
 echo "== posts_with_polls: visitor posts (4 connections), operator polls (50 connections), ${duration}s, SQLite, 127.0.0.1"
 awk -v a="$alone" -v w="$with" -v p="$polls" 'BEGIN {

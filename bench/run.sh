@@ -35,7 +35,7 @@ found=0
 for bench in "$build_dir"/bin/*_bench; do
   [ -x "$bench" ] || continue
   found=1
-  run "$bench"
+  run "$bench" --benchmark_color=false
 done
 if [ "$found" -eq 0 ]; then
   echo "run.sh: no *_bench programs in $build_dir/bin (is libbenchmark-dev installed?)" >&2
