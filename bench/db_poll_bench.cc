@@ -183,6 +183,8 @@ void Register() {
 // Collects each benchmark's time per iteration for the closing ratio.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  // Plain text: the output is read from logs as often as from a terminal.
+  RatioReporter() : ConsoleReporter(OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {

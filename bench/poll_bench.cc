@@ -150,6 +150,8 @@ void Register() {
 // Console output as usual, and each run's time kept for the ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  // Plain text: the output is read from logs as often as from a terminal.
+  RatioReporter() : ConsoleReporter(OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (!run.error_occurred) times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
