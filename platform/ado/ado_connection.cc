@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "platform/ado/ado.h"
 #include "platform/ado/ado_recordset.h"
@@ -21,6 +23,19 @@ bool IsSqlServerProvider(const std::string& provider) {
          strcasecmp(provider.c_str(), "SQLOLEDB") == 0;
 }
 
+// Pages open the same connection string request after request: each thread
+// keeps the parse of the last one it was given.
+std::optional<ConnectionString> ParseLastConnectionString(std::string text) {
+  thread_local std::string last_text;
+  thread_local std::optional<ConnectionString> last;
+  if (!last || text != last_text) {
+    last = ParseConnectionString(text);
+    last_text = std::move(text);
+    if (!last) return std::nullopt;
+  }
+  return last;
+}
+
 class Connection final : public SingleInterfaceObject<_Connection, IID__Connection> {
  public:
   Connection() : SingleInterfaceObject(1) {}
@@ -28,7 +43,7 @@ class Connection final : public SingleInterfaceObject<_Connection, IID__Connecti
 
   HRESULT Open(BSTR connection_string, BSTR user, BSTR password, LONG options) override {
     if (session_) return adErrObjectOpen;
-    auto target = ParseConnectionString(WideToUtf8(BstrView(connection_string)));
+    auto target = ParseLastConnectionString(WideToUtf8(BstrView(connection_string)));
     if (!target) return E_FAIL;
     if (!IsSqlServerProvider(target->provider)) return adErrProviderNotFound;
     if (SysStringLen(user) > 0) target->user_id = WideToUtf8(BstrView(user));

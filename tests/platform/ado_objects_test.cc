@@ -89,6 +89,33 @@ TEST_F(AdoObjectsTest, ConnectionStateAndFailures) {
   EXPECT_EQ(state, adStateClosed);
 }
 
+// One thread opening different connection strings in turn (pages of two
+// sites, or a bad string between good ones) reaches each one's own database.
+TEST_F(AdoObjectsTest, EachOpenUsesItsOwnConnectionString) {
+  zelto::testing::SeededDatabase other;
+  Bstr empty(u"");
+  auto open = [&](const std::string& text) {
+    ComPtr<_Connection> c;
+    EXPECT_EQ(CreateObjectByProgID("ADODB.Connection", IID__Connection, c.ReceiveVoid()), S_OK);
+    Bstr cs(text);
+    const HRESULT hr = c->Open(cs.b, empty.b, empty.b, adOptionUnspecified);
+    return std::make_pair(hr, c);
+  };
+  const std::string mine = db_.ConnectionString("chat"), theirs = other.ConnectionString("chat");
+  for (const std::string& text : {mine, theirs, std::string("no equals sign"), mine}) {
+    auto [hr, c] = open(text);
+    if (text == "no equals sign") {
+      EXPECT_TRUE(FAILED(hr));
+      continue;
+    }
+    ASSERT_EQ(hr, S_OK);
+    Run(c.Get(), "insert into preMsg(cstlabel,conid) values('" +
+                     std::string(text == mine ? "mine" : "theirs") + "',1)");
+  }
+  EXPECT_EQ(db_.Scalar("chat", "select group_concat(cstlabel) from preMsg"), "mine,mine");
+  EXPECT_EQ(other.Scalar("chat", "select group_concat(cstlabel) from preMsg"), "theirs");
+}
+
 TEST_F(AdoObjectsTest, ChangesGiveAClosedRecordsetAndTheirCount) {
   ComPtr<_Connection> c = OpenConnection();
   db_.Execute("chat", "insert into preMsg values('a',1); insert into preMsg values('b',1)");
