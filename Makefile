@@ -5,7 +5,7 @@ SANITIZE ?=
 CMAKE_FLAGS ?=
 JOBS ?= 2
 
-.PHONY: all deps build test run bench sanitize tsan check clean
+.PHONY: all deps build test run bench sanitize tsan check fuzz fuzz-regress clean
 
 all: build
 
