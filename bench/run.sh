@@ -48,6 +48,7 @@ fi
 run bash "$here/posts_with_polls.sh" "$build_dir"
 run bash "$here/host_memory.sh" "$build_dir"
 run bash "$here/pg_two_hosts.sh" "$build_dir"
+run bash "$here/idle_chat_statements.sh" "$build_dir"
 
 echo
 echo "== Summary ($(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"
