@@ -32,14 +32,8 @@ PGconn* StartConnect(const DatabaseServer& server, const std::string& database) 
   params.emplace_back("keepalives_idle", "10");
   params.emplace_back("keepalives_interval", "5");
   params.emplace_back("keepalives_count", "3");
-  std::vector<const char*> keys, values;
-  for (const auto& [k, v] : params) {
-    keys.push_back(k.c_str());
-    values.push_back(v.c_str());
-  }
-  keys.push_back(nullptr);
-  values.push_back(nullptr);
-  return PQconnectStartParams(keys.data(), values.data(), 0);
+  const ado::LibpqParamArrays arrays(params);
+  return PQconnectStartParams(arrays.keys.data(), arrays.values.data(), 0);
 }
 
 bool Command(PGconn* conn, const std::string& sql) {

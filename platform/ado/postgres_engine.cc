@@ -52,14 +52,8 @@ std::string Trimmed(const char* message) {
 
 PGconn* Open(const PostgresTarget& target, std::string* error) {
   std::vector<std::pair<std::string, std::string>> params = target.Params();
-  std::vector<const char*> keys, values;
-  for (const auto& [k, v] : params) {
-    keys.push_back(k.c_str());
-    values.push_back(v.c_str());
-  }
-  keys.push_back(nullptr);
-  values.push_back(nullptr);
-  PGconn* conn = PQconnectdbParams(keys.data(), values.data(), 0);
+  const LibpqParamArrays arrays(params);
+  PGconn* conn = PQconnectdbParams(arrays.keys.data(), arrays.values.data(), 0);
   if (!conn || PQstatus(conn) != CONNECTION_OK) {
     *error = (conn ? Trimmed(PQerrorMessage(conn)) : std::string("out of memory")) + " (" +
              target.Location() + ")";

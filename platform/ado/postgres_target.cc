@@ -40,6 +40,16 @@ PostgresTarget WithDatabase(PostgresTarget target, const std::string& catalog) {
   return target;
 }
 
+LibpqParamArrays::LibpqParamArrays(
+    const std::vector<std::pair<std::string, std::string>>& params) {
+  for (const auto& [k, v] : params) {
+    keys.push_back(k.c_str());
+    values.push_back(v.c_str());
+  }
+  keys.push_back(nullptr);
+  values.push_back(nullptr);
+}
+
 std::vector<std::pair<std::string, std::string>> PostgresTarget::Params() const {
   std::vector<std::pair<std::string, std::string>> params;
   auto add = [&](const char* key, const std::string& value) {

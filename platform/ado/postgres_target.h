@@ -28,6 +28,13 @@ struct PostgresTarget {
   std::string Location() const;
 };
 
+// Keyword and value arrays for PQconnectdbParams / PQconnectStartParams, each
+// ending in a null; they point into `params`, which must outlive them.
+struct LibpqParamArrays {
+  explicit LibpqParamArrays(const std::vector<std::pair<std::string, std::string>>& params);
+  std::vector<const char*> keys, values;
+};
+
 PostgresTarget PostgresTargetFrom(const ConnectionString& target);
 // The same server and credentials, another database.
 PostgresTarget WithDatabase(PostgresTarget target, const std::string& catalog);
