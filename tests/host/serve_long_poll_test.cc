@@ -17,6 +17,7 @@
 
 #include "platform/ado/engine.h"
 #include "tests/support/loopback_http_client.h"
+#include "tests/support/private_pg_cluster.h"
 #include "tests/support/seeded_database.h"
 #include "tests/support/serve_process.h"
 #include "tests/support/served_site.h"
@@ -33,9 +34,7 @@ struct Held {
   std::unique_ptr<LoopbackHttpClient> client;
   std::future<HttpReply> reply;
   Clock::time_point started;
-  bool Answered(milliseconds within) {
-    return reply.wait_for(within) == std::future_status::ready;
-  }
+  bool Answered(milliseconds within) { return reply.wait_for(within) == std::future_status::ready; }
 };
 
 Held HoldPoll(uint16_t port, const std::map<std::string, std::string>& cookies,
@@ -139,8 +138,8 @@ TEST_F(ServeLongPollTest, HeldPollWakesForAPostInItsConversationOnly) {
 
 TEST_F(ServeLongPollTest, VisitorPollWakesForTheOperatorAndSkipsItsOwnPost) {
   visitor_->Get("/visitor/GetClientMsg.asp?cid=" + c_);
-  Held poll = HoldPoll(site_.port(), visitor_->cookies(),
-                       "/visitor/GetClientMsg.asp?wait=8&cid=" + c_);
+  Held poll =
+      HoldPoll(site_.port(), visitor_->cookies(), "/visitor/GetClientMsg.asp?wait=8&cid=" + c_);
   LetItSettle();
   VisitorSays(*visitor_, cid_, "mine");
   EXPECT_FALSE(poll.Answered(milliseconds(700))) << "the visitor's own message is not news";
@@ -176,10 +175,10 @@ TEST_F(ServeLongPollTest, WaitParameterIsTheHosts) {
     std::string query;
     std::string granted;
   } cases[] = {
-      {"wait=1&cid=" + c_, "1"},         {"cid=" + c_ + "&WAIT=1", "1"},
-      {"cid=" + c_ + "&w%61it=1", "1"},  {"cid=" + c_ + "&wait=999", "25"},
-      {"cid=" + c_ + "&wait=abc", "0"},  {"cid=" + c_ + "&wait=0", "0"},
-      {"cid=" + c_ + "&wait", "0"},      {"cid=" + c_ + "&wait=1&wait=2", "1"},
+      {"wait=1&cid=" + c_, "1"},        {"cid=" + c_ + "&WAIT=1", "1"},
+      {"cid=" + c_ + "&w%61it=1", "1"}, {"cid=" + c_ + "&wait=999", "25"},
+      {"cid=" + c_ + "&wait=abc", "0"}, {"cid=" + c_ + "&wait=0", "0"},
+      {"cid=" + c_ + "&wait", "0"},     {"cid=" + c_ + "&wait=1&wait=2", "1"},
   };
   for (const auto& c : cases) {
     VisitorSays(*visitor_, cid_, "for-" + c.query);
@@ -234,8 +233,8 @@ TEST_F(ServeLongPollBoundTest, AClientThatLeavesFreesItsPlace) {
     RawConnection gone(site_.port());
     std::string cookies;
     for (const auto& [name, value] : op_->cookies()) cookies += name + "=" + value + "; ";
-    ASSERT_TRUE(gone.Send("GET " + OperatorPoll(25) +
-                          " HTTP/1.1\r\nHost: t\r\nCookie: " + cookies + "\r\n\r\n"));
+    ASSERT_TRUE(gone.Send("GET " + OperatorPoll(25) + " HTTP/1.1\r\nHost: t\r\nCookie: " + cookies +
+                          "\r\n\r\n"));
     LetItSettle();
   }  // closed while held
   std::string granted;
@@ -257,48 +256,17 @@ TEST(ServeLongPollOptions, BadBoundIsAUsageError) {
 // --- Hosts on one PostgreSQL database, on a cluster of this suite's own
 // (its server is stopped and started again).
 
-std::string g_state;
-std::string g_skip_reason;
-
-int Cluster(const std::string& action) {
-  const std::string command = "bash " ZELTO_SOURCE_DIR "/scripts/pg-cluster.sh " + action + " " +
-                              g_state + " >/dev/null 2>&1";
-  return std::system(command.c_str());
-}
-
 class ServeLongPollPostgresTest : public ::testing::Test {
  public:
-  static void SetUpTestSuite() {
-    if (!FindTestCluster(&g_skip_reason)) return;
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/zelto-pglong-XXXXXX";
-    if (!mkdtemp(pattern.data())) return;
-    g_state = pattern;
-    if (Cluster("start") != 0) {
-      ADD_FAILURE() << "cannot start a private PostgreSQL cluster";
-      g_skip_reason = "no private cluster";
-      g_state.clear();
-    }
-  }
-  static void TearDownTestSuite() {
-    if (g_state.empty()) return;
-    Cluster("stop");
-    fs::remove_all(g_state);
-    g_state.clear();
-  }
+  static void SetUpTestSuite() { pg_ = std::make_unique<PrivatePgCluster>(); }
+  static void TearDownTestSuite() { pg_.reset(); }
 
  protected:
   void SetUp() override {
-    if (g_state.empty()) GTEST_SKIP() << g_skip_reason;
-    const char* shared = std::getenv("ZELTO_TEST_PG_ENV");
-    const std::string saved = shared ? shared : "";
-    setenv("ZELTO_TEST_PG_ENV", (g_state + "/cluster.env").c_str(), 1);
-    std::string why;
-    auto cluster = FindTestCluster(&why);
-    setenv("ZELTO_TEST_PG_ENV", saved.c_str(), 1);
-    ASSERT_TRUE(cluster) << why;
-    cluster_ = *cluster;
-    root_ = g_state + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    if (pg_->start_failed()) FAIL() << pg_->unavailable_reason();
+    if (!pg_->available()) GTEST_SKIP() << pg_->unavailable_reason();
+    root_ =
+        pg_->state_dir() + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     fs::create_directories(root_ + "/www/site");
     std::FILE* f = std::fopen((root_ + "/www/site/index.html").c_str(), "w");
     ASSERT_NE(f, nullptr);
@@ -307,15 +275,13 @@ class ServeLongPollPostgresTest : public ::testing::Test {
   }
   std::unique_ptr<ServeProcess> StartHost(const std::string& name) {
     auto host = std::make_unique<ServeProcess>(
-        root_ + "/" + name,
-        std::vector<std::string>{"--engine", "postgresql", "--server", cluster_.server, "--user",
-                                 cluster_.user, "--password", cluster_.password},
+        root_ + "/" + name, pg_->ServeArgs(),
         std::vector<std::pair<std::string, std::string>>{{"ZELTO_WWW", root_ + "/www"}});
     EXPECT_NE(host->port(), 0) << host->Output();
     return host;
   }
 
-  TestCluster cluster_;
+  static inline std::unique_ptr<PrivatePgCluster> pg_;
   std::string root_;
 };
 
@@ -361,26 +327,28 @@ TEST_F(ServeLongPollPostgresTest, PostOnOneHostWakesAPollOnAnotherAfterARestartT
   long long ms = -1;
   for (int i = 0; i < 5 && (ms < 0 || ms > 1500); ++i) {
     const std::string text = "across" + std::to_string(i);
-    ms = WakeAcross(second->port(), op, cid, [&] { VisitorSays(visitor, cid, text); }, text);
+    ms = WakeAcross(
+        second->port(), op, cid, [&] { VisitorSays(visitor, cid, text); }, text);
   }
   std::printf("a post on one host woke a poll on another after %lld ms\n", ms);
   // Faster than the 2 s rechecks a host falls back to without the notifier.
   EXPECT_GE(ms, 0);
   EXPECT_LT(ms, 1500);
 
-  ASSERT_EQ(Cluster("halt"), 0);
+  ASSERT_TRUE(pg_->Halt());
   struct Resume {
-    ~Resume() { Cluster("resume"); }
+    ~Resume() { pg_->Resume(); }
   } resume_on_failure;
   std::this_thread::sleep_for(milliseconds(1500));
-  ASSERT_EQ(Cluster("resume"), 0);
+  ASSERT_TRUE(pg_->Resume());
 
   // Nothing is missed while the notifier reconnects, and the wake is
   // instant again once it has.
   ms = -1;
   for (int i = 0; i < 10 && (ms < 0 || ms > 1500); ++i) {
     const std::string text = "restarted" + std::to_string(i);
-    ms = WakeAcross(second->port(), op, cid, [&] { VisitorSays(visitor, cid, text); }, text);
+    ms = WakeAcross(
+        second->port(), op, cid, [&] { VisitorSays(visitor, cid, text); }, text);
     EXPECT_GE(ms, 0) << "a held poll missed " << text;
     if (ms < 0 || ms > 1500) std::this_thread::sleep_for(milliseconds(500));
   }

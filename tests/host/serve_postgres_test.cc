@@ -15,6 +15,7 @@
 
 #include "platform/ado/engine.h"
 #include "tests/support/loopback_http_client.h"
+#include "tests/support/private_pg_cluster.h"
 #include "tests/support/seeded_database.h"
 #include "tests/support/serve_process.h"
 #include "tests/support/served_site.h"
@@ -23,15 +24,6 @@ namespace zelto::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string g_state;  // the private cluster's state directory; empty without one
-std::string g_skip_reason;
-
-int Cluster(const std::string& action) {
-  const std::string command = "bash " ZELTO_SOURCE_DIR "/scripts/pg-cluster.sh " + action + " " +
-                              g_state + " >/dev/null 2>&1";
-  return std::system(command.c_str());
-}
 
 void WriteFile(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
@@ -43,50 +35,25 @@ void WriteFile(const fs::path& path, const std::string& text) {
 
 class ServePostgresTest : public ::testing::Test {
  public:
-  static void SetUpTestSuite() {
-    if (!FindTestCluster(&g_skip_reason)) return;
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/zelto-pgserve-XXXXXX";
-    if (!mkdtemp(pattern.data())) return;
-    g_state = pattern;
-    if (Cluster("start") != 0) {
-      ADD_FAILURE() << "cannot start a private PostgreSQL cluster";
-      g_skip_reason = "no private cluster";
-      g_state.clear();
-    }
-  }
-  static void TearDownTestSuite() {
-    if (g_state.empty()) return;
-    Cluster("stop");
-    fs::remove_all(g_state);
-    g_state.clear();
-  }
+  static void SetUpTestSuite() { pg_ = std::make_unique<PrivatePgCluster>(); }
+  static void TearDownTestSuite() { pg_.reset(); }
 
  protected:
   void SetUp() override {
-    if (g_state.empty()) GTEST_SKIP() << g_skip_reason;
-    // The private cluster's settings, read as the shared one's would be.
-    const char* shared = std::getenv("ZELTO_TEST_PG_ENV");
-    const std::string saved = shared ? shared : "";
-    setenv("ZELTO_TEST_PG_ENV", (g_state + "/cluster.env").c_str(), 1);
-    std::string why;
-    auto cluster = FindTestCluster(&why);
-    setenv("ZELTO_TEST_PG_ENV", saved.c_str(), 1);
-    ASSERT_TRUE(cluster) << why;
-    cluster_ = *cluster;
+    if (pg_->start_failed()) FAIL() << pg_->unavailable_reason();
+    if (!pg_->available()) GTEST_SKIP() << pg_->unavailable_reason();
+    cluster_ = pg_->settings();
     // Each test starts from no databases, so the first host creates them.
     for (const char* name : {"chat", "count"})
       Admin("DROP DATABASE IF EXISTS " + std::string(name));
-    root_ = g_state + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    root_ =
+        pg_->state_dir() + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     fs::remove_all(root_);
     WriteFile(fs::path(root_) / "www" / "site" / "index.html",
               "<!doctype html><title>site</title>");
   }
 
-  std::vector<std::string> ServerArgs() const {
-    return {"--engine", "postgresql",  "--server",   cluster_.server,
-            "--user",   cluster_.user, "--password", cluster_.password};
-  }
+  std::vector<std::string> ServerArgs() const { return pg_->ServeArgs(); }
   std::unique_ptr<ServeProcess> StartHost(const std::string& name) {
     auto host = std::make_unique<ServeProcess>(
         root_ + "/" + name, ServerArgs(),
@@ -147,6 +114,7 @@ class ServePostgresTest : public ::testing::Test {
     return "";
   }
 
+  static inline std::unique_ptr<PrivatePgCluster> pg_;
   TestCluster cluster_;
   std::string root_;
 };
@@ -262,9 +230,9 @@ TEST_F(ServePostgresTest, HostOutlivesADatabaseRestart) {
   const std::string c = std::to_string(cid);
   Post(visitor, "/visitor/DoClientMsg.asp", cid, "before");
 
-  ASSERT_EQ(Cluster("halt"), 0);
+  ASSERT_TRUE(pg_->Halt());
   struct Resume {
-    ~Resume() { Cluster("resume"); }
+    ~Resume() { pg_->Resume(); }
   } resume_on_failure;
   // Every kind of request is answered, none is taken as done.
   const HttpReply post =
@@ -277,7 +245,7 @@ TEST_F(ServePostgresTest, HostOutlivesADatabaseRestart) {
   EXPECT_EQ(newcomer.Get("/site/index.html").status, 200) << "static pages go on";
   EXPECT_EQ(newcomer.Post("/api/visitor/chat", "").status, 500);
 
-  ASSERT_EQ(Cluster("resume"), 0);
+  ASSERT_TRUE(pg_->Resume());
   // The same process serves again, on the sessions it had before.
   Post(visitor, "/visitor/DoClientMsg.asp", cid, "after");
   EXPECT_NE(op.Get("/operator/GetUserMsg.asp?cid=" + c).body.find("after"), std::string::npos);

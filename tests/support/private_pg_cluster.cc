@@ -18,6 +18,7 @@ int Cluster(const std::string& action, const std::string& state) {
 
 PrivatePgCluster::PrivatePgCluster() {
   if (!FindTestCluster(&why_)) return;
+  machine_has_server_ = true;
   const char* tmp = std::getenv("TMPDIR");
   std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/zelto-pgown-XXXXXX";
   if (!mkdtemp(pattern.data())) {
@@ -55,5 +56,9 @@ std::vector<std::string> PrivatePgCluster::ServeArgs() const {
   return {"--engine", "postgresql",   "--server",   settings_.server,
           "--user",   settings_.user, "--password", settings_.password};
 }
+
+bool PrivatePgCluster::Halt() { return available() && Cluster("halt", state_) == 0; }
+
+bool PrivatePgCluster::Resume() { return available() && Cluster("resume", state_) == 0; }
 
 }  // namespace zelto::testing

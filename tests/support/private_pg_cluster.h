@@ -22,14 +22,24 @@ class PrivatePgCluster {
   PrivatePgCluster& operator=(const PrivatePgCluster&) = delete;
 
   bool available() const { return !state_.empty(); }
+  // The cluster's state folder (tests may keep their own files below it).
+  const std::string& state_dir() const { return state_; }
   const std::string& unavailable_reason() const { return why_; }
+  // Not available although the run has a cluster: the start itself failed
+  // (a test should fail on it, not skip).
+  bool start_failed() const { return !available() && machine_has_server_; }
   const TestCluster& settings() const { return settings_; }
   // `zelto serve` options for this cluster: --engine postgresql --server ...
   std::vector<std::string> ServeArgs() const;
+  // A database server outage: Halt stops the server and keeps its data,
+  // Resume starts it again on the same port. False when the step failed.
+  bool Halt();
+  bool Resume();
 
  private:
   std::string state_;  // pg-cluster.sh's state directory; empty when not running
   std::string why_;
+  bool machine_has_server_ = false;
   TestCluster settings_;
 };
 
