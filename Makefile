@@ -33,7 +33,7 @@ bench: build
 sanitize:
 	$(MAKE) test BUILD_DIR=build-san BUILD_TYPE=Debug SANITIZE=address,undefined
 
-# The concurrency cases under ThreadSanitizer (a race fails them).
+# Every native suite under ThreadSanitizer (a race fails it).
 tsan:
 	$(MAKE) test BUILD_DIR=build-tsan BUILD_TYPE=Debug SANITIZE=thread
 
