@@ -13,6 +13,7 @@
 
 #include "host/command.h"
 #include "host/component_call.h"
+#include "host/password_file.h"
 #include "platform/ado/ado.h"
 #include "platform/win/codepage.h"
 
@@ -40,6 +41,7 @@ constexpr char kUsage[] =
     "  --server HOST[:PORT] the PostgreSQL server (or its socket directory), the\n"
     "                      session's DBServer in place of --data\n"
     "  --user U, --password P  the session's DBUserName and DBPWD\n"
+    "  --password-file FILE    DBPWD from FILE's first line (kept out of the process list)\n"
     "\n"
     "stdout: the response body. Last stderr line: hr=0x%08X end=0|1 [ret=N].\n"
     "Exit status: 0 S_OK, 1 S_FALSE, 3 failure, 2 usage error.\n";
@@ -97,7 +99,7 @@ std::string ParseOptions(const std::vector<std::string>& args, CallOptions& opti
     }
     if (arg != "--data" && arg != "--query" && arg != "--session" && arg != "--server-var" &&
         arg != "--charset" && arg != "--engine" && arg != "--server" && arg != "--user" &&
-        arg != "--password")
+        arg != "--password" && arg != "--password-file")
       return "unknown option " + arg;
     if (!inline_value && i + 1 >= args.size()) return arg + " needs a value";
     const std::string value = inline_value ? *inline_value : args[++i];
@@ -119,6 +121,10 @@ std::string ParseOptions(const std::vector<std::string>& args, CallOptions& opti
       options.session_text.emplace(options.session_text.begin(), "DBUserName", value);
     } else if (arg == "--password") {
       options.session_text.emplace(options.session_text.begin(), "DBPWD", value);
+    } else if (arg == "--password-file") {
+      std::string password, error;
+      if (!ReadPasswordFile(value, &password, &error)) return "--password-file: " + error;
+      options.session_text.emplace(options.session_text.begin(), "DBPWD", password);
     } else {
       const size_t eq = value.find('=');
       if (eq == std::string::npos || eq == 0) return arg + " wants KEY=VALUE, not '" + value + "'";
@@ -155,8 +161,9 @@ InMemoryPage BuildPage(const CallOptions& options) {
   if (options.no_session) return builder.NoSession().Build();
 
   auto session = std::make_shared<SessionValues>();
-  SetDefaultDatabaseSettings(
-      *session, options.server ? *options.server : std::filesystem::absolute(options.data_dir).string());
+  SetDefaultDatabaseSettings(*session, options.server
+                                           ? *options.server
+                                           : std::filesystem::absolute(options.data_dir).string());
   for (const auto& [key, value] : options.session_text) session->SetText(key, value);
   for (const auto& [key, value] : options.session_long) session->SetLong(key, value);
   return builder.Session(session).Build();

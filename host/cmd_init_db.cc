@@ -1,5 +1,6 @@
 // `zelto init-db --data DIR [--demo] [--force]` (SQLite) or `zelto init-db
-// --engine postgresql --server HOST[:PORT] --user U --password P [--demo]
+// --engine postgresql --server HOST[:PORT] --user U (--password P |
+// --password-file FILE) [--demo]
 // [--force]`: creates the chat and count databases with the schema (and the
 // demo data set) through the platform's database engine, all or nothing.
 #include <cstdio>
@@ -8,6 +9,7 @@
 
 #include "db/schema/schema_scripts.h"
 #include "host/command.h"
+#include "host/password_file.h"
 #include "platform/ado/engine.h"
 
 namespace zelto {
@@ -24,7 +26,10 @@ void PrintUsage(FILE* out) {
                "  --data DIR   the data folder: the DBServer setting of the site\n"
                "  --demo       add a small demo data set (company 1, operators 5, 12, 7,\n"
                "               visitors on the site, conversation 1)\n"
-               "  --force      replace databases that already exist\n");
+               "  --force      replace databases that already exist\n\n"
+               "On a PostgreSQL server: --engine postgresql --server HOST[:PORT] --user U\n"
+               "and --password P, or --password-file FILE (its first line; the password\n"
+               "then never shows in the process list).\n");
 }
 
 struct Options {
@@ -64,6 +69,12 @@ bool Parse(const std::vector<std::string>& args, Options* options) {
                Value(args, i, "--engine", &options->engine) ||
                Value(args, i, "--user", &options->user) ||
                Value(args, i, "--password", &options->password)) {
+    } else if (std::string file; Value(args, i, "--password-file", &file)) {
+      std::string error;
+      if (!ReadPasswordFile(file, &options->password, &error)) {
+        std::fprintf(stderr, "zelto init-db: --password-file: %s\n", error.c_str());
+        return false;
+      }
     } else {
       std::fprintf(stderr, "zelto init-db: unexpected argument '%s'\n", a.c_str());
       return false;
@@ -140,7 +151,7 @@ int Run(const std::vector<std::string>& args) {
 
 ZELTO_COMMAND("init-db",
               "create the chat and count databases (--data DIR | --engine postgresql "
-              "--server HOST[:PORT] --user U --password P) [--demo] [--force]",
+              "--server HOST[:PORT] --user U --password P|--password-file F) [--demo] [--force]",
               Run);
 
 }  // namespace zelto

@@ -16,6 +16,7 @@
 #include "host/command.h"
 #include "host/component_call.h"
 #include "host/module_path.h"
+#include "host/password_file.h"
 #include "host/serve/conversation_notifier.h"
 #include "host/serve/data_folder.h"
 #include "host/serve/database_server.h"
@@ -58,6 +59,8 @@ constexpr char kUsage[] =
     "                         databases chat and count are created with demo data\n"
     "                         when neither exists. Many hosts may share them.\n"
     "  --user U, --password P the database login (the sessions' DBUserName, DBPWD)\n"
+    "  --password-file FILE   the password from FILE's first line instead (not shown\n"
+    "                         in the process list)\n"
     "  --session-timeout MIN  minutes a session lives unused (default 20; decimals allowed)\n"
     "  --max-sessions N       sessions at most at once (default 100000); at the limit\n"
     "                         expired ones make room, else new visitors get 503\n"
@@ -130,7 +133,7 @@ std::string ParseOptions(const std::vector<std::string>& args, ServeOptions* opt
                                    "--engine",        "--session-timeout", "--charset",
                                    "--access-log",    "--server",          "--user",
                                    "--password",      "--max-sessions",    "--failure-log-interval",
-                                   "--fetch-timeout", "--long-poll-max"};
+                                   "--fetch-timeout", "--long-poll-max",   "--password-file"};
     bool known = false;
     for (const char* k : kKnown) known = known || arg == k;
     if (!known) return "unknown argument '" + arg + "'";
@@ -156,8 +159,14 @@ std::string ParseOptions(const std::vector<std::string>& args, ServeOptions* opt
       options->server = *value;
     } else if (arg == "--user") {
       options->user = *value;
-    } else if (arg == "--password") {
-      options->password = *value;
+    } else if (arg == "--password" || arg == "--password-file") {
+      if (options->password) return "give --password or --password-file, once";
+      std::string error;
+      if (arg == "--password") {
+        options->password = *value;
+      } else if (!ReadPasswordFile(*value, &options->password.emplace(), &error)) {
+        return "--password-file: " + error;
+      }
     } else if (arg == "--session-timeout") {
       const double minutes = std::strtod(value->c_str(), &end);
       if (value->empty() || *end != '\0' || !std::isfinite(minutes) || minutes <= 0 ||
@@ -234,9 +243,9 @@ int RunServe(const std::vector<std::string>& args) {
   const serve::DatabaseServer db_server{on_server ? *options.server : data_dir,
                                         options.user.value_or(""), options.password.value_or("")};
   std::string message;
-  const serve::DataFolderResult prepared =
-      on_server ? serve::PrepareDatabaseServer(db_server, &message)
-                : serve::PrepareDataFolder(data_dir, &message);
+  const serve::DataFolderResult prepared = on_server
+                                               ? serve::PrepareDatabaseServer(db_server, &message)
+                                               : serve::PrepareDataFolder(data_dir, &message);
   if (prepared == serve::DataFolderResult::kRefused) {
     std::fprintf(stderr, "zelto serve: %s\n", message.c_str());
     return 1;
@@ -320,9 +329,8 @@ int RunServe(const std::vector<std::string>& args) {
   };
   serve::Site site(config, workers, sessions);
   serve::HttpServer server(io, site, serve::HttpLimits{}, access_log);
-  server.OnFailure([&failures](std::string_view what, std::string_view cause) {
-    failures.Failed(what, cause);
-  });
+  server.OnFailure(
+      [&failures](std::string_view what, std::string_view cause) { failures.Failed(what, cause); });
 
   const asio::ip::tcp::endpoint endpoint(asio::ip::make_address(options.address), options.port);
   if (!server.Listen(endpoint, &message)) {
@@ -332,8 +340,7 @@ int RunServe(const std::vector<std::string>& args) {
   const bool v6 = endpoint.address().is_v6();
   const std::string base = "http://" + (v6 ? "[" + options.address + "]" : options.address) + ":" +
                            std::to_string(server.port()) + "/";
-  PrintWelcome(base,
-               serve::SiteDatabase(db_server.address, db_server.user, db_server.password));
+  PrintWelcome(base, serve::SiteDatabase(db_server.address, db_server.user, db_server.password));
 
   // Sessions end when unused for the timeout: a sweep a few times per timeout.
   asio::steady_timer sweeper(io);

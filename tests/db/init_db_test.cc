@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "tests/support/seeded_database.h"
@@ -56,6 +57,30 @@ TEST(InitDbTest, PostgresServerGetsBothDatabases) {
   EXPECT_EQ(pclose(pipe), 0);
   EXPECT_NE(body.find("20240520091502731"), std::string::npos) << body;
   EXPECT_EQ(Zelto("init-db --engine nosuch --server x"), 2);
+
+  // The password from a file (first line, line end dropped), never argv.
+  const std::string file = ::testing::TempDir() + "/zelto-init-db-password";
+  for (const std::string& line_end : {"\n", "\r\n", ""}) {
+    std::ofstream(file, std::ios::binary)
+        << cluster->password << line_end << (line_end.empty() ? "" : "ignored\n");
+    EXPECT_EQ(Zelto(on_server + " --user " + cluster->user + " --password-file " + file +
+                    " --demo --force"),
+              0)
+        << "line end " << line_end.size();
+  }
+  // `zelto call` takes it the same way.
+  const std::string call = std::string(ZELTO_BIN_DIR) +
+                           "/zelto call --engine postgresql --server " + cluster->server +
+                           " --user " + cluster->user + " --password-file " + file +
+                           " --query companyid=1 GetClientList 5 >/dev/null";
+  EXPECT_EQ(std::system(call.c_str()), 0);
+  std::ofstream(file, std::ios::binary) << "wrong\n";
+  EXPECT_EQ(Zelto(on_server + " --user " + cluster->user + " --password-file " + file + " --force"),
+            1);
+  EXPECT_EQ(Zelto(on_server + " --user " + cluster->user + " --password-file " + file +
+                  ".missing --force"),
+            2);
+  std::filesystem::remove(file);
 }
 
 class InitDbDemoTest : public ::testing::TestWithParam<zelto::testing::TestEngine> {
@@ -65,7 +90,8 @@ class InitDbDemoTest : public ::testing::TestWithParam<zelto::testing::TestEngin
 };
 
 TEST_P(InitDbDemoTest, DemoDataGivesOperatorsOfEachRight) {
-  auto rows = db.Query("chat", "select ID, name, Popedom, Invite, conview from userinfo order by ID");
+  auto rows =
+      db.Query("chat", "select ID, name, Popedom, Invite, conview from userinfo order by ID");
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[0]["name"], "王芳");
   EXPECT_EQ(rows[0]["Popedom"], "1");
@@ -81,13 +107,15 @@ TEST_P(InitDbDemoTest, DemoDataGivesOperatorsOfEachRight) {
                       "readFlag from msg where conid=77"),
             "00");
   // Labels compare without regard to case, as under SQL Server's collation.
-  EXPECT_EQ(db.Scalar("chat", "select count(*) from userinfo where name='王芳' and ID in "
-                              "(select ID from userinfo where name<>'X')"),
+  EXPECT_EQ(db.Scalar("chat",
+                      "select count(*) from userinfo where name='王芳' and ID in "
+                      "(select ID from userinfo where name<>'X')"),
             "1");
   db.Execute("chat", "insert into onlineCst(cstLabel,CompanyID) values('AbC',1)");
   EXPECT_EQ(db.Scalar("chat", "select count(*) from onlineCst where cstLabel='abc'"), "1");
-  EXPECT_EQ(db.Scalar("chat", "select count(*) from onlineCst where 'ABC' in "
-                              "(select cstlabel from onlineCst)"),
+  EXPECT_EQ(db.Scalar("chat",
+                      "select count(*) from onlineCst where 'ABC' in "
+                      "(select cstlabel from onlineCst)"),
             "4");
 }
 

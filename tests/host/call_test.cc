@@ -127,6 +127,8 @@ TEST_F(CallTest, UsageErrorsGiveAReasonAndTheUsage) {
       {{"--bogus", "Test"}, "unknown option --bogus"},
       {{"Test", "a", "b"}, "too many arguments"},
       {{"--data"}, "--data needs a value"},
+      {{"--password-file", "/nonexistent/zelto-pw", "Test"},
+       "--password-file: cannot read /nonexistent/zelto-pw"},
   };
   for (const Case& c : cases) {
     const Result r = Zelto(c.args);

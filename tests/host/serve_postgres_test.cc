@@ -269,6 +269,25 @@ TEST_F(ServePostgresTest, OnlyOneDatabaseIsRefusedUntouched) {
 }
 
 // Without a cluster: the command line and a server that is not there.
+// The password may come from a file, so that it never shows in the process
+// list; only its first line counts.
+TEST_F(ServePostgresTest, PasswordFromAFile) {
+  const std::string file = root_ + "/password";
+  WriteFile(file, cluster_.password + "\nnot the password\n");
+  std::vector<std::string> args = pg_->ServeArgs();
+  const auto password = std::find(args.begin(), args.end(), "--password");
+  ASSERT_NE(password, args.end());
+  *password = "--password-file";
+  *(password + 1) = file;
+  ServeProcess host(
+      root_ + "/host", args,
+      std::vector<std::pair<std::string, std::string>>{{"ZELTO_WWW", root_ + "/www"}});
+  ASSERT_NE(host.port(), 0) << host.Output();
+  LoopbackHttpClient op(host.port());
+  EXPECT_FALSE(ServedSite::Login(op, 5, "demo5").empty());
+  EXPECT_EQ(host.Stop(), 0) << host.Output();
+}
+
 TEST(ServeDatabaseServerOptions, RefusedClearly) {
   const struct {
     std::vector<std::string> args;
@@ -279,6 +298,14 @@ TEST(ServeDatabaseServerOptions, RefusedClearly) {
       {{"--server", "127.0.0.1:5432"}, 2, "are for --engine postgresql"},
       {{"--engine", "sqlite", "--user", "u"}, 2, "are for --engine postgresql"},
       {{"--engine", "postgresql", "--server", ""}, 2, "--server needs"},
+      {{"--engine", "postgresql", "--server", "127.0.0.1:1", "--password-file",
+        "/nonexistent/zelto-password"},
+       2,
+       "--password-file: cannot read /nonexistent/zelto-password"},
+      {{"--engine", "postgresql", "--server", "127.0.0.1:1", "--password", "p", "--password-file",
+        "/dev/null"},
+       2,
+       "once"},
       // Port 1 on the loopback: nothing listens there.
       {{"--engine", "postgresql", "--server", "127.0.0.1:1", "--user", "u", "--password", "p"},
        1,
