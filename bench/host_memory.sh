@@ -15,16 +15,9 @@ bin="$build_dir/bin"
 here="$(cd "$(dirname "$0")" && pwd)"
 ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
 
-scratch="$(mktemp -d /tmp/zelto-memory.XXXXXX)"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
 # shellcheck source=bench/serve_lib.sh
 source "$here/serve_lib.sh"
+bench_scratch memory
 export ZELTO_REGISTRY="$scratch/registry"
 
 port="$(free_port)"

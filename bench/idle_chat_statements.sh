@@ -17,21 +17,10 @@ bin="$build_dir/bin"
 here="$(cd "$(dirname "$0")" && pwd)"
 command -v psql >/dev/null || { echo "idle_chat_statements: skipped, needs psql" >&2; exit 0; }
 
-scratch="$(mktemp -d /tmp/zelto-idle-chat.XXXXXX)"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  bash "$here/../scripts/pg-cluster.sh" stop "$scratch/pg" >/dev/null 2>&1 || true
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-
-mkdir -p "$scratch/pg"
-bash "$here/../scripts/pg-cluster.sh" start "$scratch/pg" >/dev/null
-[ -f "$scratch/pg/cluster.env" ] || { echo "idle_chat_statements: skipped, no PostgreSQL" >&2; exit 0; }
-# shellcheck disable=SC1091
-source "$scratch/pg/cluster.env"
+# shellcheck source=bench/serve_lib.sh
+source "$here/serve_lib.sh"
+bench_scratch idle-chat
+start_pg_cluster
 echo "shared_preload_libraries = 'pg_stat_statements'" >>"$PGDATA/postgresql.conf"
 bash "$here/../scripts/pg-cluster.sh" halt "$scratch/pg" >/dev/null
 bash "$here/../scripts/pg-cluster.sh" resume "$scratch/pg" >/dev/null
@@ -40,13 +29,13 @@ sql() { psql -h "$PGHOST" -p "$PGPORT" -U "$ZELTO_PG_USER" -d postgres -Atqc "$1
 sql "CREATE EXTENSION IF NOT EXISTS pg_stat_statements" >/dev/null
 
 export ZELTO_REGISTRY="$scratch/registry"
-port="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')"
+port="$(free_port)"
 base="http://127.0.0.1:$port"
 "$bin/zelto" serve --engine postgresql --server "$ZELTO_PG_SERVER" --user "$ZELTO_PG_USER" \
   --password "$ZELTO_PG_PASSWORD" --data "$scratch/files" --listen "127.0.0.1:$port" \
   --access-log off >"$scratch/host.out" 2>&1 &
 pids+=($!)
-for _ in $(seq 1 200); do curl -sf -o /dev/null "$base/healthz" && break; sleep 0.05; done
+wait_http "$base/healthz"
 
 # The conversation: operator 5 logged in, a visitor with an open chat.
 op="$scratch/op.cookies"

@@ -17,28 +17,13 @@ bin="$build_dir/bin"
 here="$(cd "$(dirname "$0")" && pwd)"
 command -v wrk >/dev/null || { echo "pg_two_hosts: skipped, needs wrk" >&2; exit 0; }
 
-scratch="$(mktemp -d /tmp/zelto-two-hosts.XXXXXX)"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  bash "$here/../scripts/pg-cluster.sh" stop "$scratch/pg" >/dev/null 2>&1 || true
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-
-mkdir -p "$scratch/pg"
-bash "$here/../scripts/pg-cluster.sh" start "$scratch/pg" >/dev/null
-[ -f "$scratch/pg/cluster.env" ] || { echo "pg_two_hosts: skipped, no PostgreSQL" >&2; exit 0; }
-# shellcheck disable=SC1091
-source "$scratch/pg/cluster.env"
+# shellcheck source=bench/serve_lib.sh
+source "$here/serve_lib.sh"
+bench_scratch two-hosts
+start_pg_cluster
 export ZELTO_REGISTRY="$scratch/registry"
 db=(--engine postgresql --server "$ZELTO_PG_SERVER" --user "$ZELTO_PG_USER"
     --password "$ZELTO_PG_PASSWORD")
-
-free_port() {
-  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
-}
 
 start_host() {  # prints "PORT SESSION PID" of a host with operator 5 logged in
   local port
@@ -47,10 +32,7 @@ start_host() {  # prints "PORT SESSION PID" of a host with operator 5 logged in
   "$bin/zelto" serve "${db[@]}" --data "$scratch/files-$port" --listen "127.0.0.1:$port" \
     --access-log off >"$scratch/host-$port.out" 2>&1 &
   local pid=$!
-  for _ in $(seq 1 200); do
-    curl -sf -o /dev/null "http://127.0.0.1:$port/healthz" && break
-    sleep 0.05
-  done
+  wait_http "http://127.0.0.1:$port/healthz"
   curl -s -c "$scratch/cookies-$port" -o /dev/null -d 'id=5&password=demo5' \
     "http://127.0.0.1:$port/api/login"
   local session

@@ -15,16 +15,9 @@ bin="$build_dir/bin"
 here="$(cd "$(dirname "$0")" && pwd)"
 command -v wrk >/dev/null || { echo "posts_with_polls: skipped, needs wrk" >&2; exit 0; }
 
-scratch="$(mktemp -d /tmp/zelto-posts.XXXXXX)"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  [ -n "${KEEP_SCRATCH:-}" ] || rm -rf "$scratch"
-}
-trap cleanup EXIT
 # shellcheck source=bench/serve_lib.sh
 source "$here/serve_lib.sh"
+bench_scratch posts
 export ZELTO_REGISTRY="$scratch/registry"
 
 port="$(free_port)"

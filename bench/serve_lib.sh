@@ -1,6 +1,32 @@
 # Helpers for the benchmark scripts that drive `zelto serve` over HTTP;
-# sourced, never run. Expects $bin (the build's bin directory), $scratch (a
-# scratch directory) and the array pids (processes to stop at the end).
+# sourced, never run. Expects $bin (the build's bin directory) and $here (the
+# bench folder); bench_scratch NAME makes $scratch and the array pids.
+
+bench_scratch() {  # NAME: $scratch, removed at exit, and pids, processes stopped at exit
+  scratch="$(mktemp -d "/tmp/zelto-$1.XXXXXX")"
+  pids=()
+  trap bench_cleanup EXIT
+}
+
+bench_cleanup() {  # stops pids and the private cluster, removes $scratch (unless KEEP_SCRATCH)
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  if [ -d "$scratch/pg" ]; then
+    bash "$here/../scripts/pg-cluster.sh" stop "$scratch/pg" >/dev/null 2>&1 || true
+  fi
+  [ -n "${KEEP_SCRATCH:-}" ] || rm -rf "$scratch"
+}
+
+start_pg_cluster() {  # a private PostgreSQL cluster in $scratch/pg, its settings sourced
+  mkdir -p "$scratch/pg"
+  bash "$here/../scripts/pg-cluster.sh" start "$scratch/pg" >/dev/null 2>&1 || true
+  if [ ! -f "$scratch/pg/cluster.env" ]; then
+    echo "$(basename "$0" .sh): skipped, no PostgreSQL" >&2
+    exit 0
+  fi
+  # shellcheck disable=SC1091
+  source "$scratch/pg/cluster.env"
+}
 
 free_port() {
   python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
