@@ -1,15 +1,13 @@
-// `zelto init-db --data DIR [--demo] [--force]` (SQLite) or `zelto init-db
-// --engine postgresql --server HOST[:PORT] --user U (--password P |
-// --password-file FILE) [--demo]
-// [--force]`: creates the chat and count databases with the schema (and the
-// demo data set) through the platform's database engine, all or nothing.
+// `zelto init-db`: creates the chat and count databases with the schema (and
+// the demo data set) through the platform's database engine, all or nothing.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "db/schema/schema_scripts.h"
 #include "host/command.h"
-#include "host/password_file.h"
+#include "host/command_line.h"
+#include "host/database_login.h"
 #include "platform/ado/engine.h"
 
 namespace zelto {
@@ -17,74 +15,28 @@ namespace {
 
 constexpr const char* kCatalogs[] = {"chat", "count"};
 
-void PrintUsage(FILE* out) {
-  std::fprintf(out,
-               "usage: zelto init-db --data DIR [--demo] [--force]\n\n"
-               "Creates the chat and count databases in DIR (created when missing) on the\n"
-               "configured database engine (ZELTO_DB_ENGINE, default sqlite: DIR/chat.db\n"
-               "and DIR/count.db).\n\n"
-               "  --data DIR   the data folder: the DBServer setting of the site\n"
-               "  --demo       add a small demo data set (company 1, operators 5, 12, 7,\n"
-               "               visitors on the site, conversation 1)\n"
-               "  --force      replace databases that already exist\n\n"
-               "On a PostgreSQL server: --engine postgresql --server HOST[:PORT] --user U\n"
-               "and --password P, or --password-file FILE (its first line; the password\n"
-               "then never shows in the process list).\n");
-}
-
-struct Options {
-  std::string data;  // --data or --server: the Data Source
-  std::string engine;
-  std::string user;
-  std::string password;
+struct InitDbOptions {
+  std::optional<std::string> data;
+  serve::DatabaseLogin login;
   bool demo = false;
   bool force = false;
 };
 
-// "--name VALUE" or "--name=VALUE" at args[i]; advances i past the value.
-bool Value(const std::vector<std::string>& args, size_t& i, const char* name, std::string* out) {
-  const std::string& a = args[i];
-  const std::string prefix = std::string(name) + "=";
-  if (a == name && i + 1 < args.size()) {
-    *out = args[++i];
-    return true;
-  }
-  if (a.rfind(prefix, 0) == 0) {
-    *out = a.substr(prefix.size());
-    return true;
-  }
-  return false;
-}
-
-// False (after printing why) on a bad command line.
-bool Parse(const std::vector<std::string>& args, Options* options) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--demo") {
-      options->demo = true;
-    } else if (a == "--force") {
-      options->force = true;
-    } else if (Value(args, i, "--data", &options->data) ||
-               Value(args, i, "--server", &options->data) ||
-               Value(args, i, "--engine", &options->engine) ||
-               Value(args, i, "--user", &options->user) ||
-               Value(args, i, "--password", &options->password)) {
-    } else if (std::string file; Value(args, i, "--password-file", &file)) {
-      std::string error;
-      if (!ReadPasswordFile(file, &options->password, &error)) {
-        std::fprintf(stderr, "zelto init-db: --password-file: %s\n", error.c_str());
-        return false;
-      }
-    } else {
-      std::fprintf(stderr, "zelto init-db: unexpected argument '%s'\n", a.c_str());
-      return false;
-    }
-  }
-  if (options->data.empty()) {
-    std::fprintf(stderr, "zelto init-db: --data DIR (or --server HOST[:PORT]) is required\n");
-    return false;
-  }
-  return true;
+CommandLine InitDbCommandLine(InitDbOptions* options) {
+  CommandLine line("init-db", "",
+                   "Creates the chat and count databases on the configured database engine "
+                   "(--engine, else ZELTO_DB_ENGINE, else sqlite): DIR/chat.db and DIR/count.db "
+                   "in the data folder (created when missing), or the databases chat and count "
+                   "on a PostgreSQL server.");
+  line.Option("--data", "DIR", "the data folder: the DBServer setting of the site",
+              TextValue(&options->data, "a folder"))
+      .Flag("--demo",
+            "add a small demo data set (company 1, operators 5, 12, 7, "
+            "visitors on the site, conversation 1)",
+            [options] { options->demo = true; })
+      .Flag("--force", "replace databases that already exist", [options] { options->force = true; });
+  AddDatabaseLoginOptions(line, &options->login);
+  return line;
 }
 
 // The engine's script for `catalog`, with the demo rows appended on request.
@@ -95,34 +47,14 @@ bool Script(ado::Engine* engine, const char* catalog, bool demo, std::string* sc
   return false;
 }
 
-int Run(const std::vector<std::string>& args) {
-  for (const std::string& a : args) {
-    if (a == "--help" || a == "-h") {
-      PrintUsage(stdout);
-      return 0;
-    }
-  }
-  Options options;
-  if (!Parse(args, &options)) {
-    PrintUsage(stderr);
-    return 2;
-  }
-  if (!options.engine.empty() && !ado::SetDatabaseEngine(options.engine)) {
-    std::fprintf(stderr, "zelto init-db: unknown database engine '%s'\n", options.engine.c_str());
-    return 2;
-  }
-  ado::Engine* engine = ado::GetDatabaseEngine();
-  if (!engine) {
-    std::fprintf(stderr, "zelto init-db: unknown database engine in ZELTO_DB_ENGINE\n");
-    return 1;
-  }
+int CreateDatabases(ado::Engine* engine, const InitDbOptions& options) {
   std::vector<ado::ConnectionString> targets;
   for (const char* catalog : kCatalogs) {
     ado::ConnectionString& target = targets.emplace_back();
-    target.data_source = options.data;
+    target.data_source = options.login.server.value_or(options.data.value_or(""));
     target.initial_catalog = catalog;
-    target.user_id = options.user;
-    target.password = options.password;
+    target.user_id = options.login.user.value_or("");
+    target.password = options.login.password.value_or("");
   }
   // Refuse before touching anything, so no run leaves one database made and
   // the other not.
@@ -149,9 +81,23 @@ int Run(const std::vector<std::string>& args) {
 
 }  // namespace
 
-ZELTO_COMMAND("init-db",
-              "create the chat and count databases (--data DIR | --engine postgresql "
-              "--server HOST[:PORT] --user U --password P|--password-file F) [--demo] [--force]",
-              Run);
+int RunInitDb(const std::vector<std::string>& args) {
+  InitDbOptions options;
+  const CommandLine line = InitDbCommandLine(&options);
+  std::vector<std::string> operands;
+  if (const int status = line.ParseOrExit(args, &operands); status >= 0) return status;
+  if (options.data && options.login.server)
+    return line.UsageError("give --data DIR or --server HOST[:PORT], not both");
+  if (!options.data && !options.login.server)
+    return line.UsageError("--data DIR (or --server HOST[:PORT]) is required");
+  if (options.login.engine && !ado::SetDatabaseEngine(*options.login.engine))
+    return line.UsageError("unknown database engine '" + *options.login.engine + "'");
+  ado::Engine* engine = ado::GetDatabaseEngine();
+  if (!engine) {
+    std::fprintf(stderr, "zelto init-db: unknown database engine in ZELTO_DB_ENGINE\n");
+    return 1;
+  }
+  return CreateDatabases(engine, options);
+}
 
 }  // namespace zelto

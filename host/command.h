@@ -1,26 +1,40 @@
-// The subcommands of `zelto`. Each lives in its own cmd_<name>.cc and adds
-// itself to the table with ZELTO_COMMAND, so main.cc never changes when one
-// is added.
+// The subcommands of `zelto`: one table (commands.cc) of the commands, each
+// living in its own cmd_<name>.cc. Adding a command is its file and one
+// line of the table.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "host/command_line.h"
+#include "host/serve/site_options.h"
+
 namespace zelto {
+
+// Each takes the arguments after the command's name and gives the exit
+// status; each prints its own usage on --help.
+using CommandFunction = int (*)(const std::vector<std::string>& args);
 
 struct Command {
   const char* name;     // "register", "init-db", ...
   const char* summary;  // one line for `zelto --help`
-  // Receives the arguments after the subcommand's name. Returns the exit
-  // status; prints its own usage on `--help`.
-  int (*run)(const std::vector<std::string>& args);
+  CommandFunction run;
 };
 
-// Adds a command; called by ZELTO_COMMAND during static initialisation.
-bool AddCommand(const Command& command);
+// In the order `zelto --help` lists them.
 const std::vector<Command>& Commands();
 
-}  // namespace zelto
+int RunCall(const std::vector<std::string>& args);
+int RunInitDb(const std::vector<std::string>& args);
+int RunRegister(const std::vector<std::string>& args);
+int RunServe(const std::vector<std::string>& args);
+int RunUnregister(const std::vector<std::string>& args);
 
-#define ZELTO_COMMAND(name, summary, fn) \
-  static const bool zelto_command_registered_##fn = ::zelto::AddCommand({name, summary, fn})
+// The options of `zelto serve`, filling `options`; tests read the same
+// options for the sites they run in their own process.
+CommandLine ServeCommandLine(serve::SiteOptions* options);
+
+// The whole program: `args` are those after its name.
+int RunZelto(const std::vector<std::string>& args);
+
+}  // namespace zelto

@@ -3,6 +3,8 @@
 #include <optional>
 
 #include "host/component_call.h"
+#include "host/serve/json_answer.h"
+#include "platform/com/ascii.h"
 #include "platform/win/codepage.h"
 
 namespace zelto::serve {
@@ -29,17 +31,6 @@ constexpr ComponentPage kPages[] = {
      true, true},
 };
 
-bool SamePath(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 std::optional<std::u16string> Argument(const ComponentPage& page, std::string_view query,
                                        PageCharset charset, LONG operator_id) {
   switch (page.argument) {
@@ -56,21 +47,21 @@ std::optional<std::u16string> Argument(const ComponentPage& page, std::string_vi
   return std::nullopt;
 }
 
-std::string ResultNumber(const VariantValue& result) {
+// The method's result as a number; 0 when it has none.
+LONG ResultNumber(const VariantValue& result) {
   VARIANT number;
   VariantInit(&number);
-  std::string text = "0";
-  if (SUCCEEDED(VariantChangeType(&number, &result.get(), 0, VT_I4)))
-    text = std::to_string(number.lVal);
+  LONG value = 0;
+  if (SUCCEEDED(VariantChangeType(&number, &result.get(), 0, VT_I4))) value = number.lVal;
   VariantClear(&number);
-  return text;
+  return value;
 }
 
 }  // namespace
 
 const ComponentPage* FindComponentPage(std::string_view path) {
   for (const ComponentPage& page : kPages) {
-    if (SamePath(path, page.path)) return &page;
+    if (EqualsIgnoreCase(path, page.path)) return &page;
   }
   return nullptr;
 }
@@ -90,7 +81,7 @@ PageOutput RunComponentPage(const ComponentPage& page, std::string_view query,
   output.hr = call.hr;
   output.error = call.error;
   if (page.json_result) {
-    output.body = "{\"result\":" + ResultNumber(call.result) + "}";
+    output.body = JsonAnswer(boost::json::object{{"result", ResultNumber(call.result)}});
     output.content_type = "application/json";
   } else {
     output.body = EncodePageBody(request.body(), charset);

@@ -5,11 +5,19 @@
 // the credentials: refused, with the reason, and nothing is changed.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "host/serve/data_folder.h"
 
 namespace zelto::serve {
+
+// A database login as a command line gives it; each part only when given.
+struct DatabaseLogin {
+  std::optional<std::string> engine;  // "sqlite", "postgresql"
+  std::optional<std::string> server;  // HOST[:PORT] or a socket directory
+  std::optional<std::string> user, password;
+};
 
 struct DatabaseServer {
   std::string address;  // HOST[:PORT] or a socket directory: DBServer

@@ -12,7 +12,7 @@ std::string OneLine(std::string_view text) {
   return line;
 }
 
-long long Seconds(FailureLog::Clock::duration d) {
+long long WholeSeconds(Duration d) {
   return std::chrono::duration_cast<std::chrono::seconds>(d).count();
 }
 
@@ -20,10 +20,11 @@ constexpr char kOverflow[] = "other failures";
 
 }  // namespace
 
-FailureLog::FailureLog(FILE* out, Clock::duration interval, std::string prefix)
-    : out_(out), interval_(interval), prefix_(std::move(prefix)) {}
+FailureLog::FailureLog(FILE* out, Duration interval, std::string prefix, const Clock& clock)
+    : out_(out), interval_(interval), prefix_(std::move(prefix)), clock_(clock) {}
 
-void FailureLog::Failed(std::string_view what, std::string_view cause, Clock::time_point now) {
+void FailureLog::Failed(std::string_view what, std::string_view cause) {
+  const TimePoint now = clock_.Now();
   std::pair<std::string, std::string> key{OneLine(what), OneLine(cause)};
   std::lock_guard lock(mutex_);
   auto it = entries_.find(key);
@@ -45,20 +46,21 @@ void FailureLog::Failed(std::string_view what, std::string_view cause, Clock::ti
   it->second.last = now;
 }
 
-void FailureLog::Flush(Clock::time_point now) {
+void FailureLog::Flush() {
+  const TimePoint now = clock_.Now();
   std::lock_guard lock(mutex_);
   for (auto it = entries_.begin(); it != entries_.end();) {
     const auto& [key, entry] = *it;
     const std::string head = key.first + ": " + key.second;
     if (now - entry.last >= interval_) {
-      Write(head + ": not seen for " + std::to_string(Seconds(now - entry.last)) + " s (" +
+      Write(head + ": not seen for " + std::to_string(WholeSeconds(now - entry.last)) + " s (" +
             std::to_string(entry.total) + (entry.total == 1 ? " time" : " times") + " in all)");
       it = entries_.erase(it);
       continue;
     }
     if (entry.unreported > 0 && now - entry.reported >= interval_) {
       Write(head + " (" + std::to_string(entry.unreported) + " more times in the last " +
-            std::to_string(Seconds(now - entry.reported)) + " s)");
+            std::to_string(WholeSeconds(now - entry.reported)) + " s)");
       it->second.unreported = 0;
       it->second.reported = now;
     }

@@ -16,19 +16,19 @@
 #include <string_view>
 #include <utility>
 
+#include "host/serve/clock.h"
+
 namespace zelto::serve {
 
 class FailureLog {
  public:
-  using Clock = std::chrono::steady_clock;
+  // Lines go to `out` (stderr in the host) with `prefix` in front; times are
+  // `clock`'s, which must outlive the log.
+  FailureLog(FILE* out, Duration interval, std::string prefix = "zelto serve: ",
+             const Clock& clock = SystemClock());
 
-  // Lines go to `out` (stderr in the host) with `prefix` in front.
-  FailureLog(FILE* out, Clock::duration interval, std::string prefix = "zelto serve: ");
-
-  void Failed(std::string_view what, std::string_view cause) { Failed(what, cause, Clock::now()); }
-  void Failed(std::string_view what, std::string_view cause, Clock::time_point now);
-  void Flush() { Flush(Clock::now()); }
-  void Flush(Clock::time_point now);
+  void Failed(std::string_view what, std::string_view cause);
+  void Flush();
   // At the end: the counts not yet written.
   void Summarize();
 
@@ -38,14 +38,15 @@ class FailureLog {
 
  private:
   struct Entry {
-    Clock::time_point first, last, reported;
+    TimePoint first, last, reported;
     unsigned long long total = 0, unreported = 0;
   };
   void Write(const std::string& line);
 
   FILE* const out_;
-  const Clock::duration interval_;
+  const Duration interval_;
   const std::string prefix_;
+  const Clock& clock_;
   std::mutex mutex_;
   std::map<std::pair<std::string, std::string>, Entry> entries_;
   unsigned long long untracked_ = 0;  // failures beyond kMaxTracked kinds, written singly

@@ -26,6 +26,7 @@ struct HttpServer::Shared {
   HttpLimits limits;
   FILE* access_log;
   std::atomic<bool> stopping{false};
+  std::atomic<size_t> in_progress{0};  // connections with a request being handled
   std::mutex mutex;
   uint64_t next_id = 0;
   std::unordered_map<uint64_t, std::weak_ptr<Connection>> connections;
@@ -74,6 +75,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   ~Connection() {
+    SetBusy(false);
     std::lock_guard lock(shared_->mutex);
     shared_->connections.erase(id_);
   }
@@ -109,7 +111,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   void OnHeader(beast::error_code ec) {
     if (ec) return OnReadError(ec);
-    busy_ = true;  // from here on the request is in progress: a stop lets it finish
+    SetBusy(true);  // from here on the request is in progress: a stop lets it finish
     started_ = std::chrono::steady_clock::now();
     const HttpRequest& header = parser_->get();
     const size_t limit =
@@ -194,7 +196,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   void WriteFinal(HttpResponse response) {
-    busy_ = true;
+    SetBusy(true);
     keep_alive_ = false;
     linger_ = true;
     Write(std::move(response));
@@ -219,7 +221,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     LogAccess(bytes);
     const bool again = !ec && response_->keep_alive() && !shared_->stopping;
     response_.reset();
-    busy_ = false;
+    SetBusy(false);
     if (!again) return linger_ ? Linger() : Close();
     ReadHeader();
   }
@@ -248,6 +250,15 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::fprintf(shared_->access_log, "%s \"%s %s\" %u %zu %.1fms\n", remote_.c_str(),
                  method_.empty() ? "-" : method_.c_str(), target_.empty() ? "-" : target_.c_str(),
                  response_->result_int(), bytes, micros / 1000.0);
+  }
+
+  void SetBusy(bool busy) {
+    if (busy == busy_) return;
+    busy_ = busy;
+    if (busy)
+      ++shared_->in_progress;
+    else
+      --shared_->in_progress;
   }
 
   void Close() {
@@ -288,27 +299,37 @@ HttpServer::HttpServer(asio::io_context& io, HttpHandler& handler, HttpLimits li
 
 HttpServer::~HttpServer() = default;
 
-bool HttpServer::Listen(const tcp::endpoint& endpoint, std::string* error) {
+bool OpenListener(const tcp::endpoint& endpoint, tcp::acceptor* listener, std::string* error) {
   beast::error_code ec;
-  acceptor_.open(endpoint.protocol(), ec);
-  if (!ec) acceptor_.set_option(asio::socket_base::reuse_address(true), ec);
-  if (!ec) acceptor_.bind(endpoint, ec);
-  if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
-  if (ec) {
-    const std::string where =
-        endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
-    if (ec == asio::error::address_in_use) {
-      *error = where + " is already in use (is another server running there?)";
-    } else {
-      *error = "cannot listen on " + where + ": " + ec.message();
-    }
-    beast::error_code ignored;
-    acceptor_.close(ignored);
-    return false;
+  listener->open(endpoint.protocol(), ec);
+  if (!ec) listener->set_option(asio::socket_base::reuse_address(true), ec);
+  if (!ec) listener->bind(endpoint, ec);
+  if (!ec) listener->listen(asio::socket_base::max_listen_connections, ec);
+  if (!ec) return true;
+  const std::string where = endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
+  if (ec == asio::error::address_in_use) {
+    *error = where + " is already in use (is another server running there?)";
+  } else {
+    *error = "cannot listen on " + where + ": " + ec.message();
   }
-  Accept();
+  beast::error_code ignored;
+  listener->close(ignored);
+  return false;
+}
+
+bool HttpServer::Listen(const tcp::endpoint& endpoint, std::string* error) {
+  tcp::acceptor listener(io_);
+  if (!OpenListener(endpoint, &listener, error)) return false;
+  Serve(std::move(listener));
   return true;
 }
+
+void HttpServer::Serve(tcp::acceptor listener) {
+  acceptor_ = std::move(listener);
+  Accept();
+}
+
+size_t HttpServer::requests_in_progress() const { return shared_->in_progress.load(); }
 
 unsigned short HttpServer::port() const {
   beast::error_code ec;

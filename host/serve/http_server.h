@@ -71,6 +71,12 @@ class HttpHandler {
   }
 };
 
+// Opens, binds and listens on `endpoint` without accepting yet, so that a
+// taken address is known before anything else starts. False with a
+// one-line reason ("127.0.0.1:8080 is already in use (...)").
+bool OpenListener(const boost::asio::ip::tcp::endpoint& endpoint,
+                  boost::asio::ip::tcp::acceptor* listener, std::string* error);
+
 class HttpServer {
  public:
   // `access_log` may be null (no log); lines are written whole.
@@ -80,6 +86,8 @@ class HttpServer {
 
   // Binds and listens; false with a one-line reason (address in use, ...).
   bool Listen(const boost::asio::ip::tcp::endpoint& endpoint, std::string* error);
+  // Serves the connections of a socket already listening (OpenListener).
+  void Serve(boost::asio::ip::tcp::acceptor listener);
   // The bound port (useful with port 0).
   unsigned short port() const;
   void Stop();  // thread-safe
@@ -88,6 +96,9 @@ class HttpServer {
   void OnFailure(std::function<void(std::string_view what, std::string_view cause)> report) {
     report_failure_ = std::move(report);
   }
+
+  // Requests read and not yet answered (a stop lets them finish).
+  size_t requests_in_progress() const;
 
   // Internals shared with the connections.
   struct Shared;

@@ -60,48 +60,6 @@ std::string CookieValue(std::string_view header, std::string_view name) {
   return {};
 }
 
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '<':
-        out += "\\u003c";
-        break;
-      case '>':
-        out += "\\u003e";
-        break;
-      case '&':
-        out += "\\u0026";
-        break;
-      default:
-        if (c < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-          out += escaped;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  out += '"';
-  return out;
-}
-
 bool SameToken(std::string_view a, std::string_view b) {
   if (a.size() != b.size() || a.empty()) return false;
   unsigned char diff = 0;

@@ -1,5 +1,5 @@
 // Small text helpers of the site's HTTP side: percent-decoding, form bodies,
-// cookies, JSON strings and constant-time token comparison.
+// cookies and constant-time token comparison.
 #pragma once
 
 #include <map>
@@ -17,9 +17,6 @@ std::optional<std::string> PercentDecode(std::string_view text, bool plus_is_spa
 std::map<std::string, std::string> ParseForm(std::string_view body);
 // The value of cookie `name` in a Cookie header, or empty.
 std::string CookieValue(std::string_view header, std::string_view name);
-// `text` as a JSON string literal, quotes included; '<' and '>' escaped too,
-// so the text is harmless inside HTML.
-std::string JsonString(std::string_view text);
 // Equal without a timing difference between where texts differ.
 bool SameToken(std::string_view a, std::string_view b);
 

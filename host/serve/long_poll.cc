@@ -1,10 +1,11 @@
 #include "host/serve/long_poll.h"
 
 #include <boost/asio/post.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <algorithm>
 #include <string_view>
 #include <vector>
+
+#include "platform/com/ascii.h"
 
 namespace zelto::serve {
 
@@ -14,12 +15,6 @@ namespace {
 // Enough for every wake between a poll's start and its Hold; an older
 // `since` counts as woken (the poll just runs once more).
 constexpr size_t kRecentWakes = 4096;
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // A parameter name with its %-escapes decoded and ASCII letters lowered.
 std::string PlainName(std::string_view name) {
@@ -33,8 +28,7 @@ std::string PlainName(std::string_view name) {
     } else if (c == '+') {
       c = ' ';
     }
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    plain += c;
+    plain += FoldAscii(c);
   }
   return plain;
 }
@@ -77,18 +71,19 @@ std::optional<int> TakeWaitParameter(std::string* query) {
 }
 
 struct LongPoll::Waiter {
-  Waiter(asio::io_context& io, uint64_t i, LONG c, Clock::time_point d, Done f)
-      : id(i), cid(c), deadline(d), done(std::move(f)), timer(io) {}
+  Waiter(std::unique_ptr<Timer> t, uint64_t i, LONG c, TimePoint d, Done f)
+      : id(i), cid(c), deadline(d), done(std::move(f)), timer(std::move(t)) {}
   const uint64_t id;
   const LONG cid;
-  const Clock::time_point deadline;
+  const TimePoint deadline;
   Done done;
-  asio::steady_timer timer;
-  bool ended = false;  // on the io thread only
+  std::unique_ptr<Timer> timer;  // used on the io thread only
+  bool ended = false;            // on the io thread only
 };
 
-LongPoll::LongPoll(asio::io_context& io, size_t max_held, std::chrono::milliseconds recheck)
-    : io_(io), max_held_(max_held), recheck_(recheck) {}
+LongPoll::LongPoll(asio::io_context& io, size_t max_held, std::chrono::milliseconds recheck,
+                   const Clock& clock)
+    : io_(io), max_held_(max_held), recheck_(recheck), clock_(clock) {}
 
 LongPoll::~LongPoll() = default;
 
@@ -116,14 +111,15 @@ void LongPoll::RecordWake(LONG cid, bool all) {
   if (recent_.size() > kRecentWakes) recent_.pop_front();
 }
 
-bool LongPoll::Hold(LONG cid, uint64_t since, Clock::time_point deadline, Done done,
+bool LongPoll::Hold(LONG cid, uint64_t since, TimePoint deadline, Done done,
                     const std::shared_ptr<ClientWatch>& watch) {
   std::shared_ptr<Waiter> waiter;
   bool woken = false;
   {
     std::lock_guard lock(mutex_);
     if (stopping_ || waiters_.size() >= max_held_) return false;
-    waiter = std::make_shared<Waiter>(io_, next_id_++, cid, deadline, std::move(done));
+    waiter = std::make_shared<Waiter>(clock_.NewTimer(io_), next_id_++, cid, deadline,
+                                      std::move(done));
     waiters_.emplace(waiter->id, waiter);
     by_cid_[cid].insert(waiter->id);
     woken = WokenSince(cid, since);
@@ -145,13 +141,14 @@ void LongPoll::Arm(const std::shared_ptr<Waiter>& waiter) {
     std::lock_guard lock(mutex_);
     reliable = reliable_;
   }
-  const Clock::time_point now = Clock::now();
+  const TimePoint now = clock_.Now();
   const bool recheck = !reliable && now + recheck_ < waiter->deadline;
-  waiter->timer.expires_at(recheck ? now + recheck_ : waiter->deadline);
-  waiter->timer.async_wait([this, waiter, recheck](boost::system::error_code ec) {
-    if (ec || waiter->ended) return;
-    Finish(waiter->id, recheck ? Outcome::kWoken : Outcome::kTimeUp);
-  });
+  // The timer's callback holds the waiter only by id: a waiter that owned
+  // a callback owning itself would never be freed.
+  waiter->timer->WaitUntil(recheck ? now + recheck_ : waiter->deadline,
+                           [this, id = waiter->id, recheck] {
+                             Finish(id, recheck ? Outcome::kWoken : Outcome::kTimeUp);
+                           });
 }
 
 void LongPoll::Finish(uint64_t id, Outcome outcome) {
@@ -168,7 +165,7 @@ void LongPoll::Finish(uint64_t id, Outcome outcome) {
   }
   asio::post(io_, [waiter, outcome] {
     waiter->ended = true;
-    waiter->timer.cancel();
+    waiter->timer->Cancel();
     Done done = std::move(waiter->done);
     waiter->done = nullptr;
     done(outcome);

@@ -1,6 +1,6 @@
 // LongPoll: poll requests held until something happens in their
-// conversation. A held request costs a timer on the io_context, never a
-// thread. Each one ends exactly once, with its `done` called on the
+// conversation. A held request costs a timer on the io_context (by the
+// given Clock), never a thread. Each one ends exactly once, with its `done` called on the
 // io_context's thread: woken (a post in its conversation, or a recheck while
 // notifications from other hosts may be missed: run the poll again), its
 // time up, the host stopping, or its client gone. At most `max_held` are
@@ -19,6 +19,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "host/serve/clock.h"
 #include "host/serve/http_server.h"
 #include "platform/com/hresult.h"
 
@@ -28,12 +29,12 @@ class LongPoll {
  public:
   enum class Outcome { kWoken, kTimeUp, kStopped, kGone };
   using Done = std::function<void(Outcome)>;
-  using Clock = std::chrono::steady_clock;
 
   // `recheck`: how often a held poll runs again while notifications are not
-  // reliable (SetNotificationsReliable(false)).
+  // reliable (SetNotificationsReliable(false)). `clock` must outlive this.
   LongPoll(boost::asio::io_context& io, size_t max_held,
-           std::chrono::milliseconds recheck = std::chrono::seconds(2));
+           std::chrono::milliseconds recheck = std::chrono::seconds(2),
+           const Clock& clock = SystemClock());
   ~LongPoll();
   LongPoll(const LongPoll&) = delete;
   LongPoll& operator=(const LongPoll&) = delete;
@@ -44,7 +45,7 @@ class LongPoll {
   // Holds a request of conversation `cid` until `deadline`; woken at once
   // when `cid` was woken after `since`. False (and `done` never called) when
   // full or stopping. `watch` may be null.
-  bool Hold(LONG cid, uint64_t since, Clock::time_point deadline, Done done,
+  bool Hold(LONG cid, uint64_t since, TimePoint deadline, Done done,
             const std::shared_ptr<ClientWatch>& watch);
   void Wake(LONG cid);
   void WakeAll();
@@ -66,6 +67,7 @@ class LongPoll {
   boost::asio::io_context& io_;
   const size_t max_held_;
   const std::chrono::milliseconds recheck_;
+  const Clock& clock_;
   mutable std::mutex mutex_;
   bool stopping_ = false;
   bool reliable_ = true;

@@ -1,41 +1,29 @@
 #include "host/serve/session_store.h"
 
-#include <sys/random.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <stdexcept>
 
+#include "host/serve/random_bytes.h"
 #include "platform/win/codepage.h"
 
 namespace zelto::serve {
 
-std::string RandomHex128() {
-  unsigned char bytes[16];
-  size_t got = 0;
-  while (got < sizeof bytes) {
-    const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
-    if (n < 0) throw std::runtime_error("no random source");
-    got += static_cast<size_t>(n);
-  }
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string text;
-  for (unsigned char b : bytes) {
-    text += kHex[b >> 4];
-    text += kHex[b & 15];
-  }
-  return text;
-}
+SessionStore::SessionStore(Duration timeout, std::function<void(SessionValues&)> init,
+                           size_t limit, const Clock& clock)
+    : timeout_(timeout), init_(std::move(init)), limit_(limit), clock_(clock) {}
 
-SessionStore::SessionStore(Clock::duration timeout, std::function<void(SessionValues&)> init,
-                           size_t limit)
-    : timeout_(timeout), init_(std::move(init)), limit_(limit) {}
+std::string SessionStore::NewId() const {
+  std::string id;
+  do {
+    id = RandomHex128();
+  } while (sessions_.count(id));
+  return id;
+}
 
 SessionStore::Values SessionStore::Find(std::string_view id) {
   std::lock_guard lock(mutex_);
   auto it = sessions_.find(std::string(id));
   if (it == sessions_.end()) return nullptr;
-  const auto now = Clock::now();
+  const auto now = clock_.Now();
   if (now - it->second.last_used >= timeout_) return nullptr;
   it->second.last_used = now;
   return it->second.values;
@@ -44,7 +32,7 @@ SessionStore::Values SessionStore::Find(std::string_view id) {
 SessionStore::Values SessionStore::Create(std::string* id) {
   auto values = std::make_shared<SessionValues>();
   if (init_) init_(*values);
-  const auto now = Clock::now();
+  const auto now = clock_.Now();
   std::lock_guard lock(mutex_);
   // A full store is scanned only when one of its sessions may have expired,
   // so that a flood of new visitors at the limit costs no scan each.
@@ -65,9 +53,7 @@ SessionStore::Values SessionStore::Create(std::string* id) {
     id->clear();
     return nullptr;
   }
-  do {
-    *id = RandomHex128();
-  } while (sessions_.count(*id));
+  *id = NewId();
   sessions_[*id] = Entry{values, now};
   return values;
 }
@@ -78,11 +64,8 @@ std::string SessionStore::Reissue(std::string_view id) {
   if (it == sessions_.end()) return {};
   Entry entry = std::move(it->second);
   sessions_.erase(it);
-  std::string fresh;
-  do {
-    fresh = RandomHex128();
-  } while (sessions_.count(fresh));
-  entry.last_used = Clock::now();
+  const std::string fresh = NewId();
+  entry.last_used = clock_.Now();
   sessions_[fresh] = std::move(entry);
   return fresh;
 }
@@ -97,7 +80,7 @@ SessionStore::Values SessionStore::End(std::string_view id) {
 }
 
 std::vector<SessionStore::Values> SessionStore::Sweep(bool all) {
-  const auto now = Clock::now();
+  const auto now = clock_.Now();
   std::lock_guard lock(mutex_);
   std::vector<Values> ended = std::move(ended_);
   ended_.clear();
@@ -119,7 +102,7 @@ size_t SessionStore::size() {
 
 std::vector<SessionStore::Values> SessionStore::Live() {
   std::vector<Values> live;
-  const auto now = Clock::now();
+  const auto now = clock_.Now();
   std::lock_guard lock(mutex_);
   for (const auto& [id, entry] : sessions_) {
     if (now - entry.last_used < timeout_) live.push_back(entry.values);

@@ -1,6 +1,6 @@
-// SessionStore: the site's sessions in memory, by a random id (128 bits from
-// the system's random source, as 32 hex digits). A session lasts until it
-// has not been used for the timeout. Ending a session (timeout, logout, the
+// SessionStore: the site's sessions in memory, by a random id (128 bits,
+// RandomHex128). A session lasts until it has not been used for the timeout,
+// measured by the store's Clock. Ending a session (timeout, logout, the
 // server's stop) hands its values back to the caller, who does the web
 // application's work for it; the store itself never touches a database.
 // The number of sessions is bounded: at the limit, a new session first
@@ -18,24 +18,21 @@
 #include <unordered_map>
 #include <vector>
 
+#include "host/serve/clock.h"
 #include "platform/asp/session_values.h"
 
 namespace zelto::serve {
 
-// 128 random bits as 32 lower-case hex digits (session ids, tokens).
-std::string RandomHex128();
-
 class SessionStore {
  public:
-  using Clock = std::chrono::steady_clock;
   using Values = std::shared_ptr<SessionValues>;
 
   static constexpr size_t kDefaultLimit = 100000;
 
   // `init` fills each new session's values (the database settings); at most
-  // `limit` sessions live at once.
-  SessionStore(Clock::duration timeout, std::function<void(SessionValues&)> init,
-               size_t limit = kDefaultLimit);
+  // `limit` sessions live at once. `clock` must outlive the store.
+  SessionStore(Duration timeout, std::function<void(SessionValues&)> init,
+               size_t limit = kDefaultLimit, const Clock& clock = SystemClock());
 
   // The live session `id`, now marked used; null when unknown or expired
   // (an expired one is left for Sweep to end).
@@ -53,22 +50,26 @@ class SessionStore {
   // Each live session's values, for reading (who is logged in).
   std::vector<Values> Live();
 
-  Clock::duration timeout() const { return timeout_; }
+  Duration timeout() const { return timeout_; }
   size_t limit() const { return limit_; }
   size_t size();
 
  private:
   struct Entry {
     Values values;
-    Clock::time_point last_used;
+    TimePoint last_used;
   };
-  const Clock::duration timeout_;
+  // A fresh id no session has.  REQUIRES: mutex_ held.
+  std::string NewId() const;
+
+  const Duration timeout_;
   const std::function<void(SessionValues&)> init_;
   const size_t limit_;
+  const Clock& clock_;
   std::mutex mutex_;
   std::unordered_map<std::string, Entry> sessions_;
   std::vector<Values> ended_;             // expired ones removed by Create, for Sweep
-  Clock::time_point no_expiry_before_{};  // while full: no session expires earlier
+  TimePoint no_expiry_before_{};  // while full: no session expires earlier
 };
 
 // Session value helpers: text ("" when missing) and integers (0 when missing

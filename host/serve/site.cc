@@ -209,7 +209,7 @@ void Site::RunPage(Exchange& ex) {
       ex.headers.emplace_back(kWaitHeader, std::to_string(can_hold ? *wait : 0));
       if (can_hold) {
         // Refused holds say 0 again (the later header wins).
-        const auto deadline = LongPoll::Clock::now() + std::chrono::seconds(*wait);
+        const TimePoint deadline = config_.clock->Now() + std::chrono::seconds(*wait);
         return RunPoll(ex.shared_from_this(), page, operator_id, *cid, deadline);
       }
     }
@@ -236,13 +236,13 @@ void Site::RunPage(Exchange& ex) {
 }
 
 void Site::RunPoll(const std::shared_ptr<Exchange>& ex, const ComponentPage& page,
-                   LONG operator_id, LONG cid, LongPoll::Clock::time_point deadline) {
+                   LONG operator_id, LONG cid, TimePoint deadline) {
   LongPoll& long_poll = *config_.long_poll;
   const uint64_t since = long_poll.Sequence();
   PageOutput output =
       RunComponentPage(page, ex->query, ex->remote, ex->session, operator_id, config_.charset);
   const bool nothing = output.error.empty() && output.body.empty();
-  if (!nothing || LongPoll::Clock::now() >= deadline) return AnswerPage(*ex, page, std::move(output));
+  if (!nothing || config_.clock->Now() >= deadline) return AnswerPage(*ex, page, std::move(output));
   // Held: the answer if nothing comes is this run's.
   auto held = std::make_shared<PageOutput>(std::move(output));
   auto done = [this, ex, &page, operator_id, cid, deadline, held](LongPoll::Outcome outcome) {

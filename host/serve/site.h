@@ -47,6 +47,8 @@ struct SiteConfig {
   // Called after something was stored in conversation cid (a post, an
   // invitation, a transfer, the chat opened or ended); wakes the held polls.
   std::function<void(LONG cid)> stored;
+  // What a poll's wait is measured by (the long poll's clock).
+  const Clock* clock = &SystemClock();
 };
 
 class Site : public HttpHandler {
@@ -70,7 +72,7 @@ class Site : public HttpHandler {
   // One run of a poll page; a poll that finds nothing before `deadline` is
   // held (LongPoll) and run again when woken.
   void RunPoll(const std::shared_ptr<Exchange>& ex, const ComponentPage& page, LONG operator_id,
-               LONG cid, LongPoll::Clock::time_point deadline);
+               LONG cid, TimePoint deadline);
   void AnswerPage(Exchange& ex, const ComponentPage& page, PageOutput output);
   void Stored(LONG cid);
   void RunApi(Exchange& ex);

@@ -4,11 +4,15 @@
 
 #include <cstdio>
 
+#include "host/serve/json_answer.h"
+#include "host/serve/random_bytes.h"
 #include "host/serve/site.h"
 #include "host/serve/site_exchange.h"
 
 namespace zelto::serve {
 namespace {
+
+namespace json = boost::json;
 
 bool Expect(Site::Exchange& ex, http::verb verb) {
   if (ex.Is(verb)) return true;
@@ -33,10 +37,13 @@ std::optional<LONG> FormId(Site::Exchange& ex, const std::string& key) {
 }
 
 std::string OperatorJson(const OperatorInfo& op, const std::string& token) {
-  return "{\"id\":" + std::to_string(op.id) + ",\"name\":" + JsonString(op.name) +
-         ",\"companyId\":" + std::to_string(op.company_id) + ",\"token\":" + JsonString(token) +
-         "}";
+  return JsonAnswer(
+      json::object{{"id", op.id}, {"name", op.name}, {"companyId", op.company_id}, {"token", token}});
 }
+
+std::string OkJson() { return JsonAnswer(json::object{{"ok", true}}); }
+
+std::string CidJson(LONG cid) { return JsonAnswer(json::object{{"cid", cid}}); }
 
 // A file name safe to store: letters, digits, '.', '-' and '_' of its last
 // path piece, without leading dots, at most 80 bytes.
@@ -111,7 +118,7 @@ void Site::Logout(Exchange& ex) {
   if (!Expect(ex, http::verb::post) || !RequireOperator(ex, true)) return;
   EndSessions({sessions_.End(ex.session_id)});
   ex.clear_cookie = true;
-  ex.Json(http::status::ok, "{\"ok\":true}");
+  ex.Json(http::status::ok, OkJson());
 }
 
 void Site::VisitorApi(Exchange& ex) {
@@ -123,8 +130,8 @@ void Site::VisitorApi(Exchange& ex) {
     auto chat = app_.OpenChat(label, OnlineOperators(), &error);
     if (!chat) return DatabaseError(ex, error);
     Stored(chat->cid);
-    return ex.Json(http::status::ok, "{\"cid\":" + std::to_string(chat->cid) +
-                                         ",\"label\":" + JsonString(chat->label) + "}");
+    return ex.Json(http::status::ok,
+                   JsonAnswer(json::object{{"cid", chat->cid}, {"label", chat->label}}));
   }
   if (ex.path == "/api/visitor/chat-opened") {
     if (!Expect(ex, http::verb::post)) return;
@@ -135,7 +142,7 @@ void Site::VisitorApi(Exchange& ex) {
       return ex.Error(http::status::forbidden, "not the visitor's conversation");
     }
     Stored(*cid);
-    return ex.Json(http::status::ok, "{\"ok\":true}");
+    return ex.Json(http::status::ok, OkJson());
   }
   if (ex.path == "/api/visitor/invitation") {
     if (ex.Is(http::verb::post)) {
@@ -145,15 +152,16 @@ void Site::VisitorApi(Exchange& ex) {
       auto cid = app_.AnswerInvitation(label, accept == "1", &error);
       if (!cid) return ex.Error(http::status::conflict, error);
       Stored(*cid);
-      return ex.Json(http::status::ok, "{\"cid\":" + std::to_string(*cid) + "}");
+      return ex.Json(http::status::ok, CidJson(*cid));
     }
     if (!Expect(ex, http::verb::get)) return;
     const Invitation invitation = app_.InvitationOf(label, &error);
-    std::string body = "{\"invited\":" + std::to_string(invitation.invited) +
-                       ",\"cid\":" + std::to_string(invitation.cid) + ",\"messages\":[";
-    for (size_t i = 0; i < invitation.messages.size(); ++i)
-      body += (i ? "," : "") + JsonString(invitation.messages[i]);
-    return ex.Json(http::status::ok, body + "]}");
+    json::array messages;
+    for (const std::string& message : invitation.messages) messages.emplace_back(message);
+    return ex.Json(http::status::ok,
+                   JsonAnswer(json::object{{"invited", invitation.invited},
+                                           {"cid", invitation.cid},
+                                           {"messages", std::move(messages)}}));
   }
   ex.Error(http::status::not_found, "no such route");
 }
@@ -170,26 +178,21 @@ void Site::OperatorApi(Exchange& ex) {
     return ex.Json(http::status::ok, OperatorJson(*op, SessionText(*ex.session, kToken)));
   }
   if (ex.path == "/api/operator/conversations") {
-    std::string body = "[";
-    for (const ConversationRow& row : app_.ConversationsOf(id, &error)) {
-      if (body.size() > 1) body += ",";
-      body += "{\"cid\":" + std::to_string(row.cid) + ",\"label\":" + JsonString(row.label) +
-              ",\"nickName\":" + JsonString(row.nick_name) + "}";
-    }
+    json::array rows;
+    for (const ConversationRow& row : app_.ConversationsOf(id, &error))
+      rows.push_back(json::object{{"cid", row.cid}, {"label", row.label}, {"nickName", row.nick_name}});
     if (!error.empty()) return DatabaseError(ex, error);
-    return ex.Json(http::status::ok, body + "]");
+    return ex.Json(http::status::ok, JsonAnswer(rows));
   }
   if (ex.path == "/api/operators") {
     const std::set<LONG> online = OnlineOperators();
-    std::string body = "[";
+    json::array rows;
     const LONG company = static_cast<LONG>(SessionNumber(*ex.session, kOperatorCompany));
-    for (const OperatorRow& row : app_.OperatorsOf(company, &error)) {
-      if (body.size() > 1) body += ",";
-      body += "{\"id\":" + std::to_string(row.id) + ",\"name\":" + JsonString(row.name) +
-              ",\"online\":" + (online.count(row.id) ? "true" : "false") + "}";
-    }
+    for (const OperatorRow& row : app_.OperatorsOf(company, &error))
+      rows.push_back(
+          json::object{{"id", row.id}, {"name", row.name}, {"online", online.count(row.id) > 0}});
     if (!error.empty()) return DatabaseError(ex, error);
-    return ex.Json(http::status::ok, body + "]");
+    return ex.Json(http::status::ok, JsonAnswer(rows));
   }
   if (action) {
     auto op = app_.FindOperator(id, &error);
@@ -198,7 +201,7 @@ void Site::OperatorApi(Exchange& ex) {
     if (op && !label.empty()) cid = app_.TakeVisitor(*op, label, &error);
     if (!cid) return ex.Error(http::status::not_found, "no such visitor on the site");
     Stored(*cid);
-    return ex.Json(http::status::ok, "{\"cid\":" + std::to_string(*cid) + "}");
+    return ex.Json(http::status::ok, CidJson(*cid));
   }
   ex.Error(http::status::not_found, "no such route");
 }
@@ -224,7 +227,7 @@ void Site::EndConversation(Exchange& ex) {
   }
   if (!app_.EndConversation(*cid, &error)) return DatabaseError(ex, error);
   Stored(*cid);
-  ex.Json(http::status::ok, "{\"ok\":true}");
+  ex.Json(http::status::ok, OkJson());
 }
 
 void Site::Upload(Exchange& ex) {
@@ -237,7 +240,7 @@ void Site::Upload(Exchange& ex) {
       NowText().substr(0, 10) + "-" + RandomHex128().substr(0, 8) + "-" + name;
   if (!WriteNewFile(config_.files_dir, stored, ex.request.body()))
     return ex.Error(http::status::internal_server_error, "cannot store the file");
-  ex.Json(http::status::ok, "{\"name\":" + JsonString(stored) + "}");
+  ex.Json(http::status::ok, JsonAnswer(json::object{{"name", stored}}));
 }
 
 void Site::EndSessions(const std::vector<SessionStore::Values>& ended) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/serve/http_text.h"
+#include "host/serve/json_answer.h"
 #include "host/serve/site.h"
 #include "platform/win/codepage.h"
 
@@ -63,7 +64,7 @@ struct Site::Exchange : std::enable_shared_from_this<Site::Exchange> {
     Reply(status, "application/json", std::move(body));
   }
   void Error(http::status status, std::string_view message) {
-    Json(status, "{\"error\":" + JsonString(message) + "}");
+    Json(status, JsonError(message));
   }
   bool Is(http::verb verb) { return request.method() == verb; }
   std::string Form(const std::string& key) const {

@@ -1,25 +1,13 @@
 #include "host/serve/site_secret.h"
 
-#include <openssl/rand.h>
-
 #include <vector>
+
+#include "host/serve/random_bytes.h"
 
 namespace zelto::serve {
 namespace {
 
 constexpr size_t kSecretBytes = 32;
-
-std::optional<std::string> RandomSecretHex() {
-  unsigned char bytes[kSecretBytes];
-  if (RAND_bytes(bytes, sizeof bytes) != 1) return std::nullopt;
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char b : bytes) {
-    hex += kHex[b >> 4];
-    hex += kHex[b & 15];
-  }
-  return hex;
-}
 
 std::optional<std::string> ReadSecret(const SiteDatabase& db, std::string* error) {
   std::vector<SiteDatabase::Row> rows;
@@ -41,7 +29,7 @@ std::optional<std::string> LoadSiteSecret(const SiteDatabase& db, std::string* e
         kChatCatalog,
         "create table if not exists siteSecret (id int primary key, secret varchar(64) not null)",
         nullptr, &ignored);
-    auto fresh = RandomSecretHex();
+    auto fresh = RandomHex(kSecretBytes);
     if (!fresh) {
       *error = "no random bytes for the site secret";
       return std::nullopt;

@@ -1,4 +1,4 @@
-// The site secret: 32 random bytes (OpenSSL's RAND_bytes) kept as hex in the
+// The site secret: 32 random bytes (RandomHex) kept as hex in the
 // chat database's siteSecret table, so every host of one database signs and
 // checks visitor cookies with the same key and a restarted host keeps it.
 // The first host to start makes the table and the secret; hosts starting at

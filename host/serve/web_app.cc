@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <random>
 
 #include "host/serve/http_text.h"
 #include "host/serve/password.h"
+#include "host/serve/random_bytes.h"
 #include "platform/win/local_time.h"
 
 namespace zelto::serve {
@@ -41,12 +41,7 @@ std::string SearchKeywords(const std::string& referrer) {
 
 namespace {
 
-std::string RandomHostTag() {
-  std::random_device source;
-  char tag[16];
-  std::snprintf(tag, sizeof tag, "%08x", static_cast<unsigned>(source()));
-  return tag;
-}
+std::string RandomHostTag() { return RandomHex128().substr(0, 8); }
 
 }  // namespace
 

@@ -1,12 +1,14 @@
 // Sessions of `zelto serve`: the cookie, timeouts, what ending a session
-// does for a visitor, and the new session id at login.
+// does for a visitor, and the new session id at login. The timeouts run on
+// a site in the test's process whose clock the test moves.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <regex>
-#include <thread>
 
+#include "tests/support/host/in_process_site.h"
 #include "tests/support/served_site.h"
+#include "tests/support/wait_until.h"
 
 namespace zelto::testing {
 namespace {
@@ -33,7 +35,8 @@ TEST(ServeSessionTest, CookieIsRandomHttpOnlyAndSameSite) {
 }
 
 TEST(ServeSessionTest, VisitorRowsFollowTheSession) {
-  ServedSite site({"--session-timeout", "0.02"});  // 1.2 s
+  InProcessSite site({"--session-timeout", "0.02"}, InProcessSite::Time::kManual);  // 1.2 s
+  ASSERT_TRUE(site.running());
   auto visitor = site.Client();
   const std::string label =
       site.Visit(*visitor, "https://search.example/s?wd=%E5%9C%A8%E7%BA%BF+chat&ie=utf-8");
@@ -56,8 +59,12 @@ TEST(ServeSessionTest, VisitorRowsFollowTheSession) {
   EXPECT_EQ(returning_before, "0");
 
   // Unused for the timeout: the session ends, the visitor leaves, the
-  // address is remembered.
-  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  // address is remembered (by a worker, after the sweep that finds it).
+  site.clock().Advance(std::chrono::milliseconds(2500));
+  WaitUntil([&] {
+    return site.db().Scalar("count", "select count(*) from t_Iprecord where IP='127.0.0.1'") ==
+           "1";
+  });
   EXPECT_EQ(
       site.db().Scalar("chat", "select count(*) from onlineCst where cstLabel='" + label + "'"),
       "0");
@@ -71,14 +78,15 @@ TEST(ServeSessionTest, VisitorRowsFollowTheSession) {
 }
 
 TEST(ServeSessionTest, UseKeepsTheSessionAlive) {
-  ServedSite site({"--session-timeout", "0.02"});
+  InProcessSite site({"--session-timeout", "0.02"}, InProcessSite::Time::kManual);
+  ASSERT_TRUE(site.running());
   auto op = site.Client();
   ServedSite::Login(*op, 5, "demo5");
   for (int i = 0; i < 6; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    site.clock().Advance(std::chrono::milliseconds(400));
     ASSERT_EQ(op->Get("/api/me").status, 200) << "request " << i;
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(1600));
+  site.clock().Advance(std::chrono::milliseconds(1600));
   EXPECT_EQ(op->Get("/api/me").status, 401);
 }
 

@@ -26,15 +26,35 @@ std::set<std::string> VisitorLabels(SeededDatabase& db) {
 
 }  // namespace
 
-ServedSite::ServedSite(std::vector<std::string> extra_args) {
-  const fs::path root =
-      fs::path(db_.folder()).parent_path() / (fs::path(db_.folder()).filename().string() + "-www");
-  www_ = root.string();
+std::string WriteTestPages(const std::string& root_folder) {
+  const fs::path root(root_folder);
   WriteFile(root / "www" / "index.html", "<!doctype html><title>start</title>");
   WriteFile(root / "www" / "site" / "index.html", "<!doctype html><title>demo company</title>");
   WriteFile(root / "www" / "site" / "about.html", "<!doctype html><title>about</title>");
   WriteFile(root / "www" / "css" / "site.css", "body{color:#333}");
   WriteFile(root / "secret.txt", "not for the web");
+  return (root / "www").string();
+}
+
+std::string VisitCompanySite(LoopbackHttpClient& client, SeededDatabase& db,
+                             const std::string& referrer) {
+  const std::set<std::string> before = VisitorLabels(db);
+  LoopbackHttpClient::Headers headers;
+  if (!referrer.empty()) headers.emplace_back("Referer", referrer);
+  const HttpReply reply = client.Get("/site/index.html", headers);
+  EXPECT_EQ(reply.status, 200);
+  for (const std::string& label : VisitorLabels(db)) {
+    if (!before.count(label)) return label;
+  }
+  ADD_FAILURE() << "no visitor row after the first page view";
+  return "";
+}
+
+ServedSite::ServedSite(std::vector<std::string> extra_args) {
+  const fs::path root =
+      fs::path(db_.folder()).parent_path() / (fs::path(db_.folder()).filename().string() + "-www");
+  www_ = root.string();
+  WriteTestPages(www_);
   extra_args_ = std::move(extra_args);
   Restart();
 }
@@ -66,16 +86,7 @@ std::string ServedSite::Login(LoopbackHttpClient& client, int id, const std::str
 }
 
 std::string ServedSite::Visit(LoopbackHttpClient& client, const std::string& referrer) {
-  const std::set<std::string> before = VisitorLabels(db_);
-  LoopbackHttpClient::Headers headers;
-  if (!referrer.empty()) headers.emplace_back("Referer", referrer);
-  const HttpReply reply = client.Get("/site/index.html", headers);
-  EXPECT_EQ(reply.status, 200);
-  for (const std::string& label : VisitorLabels(db_)) {
-    if (!before.count(label)) return label;
-  }
-  ADD_FAILURE() << "no visitor row after the first page view";
-  return "";
+  return VisitCompanySite(client, db_, referrer);
 }
 
 int ServedSite::OpenChat(LoopbackHttpClient& visitor) {

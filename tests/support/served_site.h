@@ -44,6 +44,15 @@ class ServedSite {
   std::unique_ptr<ServeProcess> process_;
 };
 
+// The test's page folder under `root`: www/ with index.html, site/index.html,
+// site/about.html and css/site.css, and secret.txt beside www/. Gives the
+// www folder.
+std::string WriteTestPages(const std::string& root);
+// The client's first page of the company site; the new visitor's label
+// ("" and a test failure when no visitor row appeared in `db`).
+std::string VisitCompanySite(LoopbackHttpClient& client, SeededDatabase& db,
+                             const std::string& referrer = "");
+
 // The JSON number after "key": in `json`, or -1.
 long long JsonNumber(const std::string& json, const std::string& key);
 // The JSON string after "key": in `json` (no escapes decoded), or "".

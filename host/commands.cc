@@ -1,0 +1,53 @@
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host/command.h"
+
+namespace zelto {
+
+const std::vector<Command>& Commands() {
+  static const std::vector<Command> commands = {
+      {"call", "run one page request: METHOD of the component, output on stdout", RunCall},
+      {"init-db",
+       "create the chat and count databases (--data DIR | --engine postgresql "
+       "--server HOST[:PORT] --user U --password P|--password-file F) [--demo] [--force]",
+       RunInitDb},
+      {"register", "register the ZeltoCom module (class, ProgIDs, type library)", RunRegister},
+      {"serve", "serve the chat site over HTTP (--data DIR --listen ADDR:PORT)", RunServe},
+      {"unregister", "remove the ZeltoCom module's registration", RunUnregister},
+  };
+  return commands;
+}
+
+namespace {
+
+void PrintHelp(FILE* out) {
+  std::fprintf(out,
+               "usage: zelto COMMAND [OPTIONS]\n\n"
+               "ZeltoCom, the server side of a web live chat.\n\ncommands:\n");
+  for (const Command& c : Commands()) std::fprintf(out, "  %-12s %s\n", c.name, c.summary);
+  std::fprintf(out, "\n'zelto COMMAND --help' describes a command's options.\n");
+}
+
+}  // namespace
+
+int RunZelto(const std::vector<std::string>& args) {
+  if (args.empty()) {
+    PrintHelp(stderr);
+    return 2;
+  }
+  const std::string& name = args[0];
+  if (name == "--help" || name == "-h" || name == "help") {
+    PrintHelp(stdout);
+    return 0;
+  }
+  for (const Command& c : Commands()) {
+    if (name == c.name) return c.run(std::vector<std::string>(args.begin() + 1, args.end()));
+  }
+  std::fprintf(stderr, "zelto: unknown command '%s'\n\n", name.c_str());
+  PrintHelp(stderr);
+  return 2;
+}
+
+}  // namespace zelto

@@ -1,0 +1,272 @@
+#include "host/serve/running_site.h"
+
+#include <boost/asio/ip/address.hpp>
+#include <boost/asio/post.hpp>
+#include <algorithm>
+#include <filesystem>
+
+#include "host/component_call.h"
+#include "host/module_path.h"
+#include "host/serve/data_folder.h"
+#include "host/serve/site_secret.h"
+#include "host/serve/static_files.h"
+#include "platform/ado/engine_failures.h"
+#include "platform/win/message_box.h"
+
+namespace zelto::serve {
+namespace {
+
+namespace asio = boost::asio;
+
+constexpr size_t kWorkQueueLimit = 4096;
+
+std::string AbsoluteFolder(const std::string& dir) {
+  return std::filesystem::absolute(dir).lexically_normal().string();
+}
+
+DatabaseServer DatabaseOf(const SiteOptions& options, bool on_server) {
+  const DatabaseLogin& login = options.login;
+  return DatabaseServer{on_server ? login.server.value_or("") : AbsoluteFolder(options.data_dir),
+                        login.user.value_or(""), login.password.value_or("")};
+}
+
+}  // namespace
+
+std::unique_ptr<RunningSite> RunningSite::Start(const SiteOptions& options,
+                                                const SiteSurroundings& surroundings,
+                                                StartFailure* failure) {
+  std::unique_ptr<RunningSite> site(new RunningSite(options, surroundings));
+  // What fails without changing anything goes first: a taken port or an
+  // unwritable log never leaves new databases behind.
+  if (!site->OpenAccessLog(failure) || !site->Bind(failure) || !site->PrepareDatabases(failure) ||
+      !site->LoadSecret(failure)) {
+    site->Abandon();
+    return nullptr;
+  }
+  site->Begin();
+  site->PrintWelcome();
+  return site;
+}
+
+RunningSite::RunningSite(const SiteOptions& options, const SiteSurroundings& surroundings)
+    : options_(options),
+      clock_(*surroundings.clock),
+      out_(surroundings.out),
+      log_(surroundings.log),
+      on_server_(EngineIsServer()),
+      database_(DatabaseOf(options, on_server_)),
+      data_dir_(AbsoluteFolder(options.data_dir)) {}
+
+bool RunningSite::OpenAccessLog(StartFailure* failure) {
+  access_log_ = AccessLogFile::Open(options_.access_log, out_, &failure->message);
+  failure->status = StartFailure::kUsage;
+  return access_log_ != nullptr;
+}
+
+bool RunningSite::Bind(StartFailure* failure) {
+  boost::system::error_code ec;
+  const auto address = asio::ip::make_address(options_.address, ec);
+  if (ec) {
+    failure->status = StartFailure::kUsage;
+    failure->message = "cannot listen on '" + options_.address + "': " + ec.message();
+    return false;
+  }
+  failure->status = StartFailure::kAddressInUse;
+  return OpenListener({address, options_.port}, &listener_, &failure->message);
+}
+
+bool RunningSite::PrepareDatabases(StartFailure* failure) {
+  failure->status = StartFailure::kCannotStart;
+  std::string message;
+  const DataFolderResult prepared = on_server_ ? PrepareDatabaseServer(database_, &message)
+                                               : PrepareDataFolder(data_dir_, &message);
+  if (prepared == DataFolderResult::kRefused) {
+    failure->message = message;
+    return false;
+  }
+  if (out_) std::fprintf(out_, "%s\n", message.c_str());
+  if (HRESULT hr = EnsureRegistered(&message); FAILED(hr)) {
+    failure->message = "cannot register the component: " + message;
+    return false;
+  }
+  return true;
+}
+
+bool RunningSite::LoadSecret(StartFailure* failure) {
+  // Every host of one database signs visitor cookies with the same key.
+  std::string error;
+  const auto secret =
+      LoadSiteSecret(SiteDatabase(database_.address, database_.user, database_.password), &error);
+  if (!secret) {
+    failure->status = StartFailure::kCannotStart;
+    failure->message = "the site secret: " + error;
+    return false;
+  }
+  site_secret_ = *secret;
+  return true;
+}
+
+void RunningSite::Abandon() {
+  if (access_log_) access_log_->Discard();
+}
+
+void RunningSite::Begin() {
+  started_ = true;
+  // Failures are logged once with their cause, not once per request.
+  failures_ = std::make_unique<FailureLog>(log_, Seconds(options_.failure_log_seconds),
+                                           "zelto serve: ", clock_);
+  FailureLog* failures = failures_.get();
+  ado::SetEngineFailureSink(
+      [failures](std::string_view engine, std::string_view what, std::string_view error) {
+        failures->Failed("database " + std::string(what) + " (" + std::string(engine) + ")", error);
+      });
+  SetMessageBoxSink([failures](std::string_view caption, std::string_view text) {
+    failures->Failed("[message box] " + std::string(caption), text);
+  });
+
+  workers_ = std::make_unique<WorkerPool>(options_.threads, kWorkQueueLimit);
+  const DatabaseServer database = database_;
+  sessions_ = std::make_unique<SessionStore>(
+      Seconds(options_.session_minutes * 60),
+      [database](SessionValues& values) {
+        SetDefaultDatabaseSettings(values, database.address);
+        values.SetText("DBUserName", database.user);
+        values.SetText("DBPWD", database.password);
+      },
+      options_.max_sessions, clock_);
+
+  fetch_settings_before_ = InternetGetSettings();
+  InternetSettings fetch = fetch_settings_before_;
+  fetch.transfer_timeout_ms = static_cast<int64_t>(options_.fetch_seconds * 1000);
+  fetch.connect_timeout_ms = std::min(fetch.connect_timeout_ms, fetch.transfer_timeout_ms);
+  InternetSetSettings(fetch);
+
+  long_poll_ = std::make_unique<LongPoll>(io_, options_.long_poll_max, std::chrono::seconds(2),
+                                          clock_);
+  StartNotifier();
+
+  SiteConfig config;
+  config.site_secret = site_secret_;
+  config.data_dir = database_.address;
+  config.db_user = database_.user;
+  config.db_password = database_.password;
+  config.charset = options_.charset;
+  config.www_root = options_.www_root.empty() ? FindWwwRoot() : options_.www_root;
+  config.files_dir = std::filesystem::path(data_dir_) / "files";
+  config.failure_log = failures;
+  // A page fetch may hold its worker up to the fetch's time limit: one
+  // worker stays for every other page.
+  config.fetch_limit = std::max<size_t>(1, options_.threads - 1);
+  if (options_.long_poll_max > 0) config.long_poll = long_poll_.get();
+  config.stored = [this](LONG cid) {
+    long_poll_->Wake(cid);
+    if (notifier_) notifier_->Publish(cid);
+  };
+  config.clock = &clock_;
+  site_ = std::make_unique<Site>(config, *workers_, *sessions_);
+
+  server_ = std::make_unique<HttpServer>(io_, *site_, HttpLimits{}, access_log_->stream());
+  server_->OnFailure(
+      [failures](std::string_view what, std::string_view cause) { failures->Failed(what, cause); });
+  server_->Serve(std::move(listener_));
+
+  sweeper_ = clock_.NewTimer(io_);
+  failure_flusher_ = clock_.NewTimer(io_);
+  asio::post(io_, [this] {
+    SweepSessions();
+    FlushFailures();
+  });
+}
+
+// Polls held for a message are woken by this host's posts, and on a
+// database server by the other hosts' (LISTEN/NOTIFY on a connection of
+// the notifier's own).
+void RunningSite::StartNotifier() {
+  if (!on_server_ || options_.long_poll_max == 0) return;
+  long_poll_->SetNotificationsReliable(false);  // until the notifier is listening
+  LongPoll* long_poll = long_poll_.get();
+  notifier_ = std::make_unique<ConversationNotifier>(
+      database_, kChatCatalog, [long_poll](LONG cid) { long_poll->Wake(cid); },
+      [long_poll](bool linked) { long_poll->SetNotificationsReliable(linked); });
+  notifier_->Start();
+}
+
+// Sessions end when unused for the timeout: a sweep a few times per timeout.
+void RunningSite::SweepSessions() {
+  auto ended = sessions_->Sweep();
+  // Visitors leaving must not be lost to a full queue: then do it here.
+  Site* site = site_.get();
+  if (!ended.empty() && !workers_->Submit([site, ended] { site->EndSessions(ended); }))
+    site_->EndSessions(ended);
+  const Duration period = std::clamp<Duration>(sessions_->timeout() / 4,
+                                               std::chrono::milliseconds(50),
+                                               std::chrono::seconds(30));
+  sweeper_->WaitUntil(clock_.Now() + period, [this] { SweepSessions(); });
+}
+
+// Counts of repeated failures, and the end of those no longer seen.
+void RunningSite::FlushFailures() {
+  failures_->Flush();
+  const Duration period = std::min<Duration>(Seconds(options_.failure_log_seconds) / 2,
+                                             std::chrono::seconds(1));
+  failure_flusher_->WaitUntil(clock_.Now() + period, [this] { FlushFailures(); });
+}
+
+void RunningSite::PrintWelcome() {
+  if (!out_) return;
+  const std::string base = BaseUrl();
+  std::fprintf(out_, "ZeltoCom chat site: %s\n", base.c_str());
+  std::fprintf(out_, "  start page            %s\n", base.c_str());
+  std::fprintf(out_, "  demo company site     %ssite/index.html  (visitors start here)\n",
+               base.c_str());
+  std::fprintf(out_, "  operator login        %soperator/login.html\n", base.c_str());
+  const auto logins =
+      WorkingDemoLogins(SiteDatabase(database_.address, database_.user, database_.password));
+  if (!logins.empty()) std::fprintf(out_, "  demo operators (id / password):\n");
+  for (const auto& login : logins)
+    std::fprintf(out_, "    %-3d %s  %s\n", static_cast<int>(login.id), login.name,
+                 login.password);
+  std::fflush(out_);
+}
+
+unsigned short RunningSite::port() const { return server_->port(); }
+
+std::string RunningSite::BaseUrl() const {
+  const bool v6 = options_.address.find(':') != std::string::npos;
+  const std::string host = v6 ? "[" + options_.address + "]" : options_.address;
+  return "http://" + host + ":" + std::to_string(port()) + "/";
+}
+
+void RunningSite::Run() { io_.run(); }
+
+void RunningSite::Stop() {
+  asio::post(io_, [this] {
+    server_->Stop();
+    long_poll_->Stop();
+    sweeper_->Cancel();
+    failure_flusher_->Cancel();
+  });
+}
+
+RunningSite::~RunningSite() {
+  if (!started_) return;
+  if (!io_.stopped()) {
+    // Never run, or not to its end: stop and let what is pending finish.
+    Stop();
+    io_.restart();
+    io_.run();
+  }
+  if (notifier_) notifier_->Stop();
+  workers_->Stop();
+  site_->EndSessions(sessions_->Sweep(true));
+  ado::SetEngineFailureSink(nullptr);
+  SetMessageBoxSink(nullptr);
+  InternetSetSettings(fetch_settings_before_);
+  failures_->Summarize();
+  if (out_) {
+    std::fprintf(out_, "zelto serve: stopped\n");
+    std::fflush(out_);
+  }
+}
+
+}  // namespace zelto::serve
