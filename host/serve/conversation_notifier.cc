@@ -47,11 +47,12 @@ bool Command(PGconn* conn, const std::string& sql) {
 
 ConversationNotifier::ConversationNotifier(DatabaseServer server, std::string database,
                                            std::function<void(LONG)> on_remote,
-                                           std::function<void(bool)> on_link)
+                                           std::function<void(bool)> on_link, FILE* log)
     : server_(std::move(server)),
       database_(std::move(database)),
       on_remote_(std::move(on_remote)),
       on_link_(std::move(on_link)),
+      log_(log),
       wake_fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 ConversationNotifier::~ConversationNotifier() {
@@ -75,6 +76,12 @@ void ConversationNotifier::Stop() {
   stopping_ = true;
   Signal();
   if (thread_.joinable()) thread_.join();
+}
+
+void ConversationNotifier::Say(const char* line) {
+  if (!log_) return;
+  std::fprintf(log_, "zelto serve: %s\n", line);
+  std::fflush(log_);
 }
 
 void ConversationNotifier::Signal() {
@@ -132,7 +139,7 @@ void ConversationNotifier::Run() {
   while (!stopping_) {
     PGconn* conn = Connect();
     if (conn && Command(conn, std::string("LISTEN ") + kConversationChannel)) {
-      if (was_down) std::fprintf(stderr, "zelto serve: conversation notifications: back\n");
+      if (was_down) Say("conversation notifications: back");
       was_down = false;
       down_reported = false;
       on_link_(true);
@@ -147,9 +154,8 @@ void ConversationNotifier::Run() {
       down_reported = true;
       was_down = true;
       on_link_(false);
-      std::fprintf(stderr,
-                   "zelto serve: conversation notifications: no connection to the database; "
-                   "held polls recheck every few seconds until it is back\n");
+      Say("conversation notifications: no connection to the database; held polls recheck "
+          "every few seconds until it is back");
     }
     WaitForWork(-1, kReconnectMs);
   }

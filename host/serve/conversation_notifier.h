@@ -5,11 +5,13 @@
 // local post (queued by Publish, which never blocks). Notifications from
 // other hosts reach `on_remote(cid)`; its own are skipped. When the server
 // goes away it reconnects (every second at most); `on_link(false)` says
-// notifications may be missed until `on_link(true)`. Callbacks run on the
+// notifications may be missed until `on_link(true)`; the loss and the
+// return of the link are also said once each in `log`. Callbacks run on the
 // notifier's thread.
 #pragma once
 
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -28,7 +30,8 @@ inline constexpr char kConversationChannel[] = "zelto_conversation";
 class ConversationNotifier {
  public:
   ConversationNotifier(DatabaseServer server, std::string database,
-                       std::function<void(LONG)> on_remote, std::function<void(bool)> on_link);
+                       std::function<void(LONG)> on_remote, std::function<void(bool)> on_link,
+                       FILE* log = stderr);
   ~ConversationNotifier();  // Stop()
   ConversationNotifier(const ConversationNotifier&) = delete;
   ConversationNotifier& operator=(const ConversationNotifier&) = delete;
@@ -45,11 +48,13 @@ class ConversationNotifier {
   bool SendPending(void* conn);
   void WaitForWork(int socket, int timeout_ms);
   void Signal();
+  void Say(const char* line);
 
   const DatabaseServer server_;
   const std::string database_;
   const std::function<void(LONG)> on_remote_;
   const std::function<void(bool)> on_link_;
+  FILE* const log_;
   int wake_fd_ = -1;  // eventfd: Publish and Stop interrupt the wait
   std::atomic<bool> stopping_{false};
   std::mutex mutex_;

@@ -97,6 +97,11 @@ size_t LongPoll::held() const {
   return waiters_.size();
 }
 
+bool LongPoll::notifications_reliable() const {
+  std::lock_guard lock(mutex_);
+  return reliable_;
+}
+
 bool LongPoll::WokenSince(LONG cid, uint64_t since) const {
   if (sequence_ == since) return false;
   if (recent_.empty() || recent_.front().sequence > since + 1) return true;

@@ -56,6 +56,7 @@ class LongPoll {
   // Ends every held request (kStopped) and refuses new ones.
   void Stop();
   size_t held() const;
+  bool notifications_reliable() const;
 
  private:
   struct Waiter;

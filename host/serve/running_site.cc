@@ -187,7 +187,7 @@ void RunningSite::StartNotifier() {
   LongPoll* long_poll = long_poll_.get();
   notifier_ = std::make_unique<ConversationNotifier>(
       database_, kChatCatalog, [long_poll](LONG cid) { long_poll->Wake(cid); },
-      [long_poll](bool linked) { long_poll->SetNotificationsReliable(linked); });
+      [long_poll](bool linked) { long_poll->SetNotificationsReliable(linked); }, log_);
   notifier_->Start();
 }
 

@@ -19,8 +19,10 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/support/host/in_process_site.h"
 #include "tests/support/local_http_server.h"
 #include "tests/support/served_site.h"
+#include "tests/support/wait_until.h"
 
 namespace zelto::testing {
 namespace {
@@ -132,12 +134,17 @@ long TotalCounted(const std::string& log, const std::string& needle) {
 }
 
 bool WaitForOutput(ServeProcess& process, const std::string& needle, seconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (process.Output().find(needle) != std::string::npos) return true;
-    std::this_thread::sleep_for(milliseconds(50));
+  return WaitUntil([&] { return process.Output().find(needle) != std::string::npos; }, limit);
+}
+
+// Sockets the process has open (its listener and connections).
+size_t OpenSockets(pid_t pid) {
+  size_t count = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+    std::error_code ec;
+    count += fs::read_symlink(entry.path(), ec).string().rfind("socket:", 0) == 0;
   }
-  return false;
+  return count;
 }
 
 // One side of a conversation of the demo site: an operator (5) and a
@@ -308,7 +315,12 @@ TEST_F(ServeFaultsTest, ReadOnlyChatDatabase) {
   // Writable again: the next post is stored, and the log says the failure ended.
   ASSERT_TRUE(Stored(c.OperatorPost("after"))) << HostLog();
   EXPECT_TRUE(WaitForOutput(site_.process(), "not seen for", seconds(10))) << HostLog();
-  std::this_thread::sleep_for(milliseconds(1500));  // every failure's closing line
+  // Every failure's closing line.
+  EXPECT_TRUE(WaitUntil([&] {
+    const std::string log = HostLog();
+    return LinesWith(log, "not seen for") >= FirstLines(log, "");
+  }))
+      << HostLog();
   // Every refused post was counted, though written once.
   EXPECT_GE(TotalCounted(HostLog(), "readonly database") + TotalCounted(HostLog(), "I/O error"),
             150)
@@ -460,8 +472,7 @@ TEST_F(ServeSlowFetchTest, SlowAndEndlessPagesDoNotStopTheSite) {
       return client->Get("/operator/CheckDomain.asp?domains=" + domains + "&token=" + c.token);
     });
     // The host fetches the first page (and waits).
-    for (int i = 0; i < 200 && pages.Requests().size() == asked_before; ++i)
-      std::this_thread::sleep_for(milliseconds(50));
+    WaitUntil([&] { return pages.Requests().size() > asked_before; });
     ASSERT_GT(pages.Requests().size(), asked_before);
     // While it waits: a second comparison is refused at once, and the rest
     // of the site answers.
@@ -519,12 +530,16 @@ TEST_F(ServeFaultsTest, ClientsGoingAwayHalfway) {
       }
     }
   };
+  // The host has closed what the clients left: no more sockets than
+  // before they came.
+  const size_t sockets_before = OpenSockets(pid);
+  const auto closed = [&] { return OpenSockets(pid) <= sockets_before; };
   round(20);
-  std::this_thread::sleep_for(milliseconds(300));
+  WaitUntil(closed);
   const long rss_before = RssKb(pid);
   const size_t files_before = OpenFiles(pid);
   round(200);
-  std::this_thread::sleep_for(milliseconds(500));
+  WaitUntil(closed);
   ExpectServing();
   EXPECT_TRUE(Stored(c.OperatorPost("still")));
   ExpectBoundedGrowth("clients going away", rss_before, RssKb(pid), 800);
@@ -544,47 +559,56 @@ TEST_F(ServeFaultsTest, OutOfFileDescriptors) {
   ASSERT_EQ(prlimit(pid, RLIMIT_NOFILE, &limit, nullptr), 0) << std::strerror(errno);
   std::vector<std::unique_ptr<RawConnection>> crowd;
   for (int i = 0; i < 60; ++i) crowd.push_back(std::make_unique<RawConnection>(site_.port()));
-  std::this_thread::sleep_for(milliseconds(300));
-  // Waiting for descriptors is no busy loop: well under a tenth of a core.
+  ASSERT_TRUE(WaitForOutput(site_.process(), "accepting connections: Too many open files",
+                            seconds(10)))
+      << HostLog();
+  // Waiting for descriptors is no busy loop: well under a tenth of a core
+  // over a window of 2 s.
   const long ticks = CpuTicks(pid);
   std::this_thread::sleep_for(seconds(2));
   EXPECT_LT(CpuTicks(pid) - ticks, sysconf(_SC_CLK_TCK) / 5) << "CPU ticks in 2 s";
   crowd.clear();
   // The connections that waited are served, then everyone else again.
-  std::this_thread::sleep_for(milliseconds(500));
+  WaitUntil([&] { return site_.Client()->Get("/healthz").status == 200; });
   ExpectServing();
   const std::string log = HostLog();
   EXPECT_EQ(FirstLines(log, "accepting connections: Too many open files"), 1) << log;
 }
 
-class ServeSessionLimitTest : public ServeFaultsTest {
- protected:
-  ServeSessionLimitTest() : ServeFaultsTest({"--max-sessions", "20", "--session-timeout", "0.1"}) {}
-};
-
-TEST_F(ServeSessionLimitTest, FullStoreRefusesNewSessionsOnly) {
+// On a site in the test's process whose clock the test moves: the wait
+// for the quiet sessions to expire takes no time.
+TEST(ServeSessionLimitTest, FullStoreRefusesNewSessionsOnly) {
+  InProcessSite site({"--max-sessions", "20", "--session-timeout", "0.1",
+                      "--failure-log-interval", "1"},
+                     InProcessSite::Time::kManual);
+  ASSERT_TRUE(site.running());
+  const auto expect_serving = [&site] {
+    auto client = site.Client();
+    EXPECT_EQ(client->Get("/healthz").body, "ok\n");
+    EXPECT_EQ(client->Get("/css/site.css").status, 200);
+  };
   std::vector<std::unique_ptr<LoopbackHttpClient>> visitors;
   for (int i = 0; i < 20; ++i) {
-    visitors.push_back(site_.Client());
+    visitors.push_back(site.Client());
     ASSERT_EQ(visitors.back()->Get("/site/index.html").status, 200) << i;
   }
   // The first visitor keeps using the site (the session lives 6 s unused);
   // the others go quiet.
   auto& regular = *visitors[0];
   const std::string kept = regular.cookies()["ZSESSIONID"];
-  const long rss_before = RssKb(site_.process().pid());
+  const long rss_before = RssKb(getpid());
   for (int i = 0; i < 200; ++i) {
-    auto stranger = site_.Client();
+    auto stranger = site.Client();
     const HttpReply refused = stranger->Get("/site/index.html");
     EXPECT_EQ(refused.status, 503);
     EXPECT_FALSE(refused.Header("retry-after").empty());
     EXPECT_TRUE(refused.set_cookies.empty()) << "no session id for a session never made";
     if (i % 20 == 0) EXPECT_EQ(regular.Get("/site/about.html").status, 200);
   }
-  auto op = site_.Client();
+  auto op = site.Client();
   EXPECT_EQ(op->Post("/api/login", "id=5&password=demo5").status, 503);
-  ExpectServing();
-  ExpectBoundedGrowth("sessions full", rss_before, RssKb(site_.process().pid()), 201, 8 * 1024);
+  expect_serving();
+  ExpectBoundedGrowth("sessions full", rss_before, RssKb(getpid()), 201, 8 * 1024);
 
   // The sessions there go on, unchanged.
   EXPECT_EQ(regular.Get("/site/about.html").status, 200);
@@ -593,10 +617,10 @@ TEST_F(ServeSessionLimitTest, FullStoreRefusesNewSessionsOnly) {
 
   // Once the others expired, new visitors are let in, and the one who kept
   // using the site keeps the session.
-  auto late = site_.Client();
+  auto late = site.Client();
   int status = 0;
   for (int i = 0; i < 40 && status != 200; ++i) {
-    std::this_thread::sleep_for(milliseconds(500));
+    site.clock().Advance(milliseconds(500));
     EXPECT_EQ(regular.Get("/site/about.html").status, 200);
     status = late->Get("/site/index.html").status;
   }
@@ -606,9 +630,10 @@ TEST_F(ServeSessionLimitTest, FullStoreRefusesNewSessionsOnly) {
   EXPECT_EQ(ServedSite::Login(*op, 5, "demo5").empty(), false);
   // Written once per stretch of refusals (the wait for the expiry may have
   // made a second), never once per refused request.
-  const std::string log = HostLog();
+  const std::string log = HostLines(site.Output());
   EXPECT_GE(FirstLines(log, "new sessions refused"), 1) << log;
   EXPECT_LE(FirstLines(log, "new sessions refused"), 2) << log;
+  EXPECT_TRUE(site.Stop());
 }
 
 TEST(ServeFaultOptionsTest, LimitsAreCheckedAtTheStart) {

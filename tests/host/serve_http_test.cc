@@ -2,20 +2,33 @@
 // not be served, size limits, keep-alive, the listening address, the data
 // folder and a graceful stop.
 #include <gtest/gtest.h>
-#include <signal.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
+#include "tests/support/host/in_process_site.h"
 #include "tests/support/served_site.h"
+#include "tests/support/wait_until.h"
 
 namespace zelto::testing {
 namespace {
 
 namespace fs = std::filesystem;
+
+// Whether something accepts connections on 127.0.0.1:port.
+bool Listening(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return connected;
+}
 
 class ServeHttpTest : public ::testing::Test {
  protected:
@@ -114,28 +127,31 @@ TEST_F(ServeHttpTest, TakenPortIsAClearFailure) {
   EXPECT_EQ(site_.Client()->Get("/healthz").status, 200);
 }
 
-TEST_F(ServeHttpTest, StopFinishesTheRequestInProgress) {
+// On a site in the test's process, which shows when it has the request.
+TEST(ServeStopTest, StopFinishesTheRequestInProgress) {
+  InProcessSite site;
+  ASSERT_TRUE(site.running());
   // The stop arrives while a request's body is still coming: the request is
-  // completed and answered, then the server ends with status 0.
+  // completed and answered, then the site ends.
   const std::string body = "id=5&password=demo5";
   const std::string head =
       "POST /api/login HTTP/1.1\r\nHost: x\r\nContent-Type: application/x-www-form-urlencoded\r\n"
       "Content-Length: " +
       std::to_string(body.size()) + "\r\n\r\n";
-  RawConnection connection(site_.port());
+  RawConnection connection(site.port());
   ASSERT_TRUE(connection.Send(head + body.substr(0, 5)));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  kill(site_.process().pid(), SIGTERM);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_EQ(site_.Client()->Get("/healthz").status, 0) << "the listener should be closed";
+  ASSERT_TRUE(WaitUntil([&] { return site.site().server().requests_in_progress() == 1; }));
+  site.site().Stop();
+  ASSERT_TRUE(WaitUntil([&] { return !Listening(site.port()); }))
+      << "the listener should be closed";
+  EXPECT_EQ(site.Client()->Get("/healthz").status, 0) << "the listener should be closed";
   ASSERT_TRUE(connection.Send(body.substr(5)));
   const std::string answer = connection.ReceiveAll();
   EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
   EXPECT_NE(answer.find("Connection: close"), std::string::npos) << answer;
-  // The server is already stopping: wait for it to end by itself (signal 0
-  // only waits), since a second SIGTERM may find the stop handler gone.
-  EXPECT_EQ(site_.process().Stop(0), 0);
-  EXPECT_NE(site_.process().Output().find("stopped"), std::string::npos);
+  // The site is already stopping: it ends by itself.
+  EXPECT_TRUE(site.Stop());
+  EXPECT_NE(site.Output().find("stopped"), std::string::npos);
 }
 
 TEST(ServeDataFolderTest, NewFolderGetsDemoDataAndForeignFolderIsRefused) {

@@ -2,7 +2,9 @@
 // poll that finds nothing until something is stored in its conversation,
 // its time is up, the host stops or the client goes away; the host takes
 // the parameter for itself. Across hosts of one PostgreSQL database the
-// wake travels by LISTEN/NOTIFY, and survives a database restart.
+// wake travels by LISTEN/NOTIFY, and survives a database restart. The host
+// holding the polls runs in the test's process, so that the test sees when
+// a poll is held instead of guessing how long that takes.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -19,14 +21,17 @@
 #include "tests/support/loopback_http_client.h"
 #include "tests/support/private_pg_cluster.h"
 #include "tests/support/seeded_database.h"
+#include "tests/support/host/in_process_site.h"
 #include "tests/support/serve_process.h"
 #include "tests/support/served_site.h"
+#include "tests/support/wait_until.h"
 
 namespace zelto::testing {
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using serve::LongPoll;
 using std::chrono::milliseconds;
 
 // A held poll on a client of its own; `ms` how long it took.
@@ -68,14 +73,18 @@ void OperatorSays(LoopbackHttpClient& op, const std::string& token, int cid,
             200);
 }
 
-// Time for a held poll to be registered before the test acts on it.
-void LetItSettle() { std::this_thread::sleep_for(milliseconds(300)); }
+// Waits until `site` holds `count` polls.
+void WaitForHeld(InProcessSite& site, size_t count) {
+  ASSERT_TRUE(WaitUntil([&] { return site.site().long_poll().held() == count; }))
+      << site.site().long_poll().held() << " polls held, not " << count;
+}
 
 class ServeLongPollTest : public ::testing::Test {
  protected:
   explicit ServeLongPollTest(std::vector<std::string> args = {}) : site_(std::move(args)) {}
 
   void SetUp() override {
+    ASSERT_TRUE(site_.running());
     op_ = site_.Client();
     token_ = ServedSite::Login(*op_, 5, "demo5");
     visitor_ = site_.Client();
@@ -89,7 +98,7 @@ class ServeLongPollTest : public ::testing::Test {
     return "/operator/GetUserMsg.asp?cid=" + c_ + "&wait=" + std::to_string(wait);
   }
 
-  ServedSite site_;
+  InProcessSite site_;
   std::unique_ptr<LoopbackHttpClient> op_, visitor_;
   std::string token_, c_;
   int cid_ = 0;
@@ -103,7 +112,7 @@ TEST_F(ServeLongPollTest, HeldPollWakesForAPostInItsConversationOnly) {
   ASSERT_NE(other_cid, cid_);
 
   Held poll = HoldPoll(site_.port(), op_->cookies(), OperatorPoll(8));
-  LetItSettle();
+  WaitForHeld(site_, 1);
   VisitorSays(*other_visitor, other_cid, "elsewhere");
   EXPECT_FALSE(poll.Answered(milliseconds(700))) << "woken by another conversation";
 
@@ -140,7 +149,7 @@ TEST_F(ServeLongPollTest, VisitorPollWakesForTheOperatorAndSkipsItsOwnPost) {
   visitor_->Get("/visitor/GetClientMsg.asp?cid=" + c_);
   Held poll =
       HoldPoll(site_.port(), visitor_->cookies(), "/visitor/GetClientMsg.asp?wait=8&cid=" + c_);
-  LetItSettle();
+  WaitForHeld(site_, 1);
   VisitorSays(*visitor_, cid_, "mine");
   EXPECT_FALSE(poll.Answered(milliseconds(700))) << "the visitor's own message is not news";
   OperatorSays(*op_, token_, cid_, "hello");
@@ -197,15 +206,14 @@ TEST_F(ServeLongPollTest, WaitParameterIsTheHosts) {
 
 TEST_F(ServeLongPollTest, StopAnswersHeldPollsAtOnce) {
   Held poll = HoldPoll(site_.port(), op_->cookies(), OperatorPoll(9));
-  LetItSettle();
+  WaitForHeld(site_, 1);
   const Clock::time_point stopping = Clock::now();
-  std::future<int> status =
-      std::async(std::launch::async, [this] { return site_.process().Stop(); });
+  std::future<bool> stopped = std::async(std::launch::async, [this] { return site_.Stop(); });
   ASSERT_TRUE(poll.Answered(milliseconds(5000))) << "held through the stop";
   const HttpReply reply = poll.reply.get();
   EXPECT_EQ(reply.status, 200);
   EXPECT_EQ(reply.body, "");
-  EXPECT_EQ(status.get(), 0) << site_.process().Output();
+  EXPECT_TRUE(stopped.get()) << site_.Output();
   EXPECT_LT(MillisSince(stopping), 5000);
 }
 
@@ -216,7 +224,7 @@ class ServeLongPollBoundTest : public ServeLongPollTest {
 
 TEST_F(ServeLongPollBoundTest, BeyondTheBoundPollsAnswerAtOnce) {
   Held first = HoldPoll(site_.port(), op_->cookies(), OperatorPoll(8));
-  LetItSettle();
+  WaitForHeld(site_, 1);
   const Clock::time_point start = Clock::now();
   const HttpReply second = visitor_->Get("/visitor/GetClientMsg.asp?cid=" + c_ + "&wait=8");
   EXPECT_LT(MillisSince(start), 3000);
@@ -235,13 +243,10 @@ TEST_F(ServeLongPollBoundTest, AClientThatLeavesFreesItsPlace) {
     for (const auto& [name, value] : op_->cookies()) cookies += name + "=" + value + "; ";
     ASSERT_TRUE(gone.Send("GET " + OperatorPoll(25) + " HTTP/1.1\r\nHost: t\r\nCookie: " + cookies +
                           "\r\n\r\n"));
-    LetItSettle();
+    WaitForHeld(site_, 1);
   }  // closed while held
-  std::string granted;
-  for (int attempt = 0; attempt < 20 && granted != "1"; ++attempt) {
-    granted = op_->Get(OperatorPoll(1)).Header("x-zelto-wait");
-    if (granted != "1") std::this_thread::sleep_for(milliseconds(100));
-  }
+  WaitForHeld(site_, 0);
+  const std::string granted = op_->Get(OperatorPoll(1)).Header("x-zelto-wait");
   EXPECT_EQ(granted, "1") << "the place of the gone client is still taken";
 }
 
@@ -280,19 +285,27 @@ class ServeLongPollPostgresTest : public ::testing::Test {
     EXPECT_NE(host->port(), 0) << host->Output();
     return host;
   }
+  // A host in the test's process, whose held polls the test can see.
+  std::unique_ptr<InProcessSite> StartSeenHost(const std::string& name) {
+    std::vector<std::string> args = pg_->ServeArgs();
+    args.insert(args.end(), {"--data", root_ + "/" + name});
+    auto host = std::make_unique<InProcessSite>(args);
+    EXPECT_TRUE(host->running()) << host->Output();
+    return host;
+  }
 
   static inline std::unique_ptr<PrivatePgCluster> pg_;
   std::string root_;
 };
 
-// A held poll on `waiting`'s host, then a post through `post`: how long the
-// poll took after the post (ms), or -1 when it was not answered with it.
-long long WakeAcross(uint16_t poll_port, LoopbackHttpClient& op, int cid,
+// A held poll on `waiting`, then a post through `post`: how long the poll
+// took after the post (ms), or -1 when it was not answered with it.
+long long WakeAcross(InProcessSite& waiting, LoopbackHttpClient& op, int cid,
                      const std::function<void()>& post, const std::string& text) {
-  Held poll = HoldPoll(poll_port, op.cookies(),
+  Held poll = HoldPoll(waiting.port(), op.cookies(),
                        "/operator/GetUserMsg.asp?cid=" + std::to_string(cid) + "&wait=8");
-  LetItSettle();
-  if (poll.Answered(milliseconds(0))) {
+  WaitForHeld(waiting, 1);
+  if (::testing::Test::HasFatalFailure() || poll.Answered(milliseconds(0))) {
     ADD_FAILURE() << "answered before the post: " << poll.reply.get().body;
     return -1;
   }
@@ -312,9 +325,11 @@ long long WakeAcross(uint16_t poll_port, LoopbackHttpClient& op, int cid,
 
 TEST_F(ServeLongPollPostgresTest, PostOnOneHostWakesAPollOnAnotherAfterARestartToo) {
   auto first = StartHost("first");
-  auto second = StartHost("second");
+  auto second = StartSeenHost("second");
   ASSERT_NE(first->port(), 0);
-  ASSERT_NE(second->port(), 0);
+  ASSERT_TRUE(second->running());
+  LongPoll& polls = second->site().long_poll();
+  const auto linked = [&polls] { return polls.notifications_reliable(); };
   LoopbackHttpClient op(second->port());
   ServedSite::Login(op, 5, "demo5");
   LoopbackHttpClient visitor(first->port());
@@ -323,12 +338,14 @@ TEST_F(ServeLongPollPostgresTest, PostOnOneHostWakesAPollOnAnotherAfterARestartT
   ASSERT_GT(cid, 1);
   op.Get("/operator/GetUserMsg.asp?cid=" + std::to_string(cid));
 
-  // The notifier connects in the background: allow it a moment.
+  // The notifier connects in the background: a slow wake is a recheck
+  // until it has.
   long long ms = -1;
   for (int i = 0; i < 5 && (ms < 0 || ms > 1500); ++i) {
+    if (i > 0) WaitUntil(linked);
     const std::string text = "across" + std::to_string(i);
     ms = WakeAcross(
-        second->port(), op, cid, [&] { VisitorSays(visitor, cid, text); }, text);
+        *second, op, cid, [&] { VisitorSays(visitor, cid, text); }, text);
   }
   std::printf("a post on one host woke a poll on another after %lld ms\n", ms);
   // Faster than the 2 s rechecks a host falls back to without the notifier.
@@ -339,7 +356,7 @@ TEST_F(ServeLongPollPostgresTest, PostOnOneHostWakesAPollOnAnotherAfterARestartT
   struct Resume {
     ~Resume() { pg_->Resume(); }
   } resume_on_failure;
-  std::this_thread::sleep_for(milliseconds(1500));
+  ASSERT_TRUE(WaitUntil([&] { return !linked(); })) << "the notifier noticed the outage";
   ASSERT_TRUE(pg_->Resume());
 
   // Nothing is missed while the notifier reconnects, and the wake is
@@ -348,15 +365,15 @@ TEST_F(ServeLongPollPostgresTest, PostOnOneHostWakesAPollOnAnotherAfterARestartT
   for (int i = 0; i < 10 && (ms < 0 || ms > 1500); ++i) {
     const std::string text = "restarted" + std::to_string(i);
     ms = WakeAcross(
-        second->port(), op, cid, [&] { VisitorSays(visitor, cid, text); }, text);
+        *second, op, cid, [&] { VisitorSays(visitor, cid, text); }, text);
     EXPECT_GE(ms, 0) << "a held poll missed " << text;
-    if (ms < 0 || ms > 1500) std::this_thread::sleep_for(milliseconds(500));
+    if (ms < 0 || ms > 1500) WaitUntil(linked);
   }
   std::printf("after the database restart: %lld ms\n", ms);
   EXPECT_LT(ms, 1500);
   EXPECT_GE(ms, 0);
   EXPECT_EQ(first->Stop(), 0) << first->Output();
-  EXPECT_EQ(second->Stop(), 0) << second->Output();
+  EXPECT_TRUE(second->Stop()) << second->Output();
 }
 
 }  // namespace

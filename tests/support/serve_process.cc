@@ -9,7 +9,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <thread>
+
+#include "tests/support/wait_until.h"
 
 namespace zelto::testing {
 namespace {
@@ -42,15 +43,11 @@ std::string ReadAll(const std::string& path) {
 
 // Waits for `pid` up to `limit`; kills it past that. The exit status, or -1.
 int WaitFor(pid_t pid, std::chrono::seconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
   int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > end) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (!WaitUntil([&] { return waitpid(pid, &status, WNOHANG) != 0; }, limit)) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -64,21 +61,21 @@ ServeProcess::ServeProcess(const std::string& data_dir, std::vector<std::string>
                                    "127.0.0.1:0",          "--data", data_dir};
   args.insert(args.end(), extra.begin(), extra.end());
   pid_ = Spawn(args, output_path_, env);
+  // Its address, or its end.
   const std::string marker = "ZeltoCom chat site: http://127.0.0.1:";
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < end) {
-    const std::string out = Output();
-    if (const size_t at = out.find(marker); at != std::string::npos) {
-      port_ = static_cast<uint16_t>(std::atoi(out.c_str() + at + marker.size()));
-      if (port_ != 0) return;
-    }
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  WaitUntil(
+      [&] {
+        const std::string out = Output();
+        if (const size_t at = out.find(marker); at != std::string::npos) {
+          port_ = static_cast<uint16_t>(std::atoi(out.c_str() + at + marker.size()));
+          if (port_ != 0) return true;
+        }
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
+        pid_ = -1;
+        return true;
+      },
+      std::chrono::seconds(30));
 }
 
 ServeProcess::~ServeProcess() {

@@ -7,11 +7,13 @@
 #include <sstream>
 
 #include "host/command.h"
+#include "platform/ado/engine.h"
 #include "tests/support/served_site.h"
 
 namespace zelto::testing {
 
 InProcessSite::InProcessSite(std::vector<std::string> serve_args, Time time) {
+  if (const ado::Engine* engine = ado::GetDatabaseEngine()) engine_before_ = engine->Name();
   output_path_ = registry_.folder() + "/site.out";
   output_ = std::fopen(output_path_.c_str(), "w");
   if (!output_) {
@@ -52,6 +54,7 @@ InProcessSite::InProcessSite(std::vector<std::string> serve_args, Time time) {
 InProcessSite::~InProcessSite() {
   Stop();
   if (output_) std::fclose(output_);
+  if (!engine_before_.empty()) ado::SetDatabaseEngine(engine_before_);
 }
 
 bool InProcessSite::Stop() {

@@ -5,7 +5,8 @@
 // requests in progress, sessions) and, when asked for, a ManualClock, so
 // that sessions expire and held polls time out when the test says.
 // Everything the site writes (its start, failures, the stop) goes to one
-// file the test reads with Output().
+// file the test reads with Output(). A site told --engine selects that
+// engine for the process while it runs; the one before comes back after.
 #pragma once
 
 #include <cstdio>
@@ -56,6 +57,7 @@ class InProcessSite {
   uint16_t port_ = 0;
   std::thread runner_;
   std::future<void> ran_;
+  std::string engine_before_;
 };
 
 }  // namespace zelto::testing
