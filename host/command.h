@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "host/command_line.h"
-#include "host/serve/site_options.h"
 
 namespace zelto {
+namespace serve {
+struct SiteOptions;
+}  // namespace serve
 
 // Each takes the arguments after the command's name and gives the exit
 // status; each prints its own usage on --help.

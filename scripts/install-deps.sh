@@ -10,6 +10,9 @@ packages=(
   libsqlite3-dev sqlite3
   libcurl4-openssl-dev
   libffi-dev
+  # Boost: Asio and Beast for the HTTP host, Boost.JSON for its answers (its
+  # compiled part built with the host from boost/json/src.hpp, so no separate
+  # libboost-json package or run-time library is needed).
   libboost1.81-dev libcrypt-dev libssl-dev
   libpq-dev postgresql-15 postgresql-contrib
   chromium chromium-driver fonts-wqy-microhei
