@@ -10,6 +10,7 @@
 #include "host/command.h"
 #include "host/command_line.h"
 #include "host/database_login.h"
+#include "host/serve/site_options.h"
 #include "tests/support/scratch_registry.h"
 
 namespace zelto::testing {
