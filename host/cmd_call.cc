@@ -68,12 +68,13 @@ std::string SessionValue(CallOptions* options, std::string_view name, const std:
 }
 
 CommandLine CallCommandLine(CallOptions* options) {
-  CommandLine line("call", "METHOD [ARG]",
-                   "Runs one page request: creates ZeltoCom.CZeltoCom, starts the page, calls METHOD "
-                   "(with ARG as its text argument), ends the page. On a PostgreSQL server "
-                   "(--engine postgresql --server HOST[:PORT]) the server is the session's "
-                   "DBServer in place of --data, and --user and the password its DBUserName and "
-                   "DBPWD; a --session value of the same name wins.");
+  CommandLine line(
+      "call", "METHOD [ARG]",
+      "Runs one page request: creates ZeltoCom.CZeltoCom, starts the page, calls METHOD "
+      "(with ARG as its text argument), ends the page. On a PostgreSQL server "
+      "(--engine postgresql --server HOST[:PORT]) the server is the session's "
+      "DBServer in place of --data, and --user and the password its DBUserName and "
+      "DBPWD; a --session value of the same name wins.");
   line.Option("--data", "DIR", "database folder, the session's DBServer (default ./data)",
               TextValue(&options->data_dir, "a folder"))
       .Option("--query", "QUERY", "the page's query string, e.g. 'cid=1&action=sub'",
@@ -140,7 +141,8 @@ int RunCall(const std::vector<std::string>& args) {
   std::vector<std::string> operands;
   if (const int status = line.ParseOrExit(args, &operands); status >= 0) return status;
   if (operands.empty()) return line.UsageError("METHOD is missing");
-  if (operands.size() > 2) return line.UsageError("too many arguments (METHOD and at most one ARG)");
+  if (operands.size() > 2)
+    return line.UsageError("too many arguments (METHOD and at most one ARG)");
   options.method = operands[0];
   if (operands.size() == 2) options.argument = operands[1];
   if (options.login.engine && !SetDatabaseEngine(options.login.engine->c_str()))

@@ -34,7 +34,8 @@ CommandLine InitDbCommandLine(InitDbOptions* options) {
             "add a small demo data set (company 1, operators 5, 12, 7, "
             "visitors on the site, conversation 1)",
             [options] { options->demo = true; })
-      .Flag("--force", "replace databases that already exist", [options] { options->force = true; });
+      .Flag("--force", "replace databases that already exist",
+            [options] { options->force = true; });
   AddDatabaseLoginOptions(line, &options->login);
   return line;
 }

@@ -66,14 +66,14 @@ CommandLine ServeCommandLine(SiteOptions* options) {
               DecimalValue(
                   &options->fetch_seconds, [](double s) { return s >= 0.1 && s <= 3600; },
                   "seconds from 0.1 to 3600"))
-      .Option("--failure-log-interval", "SEC",
-              "a failure (database, fetch, sessions) is logged once with "
-              "its cause; its repeats as a count at most every SEC "
-              "seconds, and once more when not seen for SEC (default 60)",
-              DecimalValue(
-                  &options->failure_log_seconds,
-                  [](double s) { return s >= 0.1 && s <= 24 * 3600; },
-                  "seconds from 0.1 to 86400"));
+      .Option(
+          "--failure-log-interval", "SEC",
+          "a failure (database, fetch, sessions) is logged once with "
+          "its cause; its repeats as a count at most every SEC "
+          "seconds, and once more when not seen for SEC (default 60)",
+          DecimalValue(
+              &options->failure_log_seconds, [](double s) { return s >= 0.1 && s <= 24 * 3600; },
+              "seconds from 0.1 to 86400"));
   AddDatabaseLoginOptions(line, &options->login);
   line.Epilogue(
       "Stops on SIGINT or SIGTERM after answering the requests in progress.\n"

@@ -213,8 +213,7 @@ CommandLine::Setter IntegerValue(size_t* out, size_t min, size_t max) {
   };
 }
 
-CommandLine::Setter DecimalValue(double* out, std::function<bool(double)> fits,
-                                 std::string wants) {
+CommandLine::Setter DecimalValue(double* out, std::function<bool(double)> fits, std::string wants) {
   return [out, fits = std::move(fits), wants = std::move(wants)](
              std::string_view name, const std::string& value) -> std::string {
     char* end = nullptr;

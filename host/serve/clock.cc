@@ -15,8 +15,8 @@ class SteadyTimer : public Timer {
     timer_.expires_at(when);
     // A wait that expired before a Cancel is still run by Asio, with
     // success: the generation tells that it no longer counts.
-    timer_.async_wait([state = state_, generation, fired = std::move(fired)](
-                          const boost::system::error_code& ec) {
+    timer_.async_wait([state = state_, generation,
+                       fired = std::move(fired)](const boost::system::error_code& ec) {
       if (!ec && state->generation == generation) fired();
     });
   }

@@ -24,8 +24,8 @@ class FailureLog {
  public:
   // Lines go to `out` (stderr in the host) with `prefix` in front; times are
   // `clock`'s, which must outlive the log.
-  FailureLog(FILE* out, Duration interval, std::string prefix = "zelto serve: ",
-             const Clock& clock = SystemClock());
+  FailureLog(FILE* out, Duration interval,
+             std::string prefix = "zelto serve: ", const Clock& clock = SystemClock());
 
   void Failed(std::string_view what, std::string_view cause);
   void Flush();

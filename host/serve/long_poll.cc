@@ -1,7 +1,7 @@
 #include "host/serve/long_poll.h"
 
-#include <boost/asio/post.hpp>
 #include <algorithm>
+#include <boost/asio/post.hpp>
 #include <string_view>
 #include <vector>
 
@@ -123,8 +123,8 @@ bool LongPoll::Hold(LONG cid, uint64_t since, TimePoint deadline, Done done,
   {
     std::lock_guard lock(mutex_);
     if (stopping_ || waiters_.size() >= max_held_) return false;
-    waiter = std::make_shared<Waiter>(clock_.NewTimer(io_), next_id_++, cid, deadline,
-                                      std::move(done));
+    waiter =
+        std::make_shared<Waiter>(clock_.NewTimer(io_), next_id_++, cid, deadline, std::move(done));
     waiters_.emplace(waiter->id, waiter);
     by_cid_[cid].insert(waiter->id);
     woken = WokenSince(cid, since);

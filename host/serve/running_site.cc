@@ -1,8 +1,8 @@
 #include "host/serve/running_site.h"
 
+#include <algorithm>
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/post.hpp>
-#include <algorithm>
 #include <filesystem>
 
 #include "host/component_call.h"
@@ -141,8 +141,8 @@ void RunningSite::Begin() {
   fetch.connect_timeout_ms = std::min(fetch.connect_timeout_ms, fetch.transfer_timeout_ms);
   InternetSetSettings(fetch);
 
-  long_poll_ = std::make_unique<LongPoll>(io_, options_.long_poll_max, std::chrono::seconds(2),
-                                          clock_);
+  long_poll_ =
+      std::make_unique<LongPoll>(io_, options_.long_poll_max, std::chrono::seconds(2), clock_);
   StartNotifier();
 
   SiteConfig config;
@@ -198,17 +198,16 @@ void RunningSite::SweepSessions() {
   Site* site = site_.get();
   if (!ended.empty() && !workers_->Submit([site, ended] { site->EndSessions(ended); }))
     site_->EndSessions(ended);
-  const Duration period = std::clamp<Duration>(sessions_->timeout() / 4,
-                                               std::chrono::milliseconds(50),
-                                               std::chrono::seconds(30));
+  const Duration period = std::clamp<Duration>(
+      sessions_->timeout() / 4, std::chrono::milliseconds(50), std::chrono::seconds(30));
   sweeper_->WaitUntil(clock_.Now() + period, [this] { SweepSessions(); });
 }
 
 // Counts of repeated failures, and the end of those no longer seen.
 void RunningSite::FlushFailures() {
   failures_->Flush();
-  const Duration period = std::min<Duration>(Seconds(options_.failure_log_seconds) / 2,
-                                             std::chrono::seconds(1));
+  const Duration period =
+      std::min<Duration>(Seconds(options_.failure_log_seconds) / 2, std::chrono::seconds(1));
   failure_flusher_->WaitUntil(clock_.Now() + period, [this] { FlushFailures(); });
 }
 
@@ -224,8 +223,7 @@ void RunningSite::PrintWelcome() {
       WorkingDemoLogins(SiteDatabase(database_.address, database_.user, database_.password));
   if (!logins.empty()) std::fprintf(out_, "  demo operators (id / password):\n");
   for (const auto& login : logins)
-    std::fprintf(out_, "    %-3d %s  %s\n", static_cast<int>(login.id), login.name,
-                 login.password);
+    std::fprintf(out_, "    %-3d %s  %s\n", static_cast<int>(login.id), login.name, login.password);
   std::fflush(out_);
 }
 

@@ -7,8 +7,8 @@
 
 namespace zelto::serve {
 
-SessionStore::SessionStore(Duration timeout, std::function<void(SessionValues&)> init,
-                           size_t limit, const Clock& clock)
+SessionStore::SessionStore(Duration timeout, std::function<void(SessionValues&)> init, size_t limit,
+                           const Clock& clock)
     : timeout_(timeout), init_(std::move(init)), limit_(limit), clock_(clock) {}
 
 std::string SessionStore::NewId() const {

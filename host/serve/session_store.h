@@ -69,7 +69,7 @@ class SessionStore {
   std::mutex mutex_;
   std::unordered_map<std::string, Entry> sessions_;
   std::vector<Values> ended_;             // expired ones removed by Create, for Sweep
-  TimePoint no_expiry_before_{};  // while full: no session expires earlier
+  TimePoint no_expiry_before_{};          // while full: no session expires earlier
 };
 
 // Session value helpers: text ("" when missing) and integers (0 when missing

@@ -235,8 +235,8 @@ void Site::RunPage(Exchange& ex) {
   AnswerPage(ex, page, std::move(output));
 }
 
-void Site::RunPoll(const std::shared_ptr<Exchange>& ex, const ComponentPage& page,
-                   LONG operator_id, LONG cid, TimePoint deadline) {
+void Site::RunPoll(const std::shared_ptr<Exchange>& ex, const ComponentPage& page, LONG operator_id,
+                   LONG cid, TimePoint deadline) {
   LongPoll& long_poll = *config_.long_poll;
   const uint64_t since = long_poll.Sequence();
   PageOutput output =

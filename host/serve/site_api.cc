@@ -37,8 +37,8 @@ std::optional<LONG> FormId(Site::Exchange& ex, const std::string& key) {
 }
 
 std::string OperatorJson(const OperatorInfo& op, const std::string& token) {
-  return JsonAnswer(
-      json::object{{"id", op.id}, {"name", op.name}, {"companyId", op.company_id}, {"token", token}});
+  return JsonAnswer(json::object{
+      {"id", op.id}, {"name", op.name}, {"companyId", op.company_id}, {"token", token}});
 }
 
 std::string OkJson() { return JsonAnswer(json::object{{"ok", true}}); }
@@ -158,10 +158,9 @@ void Site::VisitorApi(Exchange& ex) {
     const Invitation invitation = app_.InvitationOf(label, &error);
     json::array messages;
     for (const std::string& message : invitation.messages) messages.emplace_back(message);
-    return ex.Json(http::status::ok,
-                   JsonAnswer(json::object{{"invited", invitation.invited},
-                                           {"cid", invitation.cid},
-                                           {"messages", std::move(messages)}}));
+    return ex.Json(http::status::ok, JsonAnswer(json::object{{"invited", invitation.invited},
+                                                             {"cid", invitation.cid},
+                                                             {"messages", std::move(messages)}}));
   }
   ex.Error(http::status::not_found, "no such route");
 }
@@ -180,7 +179,8 @@ void Site::OperatorApi(Exchange& ex) {
   if (ex.path == "/api/operator/conversations") {
     json::array rows;
     for (const ConversationRow& row : app_.ConversationsOf(id, &error))
-      rows.push_back(json::object{{"cid", row.cid}, {"label", row.label}, {"nickName", row.nick_name}});
+      rows.push_back(
+          json::object{{"cid", row.cid}, {"label", row.label}, {"nickName", row.nick_name}});
     if (!error.empty()) return DatabaseError(ex, error);
     return ex.Json(http::status::ok, JsonAnswer(rows));
   }

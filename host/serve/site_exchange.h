@@ -63,9 +63,7 @@ struct Site::Exchange : std::enable_shared_from_this<Site::Exchange> {
   void Json(http::status status, std::string body) {
     Reply(status, "application/json", std::move(body));
   }
-  void Error(http::status status, std::string_view message) {
-    Json(status, JsonError(message));
-  }
+  void Error(http::status status, std::string_view message) { Json(status, JsonError(message)); }
   bool Is(http::verb verb) { return request.method() == verb; }
   std::string Form(const std::string& key) const {
     auto it = form.find(key);

@@ -28,8 +28,8 @@ struct SiteOptions {
   double failure_log_seconds = 60;
   double fetch_seconds = 30;  // a CheckDomain page fetch at most
   PageCharset charset = PageCharset::kUtf8;
-  std::string access_log = "-";  // a file, "-" for standard output, or "off"
-  size_t long_poll_max = 10000;  // 0: no long polling
+  std::string access_log = "-";    // a file, "-" for standard output, or "off"
+  size_t long_poll_max = 10000;    // 0: no long polling
   std::filesystem::path www_root;  // the pages; empty: FindWwwRoot()
 };
 

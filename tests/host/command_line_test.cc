@@ -1,6 +1,8 @@
 // The one option parser of the `zelto` commands: both value forms, flags,
 // operands, refusals with their reasons, the shared database login with its
 // one password rule, and usage texts made from the tables.
+#include "host/command_line.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,7 +10,6 @@
 #include <sstream>
 
 #include "host/command.h"
-#include "host/command_line.h"
 #include "host/database_login.h"
 #include "host/serve/site_options.h"
 #include "tests/support/scratch_registry.h"
@@ -29,8 +30,9 @@ class CommandLineTest : public ::testing::Test {
   CommandLineTest() : line_("try", "METHOD [ARG]", "Tries things.\n") {
     line_.Option("--name", "TEXT", "a name", TextValue(&name_, "a name"))
         .Option("--count", "N", "how many\nat most 9", IntegerValue(&count_, 1, 9))
-        .Option("--ratio", "R", "a share", DecimalValue(&ratio_, [](double r) { return r <= 1; },
-                                                        "a share of at most 1"))
+        .Option("--ratio", "R", "a share",
+                DecimalValue(
+                    &ratio_, [](double r) { return r <= 1; }, "a share of at most 1"))
         .Flag("--quiet", "say nothing", [this] { quiet_ = true; });
     AddDatabaseLoginOptions(line_, &login_);
   }
@@ -49,8 +51,8 @@ class CommandLineTest : public ::testing::Test {
 };
 
 TEST_F(CommandLineTest, ValuesFlagsAndOperands) {
-  Parsed p = Parse({"--name", "a=b", "--count=3", "--ratio", "0.5", "--quiet", "Method", "--name",
-                    "x"});
+  Parsed p =
+      Parse({"--name", "a=b", "--count=3", "--ratio", "0.5", "--quiet", "Method", "--name", "x"});
   ASSERT_EQ(p.outcome, Outcome::kRun) << p.error;
   EXPECT_EQ(name_, "a=b");
   EXPECT_EQ(count_, 3u);
@@ -105,8 +107,8 @@ TEST_F(CommandLineTest, OnePasswordRuleForTheDatabaseLogin) {
   const std::string file = scratch.folder() + "/password";
   std::ofstream(file, std::ios::binary) << "from file\r\nsecond line\n";
 
-  Parsed p = Parse({"--engine", "postgresql", "--server", "db:5433", "--user", "u",
-                    "--password-file", file});
+  Parsed p = Parse(
+      {"--engine", "postgresql", "--server", "db:5433", "--user", "u", "--password-file", file});
   ASSERT_EQ(p.outcome, Outcome::kRun) << p.error;
   EXPECT_EQ(login_.engine, "postgresql");
   EXPECT_EQ(login_.server, "db:5433");
@@ -153,8 +155,8 @@ TEST(CommandUsageTest, ServeOptionsAsTheSiteGetsThem) {
   std::vector<std::string> operands;
   std::string error;
   ASSERT_EQ(ServeCommandLine(&options).Parse(
-                {"--listen", "[::1]:0", "--threads", "3", "--session-timeout", "0.5",
-                 "--charset", "gbk", "--access-log", "off", "--long-poll-max", "0"},
+                {"--listen", "[::1]:0", "--threads", "3", "--session-timeout", "0.5", "--charset",
+                 "gbk", "--access-log", "off", "--long-poll-max", "0"},
                 &operands, &error),
             Outcome::kRun)
       << error;

@@ -2,13 +2,14 @@
 // with its cause, its repeats as counts at most once per interval, its end
 // once it has not been seen for an interval; endlessly varied failures
 // cannot grow it.
+#include "host/serve/failure_log.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 
-#include "host/serve/failure_log.h"
 #include "tests/support/host/manual_clock.h"
 
 namespace zelto::testing {

@@ -1,11 +1,11 @@
 // The site's JSON answers: what a reader gets back is what was put in,
 // whatever the text holds, and no answer carries a '<', '>' or '&' a
 // browser could take for markup.
+#include "host/serve/json_answer.h"
+
 #include <gtest/gtest.h>
 
 #include <boost/json/parse.hpp>
-
-#include "host/serve/json_answer.h"
 
 namespace zelto::testing {
 namespace {
@@ -24,8 +24,9 @@ TEST(JsonAnswerTest, ReadsBackAsWrittenAndHoldsNoMarkup) {
   EXPECT_EQ(json::parse(text), answer) << text;
   EXPECT_EQ(text.rfind("{\"name\":\"'\\\"\\u003e\\u003c/script\\u003e", 0), 0u)
       << "keys in the order given, '<' as \\u003c: " << text;
-  EXPECT_NE(text.find("\"id\":12,\"online\":true,\"messages\":[\"\\u003ci\\u003e\",\"a\\u0026b\",\"\"]"),
-            std::string::npos)
+  EXPECT_NE(
+      text.find("\"id\":12,\"online\":true,\"messages\":[\"\\u003ci\\u003e\",\"a\\u0026b\",\"\"]"),
+      std::string::npos)
       << text;
 }
 

@@ -2,12 +2,13 @@
 // itself: each held poll ends exactly once, for the right reason; a post
 // between a poll's select and its hold is not missed; the bound holds; and
 // the host's "wait" parameter is taken out of a query whatever its spelling.
+#include "host/serve/long_poll.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
 #include <optional>
 
-#include "host/serve/long_poll.h"
 #include "tests/support/host/manual_clock.h"
 
 namespace zelto::testing {
@@ -26,8 +27,9 @@ class LongPollTest : public ::testing::Test {
   bool Hold(const std::string& name, LONG cid, serve::Duration wait,
             std::optional<uint64_t> since = std::nullopt,
             std::shared_ptr<serve::ClientWatch> watch = nullptr) {
-    return polls_.Hold(cid, since.value_or(polls_.Sequence()), clock_.Now() + wait,
-                       [this, name](Outcome outcome) { ended_[name].push_back(outcome); }, watch);
+    return polls_.Hold(
+        cid, since.value_or(polls_.Sequence()), clock_.Now() + wait,
+        [this, name](Outcome outcome) { ended_[name].push_back(outcome); }, watch);
   }
   void Advance(serve::Duration step) {
     clock_.Advance(step);

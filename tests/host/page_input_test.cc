@@ -1,12 +1,13 @@
 // What the host refuses in a component page's query before the component
 // runs: a NUL anywhere, and on the message pages an attachment that is not
 // the plain name of an uploaded file.
+#include "host/serve/page_input.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "host/serve/page_input.h"
 #include "tests/support/scratch_registry.h"
 
 namespace zelto::testing {
@@ -45,8 +46,7 @@ TEST(PageInputTest, NulAndForeignAttachmentsAreRefused) {
       {&poll, "cid=1&adjunct=../outside.png", false},  // the poll takes no attachment
   };
   for (const auto& c : cases) {
-    const std::string reason =
-        serve::RefusedPageInput(*c.page, c.query, PageCharset::kUtf8, files);
+    const std::string reason = serve::RefusedPageInput(*c.page, c.query, PageCharset::kUtf8, files);
     EXPECT_EQ(!reason.empty(), c.refused) << c.page->method << "?" << c.query << ": " << reason;
   }
 }

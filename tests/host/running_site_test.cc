@@ -1,12 +1,13 @@
 // The running site as one object: a start that fails for any reason leaves
 // nothing behind (no databases, no access log file, no socket), and a site
 // that ends hands back every process-wide setting it took.
+#include "host/serve/running_site.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "host/serve/running_site.h"
 #include "platform/ado/engine_failures.h"
 #include "platform/inet/internet_settings.h"
 #include "tests/support/host/in_process_site.h"
@@ -75,8 +76,7 @@ TEST_F(RunningSiteStartTest, AFailedStartLeavesNothingBehind) {
   boost::asio::io_context io;
   boost::asio::ip::tcp::acceptor taken(io);
   std::string error;
-  ASSERT_TRUE(
-      serve::OpenListener({boost::asio::ip::make_address("127.0.0.1"), 0}, &taken, &error));
+  ASSERT_TRUE(serve::OpenListener({boost::asio::ip::make_address("127.0.0.1"), 0}, &taken, &error));
   fs::create_directories(folder_ + "/foreign");
   std::ofstream(folder_ + "/foreign/thesis.txt") << "mine";
 
@@ -86,14 +86,12 @@ TEST_F(RunningSiteStartTest, AFailedStartLeavesNothingBehind) {
     StartFailure::Status status;
     const char* says;
   } cases[] = {
-      {"a taken port",
-       [&](serve::SiteOptions& o) { o.port = taken.local_endpoint().port(); },
+      {"a taken port", [&](serve::SiteOptions& o) { o.port = taken.local_endpoint().port(); },
        StartFailure::kAddressInUse, "already in use"},
       {"an access log in a missing folder",
        [&](serve::SiteOptions& o) { o.access_log = folder_ + "/missing/access.log"; },
        StartFailure::kUsage, "cannot open the access log"},
-      {"a foreign data folder",
-       [&](serve::SiteOptions& o) { o.data_dir = folder_ + "/foreign"; },
+      {"a foreign data folder", [&](serve::SiteOptions& o) { o.data_dir = folder_ + "/foreign"; },
        StartFailure::kCannotStart, "thesis.txt"},
   };
   for (const auto& c : cases) {

@@ -319,8 +319,7 @@ TEST_F(ServeFaultsTest, ReadOnlyChatDatabase) {
   EXPECT_TRUE(WaitUntil([&] {
     const std::string log = HostLog();
     return LinesWith(log, "not seen for") >= FirstLines(log, "");
-  }))
-      << HostLog();
+  })) << HostLog();
   // Every refused post was counted, though written once.
   EXPECT_GE(TotalCounted(HostLog(), "readonly database") + TotalCounted(HostLog(), "I/O error"),
             150)
@@ -559,8 +558,8 @@ TEST_F(ServeFaultsTest, OutOfFileDescriptors) {
   ASSERT_EQ(prlimit(pid, RLIMIT_NOFILE, &limit, nullptr), 0) << std::strerror(errno);
   std::vector<std::unique_ptr<RawConnection>> crowd;
   for (int i = 0; i < 60; ++i) crowd.push_back(std::make_unique<RawConnection>(site_.port()));
-  ASSERT_TRUE(WaitForOutput(site_.process(), "accepting connections: Too many open files",
-                            seconds(10)))
+  ASSERT_TRUE(
+      WaitForOutput(site_.process(), "accepting connections: Too many open files", seconds(10)))
       << HostLog();
   // Waiting for descriptors is no busy loop: well under a tenth of a core
   // over a window of 2 s.
@@ -578,9 +577,9 @@ TEST_F(ServeFaultsTest, OutOfFileDescriptors) {
 // On a site in the test's process whose clock the test moves: the wait
 // for the quiet sessions to expire takes no time.
 TEST(ServeSessionLimitTest, FullStoreRefusesNewSessionsOnly) {
-  InProcessSite site({"--max-sessions", "20", "--session-timeout", "0.1",
-                      "--failure-log-interval", "1"},
-                     InProcessSite::Time::kManual);
+  InProcessSite site(
+      {"--max-sessions", "20", "--session-timeout", "0.1", "--failure-log-interval", "1"},
+      InProcessSite::Time::kManual);
   ASSERT_TRUE(site.running());
   const auto expect_serving = [&site] {
     auto client = site.Client();

@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "platform/ado/engine.h"
+#include "tests/support/host/in_process_site.h"
 #include "tests/support/loopback_http_client.h"
 #include "tests/support/private_pg_cluster.h"
 #include "tests/support/seeded_database.h"
-#include "tests/support/host/in_process_site.h"
 #include "tests/support/serve_process.h"
 #include "tests/support/served_site.h"
 #include "tests/support/wait_until.h"

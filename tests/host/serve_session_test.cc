@@ -62,8 +62,7 @@ TEST(ServeSessionTest, VisitorRowsFollowTheSession) {
   // address is remembered (by a worker, after the sweep that finds it).
   site.clock().Advance(std::chrono::milliseconds(2500));
   WaitUntil([&] {
-    return site.db().Scalar("count", "select count(*) from t_Iprecord where IP='127.0.0.1'") ==
-           "1";
+    return site.db().Scalar("count", "select count(*) from t_Iprecord where IP='127.0.0.1'") == "1";
   });
   EXPECT_EQ(
       site.db().Scalar("chat", "select count(*) from onlineCst where cstLabel='" + label + "'"),

@@ -1,12 +1,13 @@
 // The session store on a clock the test moves: expiry exactly at the
 // timeout, use keeping a session alive, the bound on live sessions, and
 // what each way of ending a session hands back.
+#include "host/serve/session_store.h"
+
 #include <gtest/gtest.h>
 
 #include <regex>
 #include <set>
 
-#include "host/serve/session_store.h"
 #include "tests/support/host/manual_clock.h"
 
 namespace zelto::testing {
@@ -18,8 +19,9 @@ using std::chrono::seconds;
 class SessionStoreTest : public ::testing::Test {
  protected:
   SessionStore Store(size_t limit = 100) {
-    return SessionStore(seconds(60), [](SessionValues& values) { values.SetText("DBName", "chat"); },
-                        limit, clock_);
+    return SessionStore(
+        seconds(60), [](SessionValues& values) { values.SetText("DBName", "chat"); }, limit,
+        clock_);
   }
   std::string NewSession(SessionStore& store) {
     std::string id;

@@ -1,12 +1,13 @@
 // Static files as an attacker asks for them: every way out of the folder
 // (dots, escapes, backslashes, links), hidden files and things that are not
 // files are "not found"; ordinary files come with their type.
+#include "host/serve/static_files.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "host/serve/static_files.h"
 #include "tests/support/scratch_registry.h"
 
 namespace zelto::testing {

@@ -1,8 +1,8 @@
 #include "tests/support/host/manual_clock.h"
 
-#include <boost/asio/post.hpp>
 #include <algorithm>
 #include <atomic>
+#include <boost/asio/post.hpp>
 #include <functional>
 #include <vector>
 
