@@ -38,8 +38,8 @@ std::unique_ptr<RunningSite> RunningSite::Start(const SiteOptions& options,
   std::unique_ptr<RunningSite> site(new RunningSite(options, surroundings));
   // What fails without changing anything goes first: a taken port or an
   // unwritable log never leaves new databases behind.
-  if (!site->OpenAccessLog(failure) || !site->Bind(failure) || !site->PrepareDatabases(failure) ||
-      !site->LoadSecret(failure)) {
+  if (!site->OpenAccessLog(failure) || !site->Bind(failure) || !site->Register(failure) ||
+      !site->PrepareDatabases(failure) || !site->LoadSecret(failure)) {
     site->Abandon();
     return nullptr;
   }
@@ -85,6 +85,12 @@ bool RunningSite::PrepareDatabases(StartFailure* failure) {
     return false;
   }
   if (out_) std::fprintf(out_, "%s\n", message.c_str());
+  return true;
+}
+
+bool RunningSite::Register(StartFailure* failure) {
+  failure->status = StartFailure::kCannotStart;
+  std::string message;
   if (HRESULT hr = EnsureRegistered(&message); FAILED(hr)) {
     failure->message = "cannot register the component: " + message;
     return false;

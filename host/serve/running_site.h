@@ -5,10 +5,10 @@
 // of it on every path.
 //
 // Start checks what can fail without changing anything first (the access
-// log opens, the address can be bound), and only then prepares the
-// databases (creating demo ones where there are none), registers the
-// component and loads the site secret. A start that fails leaves nothing
-// of its own behind: no socket, no sink, no access log file it made.
+// log opens, the address can be bound, the component is registered), and
+// only then prepares the databases (creating demo ones where there are
+// none) and loads the site secret. A start that fails leaves nothing of its
+// own behind: no socket, no sink, no access log file it made.
 //
 // Run serves on the calling thread until Stop; the requests in progress
 // are answered first. The destructor then joins the workers, ends the
@@ -82,6 +82,7 @@ class RunningSite {
 
   bool OpenAccessLog(StartFailure* failure);
   bool Bind(StartFailure* failure);
+  bool Register(StartFailure* failure);
   bool PrepareDatabases(StartFailure* failure);
   bool LoadSecret(StartFailure* failure);
   // Everything that cannot fail: the parts, the sinks, the timers.

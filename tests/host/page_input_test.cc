@@ -53,7 +53,7 @@ TEST(PageInputTest, NulAndForeignAttachmentsAreRefused) {
 
 TEST(PageInputTest, StoredFileNames) {
   EXPECT_TRUE(serve::IsStoredFileName("2024-05-20-ab12cd34-photo_1.png"));
-  for (const std::string name :
+  for (const std::string& name :
        std::vector<std::string>{"", ".png", "a/b", "a\\b", "a b", "名.png", std::string(121, 'a')})
     EXPECT_FALSE(serve::IsStoredFileName(name)) << name;
   EXPECT_TRUE(serve::IsStoredFileName(std::string(120, 'a')));

@@ -104,8 +104,9 @@ TEST_F(RunningSiteStartTest, AFailedStartLeavesNothingBehind) {
     EXPECT_FALSE(fs::exists(folder_ + "/data")) << c.what << ": no databases made";
     EXPECT_FALSE(fs::exists(options.access_log)) << c.what << ": no access log left";
     EXPECT_FALSE(fs::exists(folder_ + "/foreign/chat.db")) << c.what;
-    if (c.status != StartFailure::kAddressInUse)
+    if (c.status != StartFailure::kAddressInUse) {
       EXPECT_TRUE(PortFree(options.port)) << c.what << ": the port is let go";
+    }
   }
   // An access log that was there before is kept.
   serve::SiteOptions options = Options();

@@ -602,7 +602,9 @@ TEST(ServeSessionLimitTest, FullStoreRefusesNewSessionsOnly) {
     EXPECT_EQ(refused.status, 503);
     EXPECT_FALSE(refused.Header("retry-after").empty());
     EXPECT_TRUE(refused.set_cookies.empty()) << "no session id for a session never made";
-    if (i % 20 == 0) EXPECT_EQ(regular.Get("/site/about.html").status, 200);
+    if (i % 20 == 0) {
+      EXPECT_EQ(regular.Get("/site/about.html").status, 200);
+    }
   }
   auto op = site.Client();
   EXPECT_EQ(op->Post("/api/login", "id=5&password=demo5").status, 503);
