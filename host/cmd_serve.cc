@@ -98,6 +98,8 @@ int RunServe(const std::vector<std::string>& args) {
     std::fprintf(stderr, "zelto serve: %s\n", failure.message.c_str());
     return failure.status;
   }
+  // Caught before the welcome says the site is there: a stop asked for
+  // right after it is a clean stop.
   boost::asio::signal_set signals(site->io(), SIGINT, SIGTERM);
   signals.async_wait([&site](const boost::system::error_code& ec, int signal) {
     if (ec) return;
@@ -105,6 +107,7 @@ int RunServe(const std::vector<std::string>& args) {
     std::fflush(stdout);
     site->Stop();
   });
+  site->PrintWelcome();
   site->Run();
   return 0;
 }

@@ -44,7 +44,6 @@ std::unique_ptr<RunningSite> RunningSite::Start(const SiteOptions& options,
     return nullptr;
   }
   site->Begin();
-  site->PrintWelcome();
   return site;
 }
 

@@ -68,6 +68,10 @@ class RunningSite {
   void Run();
   // Thread-safe, idempotent: closes the listener, answers held polls.
   void Stop();
+  // Says on `out` where the site is and which demo logins work; its first
+  // line ("ZeltoCom chat site: http://...") tells a waiting caller that the
+  // site takes requests.
+  void PrintWelcome();
 
   boost::asio::io_context& io() { return io_; }
   unsigned short port() const;
@@ -90,7 +94,6 @@ class RunningSite {
   void StartNotifier();
   void SweepSessions();
   void FlushFailures();
-  void PrintWelcome();
   // After a failed start: the access log file this start made goes too.
   void Abandon();
 

@@ -45,6 +45,7 @@ InProcessSite::InProcessSite(std::vector<std::string> serve_args, Time time) {
     ADD_FAILURE() << "the site did not start (" << failure.status << "): " << failure.message;
     return;
   }
+  site_->PrintWelcome();
   port_ = site_->port();
   std::packaged_task<void()> run([site = site_.get()] { site->Run(); });
   ran_ = run.get_future();
