@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -135,6 +136,25 @@ long TotalCounted(const std::string& log, const std::string& needle) {
 
 bool WaitForOutput(ServeProcess& process, const std::string& needle, seconds limit) {
   return WaitUntil([&] { return process.Output().find(needle) != std::string::npos; }, limit);
+}
+
+// Connections waiting in the accept queue of the listener on 127.0.0.1:port
+// (for a listening socket, the receive queue of /proc/net/tcp); -1 when
+// there is no such listener.
+long AcceptQueue(uint16_t port) {
+  std::ifstream table("/proc/net/tcp");
+  char local[16];
+  std::snprintf(local, sizeof local, "0100007F:%04X", port);
+  std::string line;
+  std::getline(table, line);  // the heading
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, address, remote, state, queues;
+    fields >> slot >> address >> remote >> state >> queues;
+    if (address == local && state == "0A")
+      return std::strtol(queues.c_str() + queues.find(':') + 1, nullptr, 16);
+  }
+  return -1;
 }
 
 // Sockets the process has open (its listener and connections).
@@ -529,16 +549,19 @@ TEST_F(ServeFaultsTest, ClientsGoingAwayHalfway) {
       }
     }
   };
-  // The host has closed what the clients left: no more sockets than
-  // before they came.
+  // The host has taken every connection the clients left and closed it:
+  // none waits to be accepted, and it has no more sockets than before.
   const size_t sockets_before = OpenSockets(pid);
-  const auto closed = [&] { return OpenSockets(pid) <= sockets_before; };
+  const auto closed = [&] {
+    return AcceptQueue(site_.port()) == 0 && OpenSockets(pid) <= sockets_before;
+  };
   round(20);
-  WaitUntil(closed);
+  ASSERT_TRUE(WaitUntil(closed, seconds(60)));
   const long rss_before = RssKb(pid);
   const size_t files_before = OpenFiles(pid);
   round(200);
-  WaitUntil(closed);
+  EXPECT_TRUE(WaitUntil(closed, seconds(60)))
+      << AcceptQueue(site_.port()) << " waiting, " << OpenSockets(pid) << " sockets";
   ExpectServing();
   EXPECT_TRUE(Stored(c.OperatorPost("still")));
   ExpectBoundedGrowth("clients going away", rss_before, RssKb(pid), 800);
