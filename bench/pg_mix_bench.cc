@@ -26,7 +26,7 @@
 #include "chat/client_post.h"
 #include "chat/polling.h"
 #include "chat/user_post.h"
-#include "component/page_context.h"
+#include "page/page_context.h"
 #include "platform/ado/connection_pool.h"
 #include "platform/ado/engine.h"
 #include "platform/asp/in_memory_page.h"

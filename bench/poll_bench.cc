@@ -24,9 +24,9 @@
 
 #include <unistd.h>
 
-#include "chat/db_statement.h"
 #include "chat/polling.h"
-#include "component/page_context.h"
+#include "db/db_statement.h"
+#include "page/page_context.h"
 #include "platform/ado/engine.h"
 #include "platform/asp/in_memory_page.h"
 

@@ -1,4 +1,4 @@
-#include "component/page_context.h"
+#include "page/page_context.h"
 
 #include "platform/asp/asp_objects.h"
 #include "platform/com/variant.h"
