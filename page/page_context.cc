@@ -6,8 +6,9 @@
 
 namespace {
 
-// The narrow text of a string value, ending at its first NUL as the
-// component's C strings always did.
+// The narrow text of a string value, ending at its first NUL, so that no
+// value carries a NUL into SQL text or markup, where a database's C interface
+// or a browser would cut it somewhere else.
 std::string Narrow(BSTR text) {
   std::u16string_view view = BstrView(text);
   view = view.substr(0, view.find(u'\0'));

@@ -46,62 +46,70 @@ fault() {
   faults=$((faults + 1))
 }
 
-declare -A uses  # "<layer> <lower layer>" for each lower layer a layer links against
+declare -A uses    # "<layer> <lower layer>": a layer includes headers of a lower one
+declare -A linked  # "<layer> <layer>": a layer's CMakeLists.txt names that library
 
-check_includes() {
-  local layer="$1" file line target first
-  while IFS=: read -r file line target; do
-    target="${target#*\"}"
-    target="${target%%\"*}"
-    first="${target%%/*}"
-    [ "$first" = "$target" ] && continue  # a header beside the file or generated
-    local where="${file#"$root"/}:$line"
-    if [ -n "${rank[$first]+x}" ]; then
-      if [ "$first" = "$layer" ]; then
-        continue
-      elif [ "${rank[$first]}" -gt "${rank[$layer]}" ]; then
-        fault "$where: $layer includes $target of the higher layer $first"
-      elif [ "${rank[$first]}" -eq "${rank[$layer]}" ]; then
-        fault "$where: $layer includes $target of its peer $first"
-      elif [[ "$target" != "$unlinked_include"* ]]; then
-        uses["$layer $first"]=1
-      fi
-    elif [[ " $free_folders " == *" $first "* ]]; then
-      fault "$where: $layer includes $target; product code never includes $first/"
-    elif [ -d "$root/$first" ]; then
-      fault "$where: $layer includes $target of $first/, which is in no layer (scripts/check-layers.sh)"
-    fi
-  done < <(find "$root/$layer" -name node_modules -prune -o -type f \
-             \( -name '*.h' -o -name '*.cc' \) -print0 |
-           xargs -0 -r grep -HnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' || true)
-}
-
-check_links() {
-  local layer="$1" lists pattern linked lower
-  lists="$(find "$root/$layer" -name node_modules -prune -o -name CMakeLists.txt -print)"
-  [ -n "$lists" ] || return 0
-  pattern="\\bz($(IFS='|'; echo "${layers[*]}"))\\b"
-  # Comments dropped; the layer's own library is no dependency.
-  linked="$(sed 's/#.*//' $lists | grep -oE "$pattern" | sed 's/^z//' | sort -u |
-            grep -vx "$layer" || true)"
-  for lower in $linked; do
-    if [ "${rank[$lower]}" -ge "${rank[$layer]}" ]; then
-      fault "$layer/CMakeLists.txt links z$lower, which is not below $layer"
-    elif [ -z "${uses["$layer $lower"]+x}" ]; then
-      fault "$layer/CMakeLists.txt links z$lower, but no file of $layer includes a header of $lower"
-    fi
-  done
-  for lower in "${layers[@]}"; do
-    if [ -n "${uses["$layer $lower"]+x}" ] && ! grep -qx "$lower" <<<"$linked"; then
-      fault "$layer/CMakeLists.txt does not link z$lower, whose headers $layer includes"
-    fi
-  done
-}
-
+# The layer folders that exist, searched once (process starts are the cost).
+folders=()
 for layer in "${layers[@]}"; do
-  [ -d "$root/$layer" ] || continue
-  check_includes "$layer"
-  check_links "$layer"
+  [ -d "$root/$layer" ] && folders+=("$root/$layer")
+done
+[ ${#folders[@]} -gt 0 ] || { echo "check-layers: no layer folder below $root" >&2; exit 1; }
+
+check_include() {  # check_include LAYER WHERE TARGET
+  local layer="$1" where="$2" target="$3" first="${3%%/*}"
+  [ "$first" = "$target" ] && return 0  # a header beside the file, or a generated one
+  if [ -n "${rank[$first]+x}" ]; then
+    if [ "$first" = "$layer" ]; then
+      return 0
+    elif [ "${rank[$first]}" -gt "${rank[$layer]}" ]; then
+      fault "$where: $layer includes $target of the higher layer $first"
+    elif [ "${rank[$first]}" -eq "${rank[$layer]}" ]; then
+      fault "$where: $layer includes $target of its peer $first"
+    elif [[ "$target" != "$unlinked_include"* ]]; then
+      uses["$layer $first"]=1
+    fi
+  elif [[ " $free_folders " == *" $first "* ]]; then
+    fault "$where: $layer includes $target; product code never includes $first/"
+  elif [ -d "$root/$first" ]; then
+    fault "$where: $layer includes $target of $first/, which is in no layer of layer_order"
+  fi
+}
+
+while IFS=: read -r file line text; do
+  path="${file#"$root"/}"
+  target="${text#*\"}"
+  check_include "${path%%/*}" "$path:$line" "${target%%\"*}"
+done < <(find "${folders[@]}" -name node_modules -prune -o -type f \
+           \( -name '*.h' -o -name '*.cc' \) -print0 |
+         xargs -0 -r grep -HnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' || true)
+
+# Every z<layer> named in the layers' CMakeLists.txt files, comments dropped.
+declare -A has_lists
+library_words="^z($(IFS='|'; echo "${layers[*]}"))\$"
+while IFS=: read -r file library; do
+  path="${file#"$root"/}"
+  has_lists["${path%%/*}"]=1
+  [ -n "$library" ] && linked["${path%%/*} ${library#z}"]=1
+done < <(find "${folders[@]}" -name node_modules -prune -o -name CMakeLists.txt -print0 |
+         xargs -0 -r awk -v words="$library_words" '
+           FNR == 1 { print FILENAME ":" }
+           { sub(/#.*/, ""); n = split($0, w, /[^A-Za-z0-9_]+/)
+             for (i = 1; i <= n; ++i) if (w[i] ~ words) print FILENAME ":" w[i] }')
+
+for layer in "${!has_lists[@]}"; do
+  for other in "${layers[@]}"; do
+    [ "$other" = "$layer" ] && continue
+    if [ -n "${linked["$layer $other"]+x}" ]; then
+      if [ "${rank[$other]}" -ge "${rank[$layer]}" ]; then
+        fault "$layer/CMakeLists.txt links z$other, which is not below $layer"
+      elif [ -z "${uses["$layer $other"]+x}" ]; then
+        fault "$layer/CMakeLists.txt links z$other, but no file of $layer includes a header of $other"
+      fi
+    elif [ -n "${uses["$layer $other"]+x}" ]; then
+      fault "$layer/CMakeLists.txt does not link z$other, whose headers $layer includes"
+    fi
+  done
 done
 
 if [ "$faults" -gt 0 ]; then

@@ -29,16 +29,19 @@ make_tree() {
   put text/html_escape.h '#include <string>' '#include "platform/win/codepage.h"'
   put page/CMakeLists.txt 'zelto_layer(zpage page zdb zplatform)'
   put page/page_context.h '#include "db/db_connection.h"' '#include "platform/com/bstr.h"'
-  put chat/CMakeLists.txt '# zconsole is a peer: never linked' 'zelto_layer(zchat chat zpage ztext zdb)'
+  put chat/CMakeLists.txt '# zconsole is a peer: never linked' \
+    'zelto_layer(zchat chat zpage ztext zdb)'
   put chat/polling.cc '#include "chat/polling.h"' '#include "page/page_context.h"' \
     '#include "text/html_escape.h"' '#include "db/db_connection.h"' '#include "generated.h"'
   put chat/polling.h '#pragma once'
   put console/CMakeLists.txt 'zelto_layer(zconsole console zpage)'
   put console/client_list.cc '  #  include "page/page_context.h"'
-  put component/CMakeLists.txt 'set(DEPS zconsole zchat zplatform)' 'add_library(zcomponent ${DEPS})'
+  put component/CMakeLists.txt 'set(DEPS zconsole zchat zplatform)' \
+    'add_library(zcomponent ${DEPS})'
   put component/zelto_com.cc '#include "chat/polling.h"' '#include "console/client_list.h"' \
     '#include "platform/com/bstr.h"'
-  put host/CMakeLists.txt 'add_executable(zelto ${HOST_SOURCES})' 'target_link_libraries(zelto zplatform)'
+  put host/CMakeLists.txt 'add_executable(zelto ${HOST_SOURCES})' \
+    'target_link_libraries(zelto zplatform)'
   put host/main.cc '#include "platform/com/bstr.h"' '#include "db/schema/schema_scripts.h"'
   put tests/chat/polling_test.cc '#include "host/main.h"' '#include "component/zelto_com.h"'
 }
