@@ -399,6 +399,7 @@ int main(int argc, char** argv) {
   if (const char* registry = std::getenv("ZELTO_REGISTRY");
       registry && std::string(registry).find("zelto-component-poll-registry-") != std::string::npos) {
     fs::remove(registry);
+    fs::remove(std::string(registry) + ".lock");  // the registry's lock file beside it
   }
   benchmark::Shutdown();
   return 0;
