@@ -15,19 +15,6 @@ std::string Narrow(BSTR text) {
   return WideToAnsi(view);
 }
 
-// Owns a BSTR made from narrow text for one call.
-class WideKey {
- public:
-  explicit WideKey(const std::string& key) : text_(SysAllocStringView(AnsiToWide(key))) {}
-  ~WideKey() { SysFreeString(text_); }
-  WideKey(const WideKey&) = delete;
-  WideKey& operator=(const WideKey&) = delete;
-  BSTR get() const { return text_; }
-
- private:
-  BSTR text_;
-};
-
 }  // namespace
 
 PageContext::PageContext() = default;
@@ -90,7 +77,7 @@ std::string PageContext::ReadCollection(HRESULT (IRequest::*collection)(IRequest
   ComPtr<IRequestDictionary> values;
   if (FAILED((request_.Get()->*collection)(values.Receive())) || !values) return {};
 
-  WideKey name(key);
+  ScopedBstr name(AnsiToWide(key));
   VARIANT item_key;
   VariantInit(&item_key);
   item_key.vt = VT_BSTR;
@@ -115,7 +102,7 @@ std::string PageContext::GetServerVariable(const std::string& key) {
 
 std::string PageContext::GetSessionValue(const std::string& key) {
   if (!session_) return {};
-  WideKey name(key);
+  ScopedBstr name(AnsiToWide(key));
   VARIANT value;
   VariantInit(&value);
   std::string text;

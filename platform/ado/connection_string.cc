@@ -1,6 +1,5 @@
 #include "platform/ado/connection_string.h"
 
-#include <algorithm>
 #include <cctype>
 
 #include "platform/com/ascii.h"

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

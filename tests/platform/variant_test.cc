@@ -229,14 +229,16 @@ TEST(VariantChangeType, BooleanWordsMatchOnlyTheirOwnLetters) {
   const Case cases[] = {{"#TRUE#", true, VARIANT_TRUE},
                         {"False", true, VARIANT_FALSE},
                         {"#true\x03", false, 0},
-                        {"\x03false\x03", false, 0}};
+                        {"\x03" "false\x03", false, 0}};
   for (const Case& c : cases) {
     VARIANT out;
     VariantInit(&out);
     VARIANT text = Bstr(c.text);
     const HRESULT hr = VariantChangeType(&out, &text, 0, VT_BOOL);
     EXPECT_EQ(SUCCEEDED(hr), c.converts) << c.text;
-    if (c.converts) EXPECT_EQ(out.boolVal, c.value) << c.text;
+    if (c.converts) {
+      EXPECT_EQ(out.boolVal, c.value) << c.text;
+    }
     VariantClear(&text);
   }
 }

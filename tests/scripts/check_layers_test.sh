@@ -10,15 +10,15 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
 put() {  # put FILE LINE...: writes the lines to FILE below the tree
-  mkdir -p "$(dirname "$tree/$1")"
-  local file="$1"
+  local file="$1" dir="$tree/${1%/*}"
   shift
+  [ -d "$dir" ] || mkdir -p "$dir"
   printf '%s\n' "$@" >"$tree/$file"
 }
 
 # Every layer, each using the one below it the way the product does.
-make_tree() {
-  tree="$work/$1"
+make_base_tree() {
+  tree="$work/base"
   put platform/CMakeLists.txt 'add_library(zplatform SHARED ${SOURCES})'
   put platform/win/codepage.h '#pragma once'
   put platform/com/bstr.h '#pragma once' '#include "platform/win/codepage.h"'
@@ -44,6 +44,12 @@ make_tree() {
     'target_link_libraries(zelto zplatform)'
   put host/main.cc '#include "platform/com/bstr.h"' '#include "db/schema/schema_scripts.h"'
   put tests/chat/polling_test.cc '#include "host/main.h"' '#include "component/zelto_com.h"'
+}
+make_base_tree
+
+make_tree() {  # make_tree NAME: a copy of the base tree to break
+  tree="$work/$1"
+  cp -r "$work/base" "$tree"
 }
 
 failures=0
