@@ -9,14 +9,8 @@
 #include <string>
 
 #include "db/db_connection.h"
+#include "platform/asp/asp_objects.h"
 #include "platform/com/com_ptr.h"
-
-struct IRequest;
-struct IRequestDictionary;
-struct IResponse;
-struct IServer;
-struct ISessionObject;
-struct IApplicationObject;
 
 struct DbSettings {
   std::string server;          // "DBServer"
