@@ -16,7 +16,7 @@ iterations="${2:-200}"
 command -v valgrind >/dev/null || { echo "callgrind_ratio: skipped, needs valgrind" >&2; exit 0; }
 out="$(mktemp /tmp/zelto-callgrind.XXXXXX)"
 registry="$(mktemp /tmp/zelto-callgrind-registry.XXXXXX)"
-trap 'rm -f "$out" "$registry"' EXIT
+trap 'rm -f "$out" "$registry" "$registry.lock"' EXIT
 
 # PROGRAM FILTER FUNCTION...: runs PROGRAM's benchmarks matching FILTER under
 # callgrind, counting inside the FUNCTIONs only; leaves the profile in $out.

@@ -23,45 +23,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "host/component_call.h"
-#include "platform/ado/connection_pool.h"
 #include "platform/ado/engine.h"
 #include "platform/asp/in_memory_page.h"
+#include "tests/support/database_setup.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kSource = ZELTO_SOURCE_DIR;
 constexpr int kConversation = 1;
 constexpr int kMessages = 200;  // in the polled conversation, msgID 1..200
 constexpr int kUnread = 10;     // the last ten when a run wants unread messages
 constexpr const char* kOperator = "5";
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::map<std::string, std::string> ReadEnv(const std::string& path) {
-  std::map<std::string, std::string> values;
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
-    size_t eq = line.find('=');
-    if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return values;
-}
 
 // The polled conversation first (so that its messages are msgID 1..200, all
 // from its visitor and read by operator 5), then 5000 messages of others.
@@ -89,76 +68,15 @@ std::string MarkSql(bool unread) {
          " and msgID > " + std::to_string(kMessages - kUnread);
 }
 
-// Where one engine's database is, as the page's session settings give it.
-struct Target {
-  std::string engine, server, catalog, user, password;
-  bool ok = false;
-  std::string why_not;  // when !ok
-};
+using Target = zelto::testing::MadeDatabase;
 
-class Databases {
- public:
-  Databases() {
-    sqlite_dir_ = fs::temp_directory_path() / ("zelto-component-poll-" + std::to_string(getpid()));
-    fs::create_directories(sqlite_dir_);
-    sqlite_ = Create("sqlite", sqlite_dir_.string(), "chat", "", "");
-    const char* engines = std::getenv("ZELTO_BENCH_ENGINES");
-    if (engines && std::string(engines).find("postgresql") == std::string::npos) {
-      postgres_.why_not = "left out by ZELTO_BENCH_ENGINES";
-      return;
-    }
-    const char* env = std::getenv("ZELTO_TEST_PG_ENV");
-    std::string env_file = env && *env ? env : "";
-    if (env_file.empty()) {
-      own_state_ = fs::temp_directory_path() / ("zelto-component-poll-pg-" + std::to_string(getpid()));
-      std::string start =
-          "bash " + kSource + "/scripts/pg-cluster.sh start " + own_state_.string() + " >/dev/null";
-      if (std::system(start.c_str()) == 0) env_file = own_state_.string() + "/cluster.env";
-    }
-    auto values = ReadEnv(env_file);
-    if (values["ZELTO_PG_SERVER"].empty()) {
-      postgres_.why_not = "no PostgreSQL server binaries on this machine";
-      return;
-    }
-    postgres_ = Create("postgresql", values["ZELTO_PG_SERVER"],
-                       "zelto_component_poll_" + std::to_string(getpid()), values["ZELTO_PG_USER"],
-                       values["ZELTO_PG_PASSWORD"]);
-  }
-  ~Databases() {
-    zelto::ado::ConnectionPool::Instance().CloseIdle();
-    fs::remove_all(sqlite_dir_);
-    if (!own_state_.empty() && fs::exists(own_state_ / "cluster.env")) {
-      std::string stop =
-          "bash " + kSource + "/scripts/pg-cluster.sh stop " + own_state_.string() + " >/dev/null";
-      if (std::system(stop.c_str()) != 0) std::fprintf(stderr, "cannot stop the cluster\n");
-    }
-    if (!own_state_.empty()) fs::remove_all(own_state_);
-  }
-  const Target& Get(bool postgres) const { return postgres ? postgres_ : sqlite_; }
-
- private:
-  static Target Create(const std::string& engine, const std::string& server,
-                       const std::string& catalog, const std::string& user,
-                       const std::string& password) {
-    Target t{engine, server, catalog, user, password, false, ""};
-    zelto::ado::SetDatabaseEngine(engine);
-    std::string script = ReadFile(kSource + "/db/schema/" + engine + "/chat.sql") + Rows();
-    zelto::ado::ConnectionString target;
-    target.data_source = server;
-    target.initial_catalog = catalog;
-    target.user_id = user;
-    target.password = password;
-    t.ok = zelto::ado::CreateDatabase(target, script, true, &t.why_not);
-    if (!t.ok) t.why_not = "cannot create the database: " + t.why_not;
-    return t;
-  }
-
-  fs::path sqlite_dir_, own_state_;
-  Target sqlite_, postgres_;
-};
-
-Databases& GetDatabases() {
-  static Databases* databases = new Databases;
+// The polled database on each engine; PostgreSQL unless ZELTO_BENCH_ENGINES
+// leaves it out.
+zelto::testing::DatabasesOnEveryEngine& GetDatabases() {
+  const char* engines = std::getenv("ZELTO_BENCH_ENGINES");
+  static auto* databases = new zelto::testing::DatabasesOnEveryEngine(
+      "component_poll", false, Rows(),
+      !engines || std::string(engines).find("postgresql") != std::string::npos);
   return *databases;
 }
 
@@ -481,6 +399,7 @@ int main(int argc, char** argv) {
   if (const char* registry = std::getenv("ZELTO_REGISTRY");
       registry && std::string(registry).find("zelto-component-poll-registry-") != std::string::npos) {
     fs::remove(registry);
+    fs::remove(std::string(registry) + ".lock");  // the registry's lock file beside it
   }
   benchmark::Shutdown();
   return 0;

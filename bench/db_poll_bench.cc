@@ -6,14 +6,11 @@
 // time (wall time on a shared machine mostly measures the neighbours).
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
-#include <stdlib.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <utility>
 
@@ -21,7 +18,7 @@
 #include "db/db_recordset.h"
 #include "platform/ado/ado.h"
 #include "platform/ado/connection_pool.h"
-#include "platform/ado/engine.h"
+#include "tests/support/database_setup.h"
 
 namespace {
 
@@ -30,21 +27,17 @@ constexpr int kUnread = 10;     // of them not yet read by operator 12
 const char* const kPoll =
     "select * from msg where conid=1001 and userID_send<>12 and CHARINDEX(',12,',readFlag)=0";
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // A scratch chat database with one busy conversation and some others.
 class Fixture {
  public:
   Fixture() {
-    std::string pattern = "/tmp/zelto-bench-XXXXXX";
-    folder_ = mkdtemp(pattern.data()) ? pattern : "";
-    auto root = std::filesystem::path(ZELTO_SOURCE_DIR);
-    std::string script = ReadFile(root / "db/schema/sqlite/chat.sql");
+    using namespace zelto::testing;
+    std::string script, error;
+    folder_ = MakeScratchFolder("bench", &error);
+    if (folder_.empty() || !ReadSchemaScript("sqlite", "chat", false, &script, &error)) {
+      std::fprintf(stderr, "cannot make the benchmark database: %s\n", error.c_str());
+      std::exit(1);
+    }
     for (int conid : {1001, 1002, 1003}) {
       for (int i = 0; i < kMessages; ++i) {
         bool unread = conid == 1001 && i >= kMessages - kUnread;
@@ -59,8 +52,7 @@ class Fixture {
         script += row;
       }
     }
-    std::string error;
-    if (folder_.empty() || !zelto::ado::CreateDatabase(folder_, "chat", script, false, &error)) {
+    if (!CreateDatabaseFromScript(DatabaseTarget::Sqlite(folder_), script, &error)) {
       std::fprintf(stderr, "cannot make the benchmark database: %s\n", error.c_str());
       std::exit(1);
     }

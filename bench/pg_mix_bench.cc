@@ -9,116 +9,32 @@
 // PostgreSQL: the cluster named by ZELTO_TEST_PG_ENV, else a throwaway one
 // started here with scripts/pg-cluster.sh and removed at the end.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
-
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
+#include <mutex>
 #include <string>
 
 #include "chat/client_post.h"
 #include "chat/polling.h"
 #include "chat/user_post.h"
-#include "component/page_context.h"
-#include "platform/ado/connection_pool.h"
+#include "page/page_context.h"
 #include "platform/ado/engine.h"
 #include "platform/asp/in_memory_page.h"
 #include "platform/win/codepage.h"
+#include "tests/support/database_setup.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-const std::string kSource = ZELTO_SOURCE_DIR;
 constexpr const char* kVisitor = "20240520091502731";  // conversation 1 of the demo data
 
-std::map<std::string, std::string> ReadEnv(const std::string& path) {
-  std::map<std::string, std::string> values;
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
-    size_t eq = line.find('=');
-    if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return values;
-}
+using Target = zelto::testing::MadeDatabase;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Where one engine's demo database is, as a page's session settings.
-struct Target {
-  std::string engine, server, catalog, user, password;
-  bool ok = false;
-};
-
-class Databases {
- public:
-  Databases() {
-    sqlite_dir_ = fs::temp_directory_path() / ("zelto-mix-bench-" + std::to_string(getpid()));
-    sqlite_ = Create("sqlite", sqlite_dir_.string(), "chat", "", "");
-    const char* env = std::getenv("ZELTO_TEST_PG_ENV");
-    std::string env_file = env && *env ? env : "";
-    if (env_file.empty()) {
-      own_state_ = (fs::temp_directory_path() / ("zelto-mix-pg-" + std::to_string(getpid())));
-      std::string start = "bash " + kSource + "/scripts/pg-cluster.sh start " + own_state_.string();
-      if (std::system(start.c_str()) == 0) env_file = own_state_.string() + "/cluster.env";
-    }
-    auto values = ReadEnv(env_file);
-    if (!values["ZELTO_PG_SERVER"].empty()) {
-      postgres_ = Create("postgresql", values["ZELTO_PG_SERVER"],
-                         "zelto_mix_bench_" + std::to_string(getpid()), values["ZELTO_PG_USER"],
-                         values["ZELTO_PG_PASSWORD"]);
-    }
-  }
-  ~Databases() {
-    zelto::ado::ConnectionPool::Instance().CloseIdle();
-    fs::remove_all(sqlite_dir_);
-    if (!own_state_.empty()) {
-      std::string stop = "bash " + kSource + "/scripts/pg-cluster.sh stop " + own_state_.string();
-      std::system(stop.c_str());
-      fs::remove_all(own_state_);
-    }
-  }
-  const Target& Get(bool postgres) const { return postgres ? postgres_ : sqlite_; }
-
- private:
-  static Target Create(const std::string& engine, const std::string& server,
-                       const std::string& catalog, const std::string& user,
-                       const std::string& password) {
-    Target t{engine, server, catalog, user, password, false};
-    zelto::ado::SetDatabaseEngine(engine);
-    std::string dir = kSource + "/db/schema/" + engine + "/";
-    std::string script =
-        ReadFile(dir + "chat.sql") + "\n" + ReadFile(kSource + "/db/schema/demo/chat.sql");
-    zelto::ado::ConnectionString target;
-    target.data_source = server;
-    target.initial_catalog = catalog;
-    target.user_id = user;
-    target.password = password;
-    std::string error;
-    t.ok = zelto::ado::CreateDatabase(target, script, true, &error);
-    if (!t.ok) std::fprintf(stderr, "pg_mix_bench: %s: %s\n", engine.c_str(), error.c_str());
-    return t;
-  }
-
-  fs::path sqlite_dir_, own_state_;
-  Target sqlite_, postgres_;
-};
-
-Databases& GetDatabases() {
-  static Databases* databases = new Databases;
+// The demo database on each engine.
+zelto::testing::DatabasesOnEveryEngine& GetDatabases() {
+  static auto* databases = new zelto::testing::DatabasesOnEveryEngine("mix_bench", true, "", true);
   return *databases;
 }
 
@@ -152,7 +68,7 @@ std::map<std::string, std::pair<double, double>> g_rates;
 void Mix(benchmark::State& state, bool postgres) {
   const Target& t = GetDatabases().Get(postgres);
   if (!t.ok) {
-    state.SkipWithError("no database for this engine");
+    state.SkipWithError(t.why_not.c_str());
     return;
   }
   if (state.thread_index() == 0) zelto::ado::SetDatabaseEngine(t.engine);

@@ -15,35 +15,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
-#include "chat/db_statement.h"
 #include "chat/polling.h"
-#include "component/page_context.h"
-#include "platform/ado/engine.h"
+#include "db/db_statement.h"
+#include "page/page_context.h"
 #include "platform/asp/in_memory_page.h"
+#include "tests/support/database_setup.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr LONG kOperator = 5;
 constexpr int kPolledConversation = 1;
 constexpr int kUnread = 10;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // A scratch chat database with `other_rows` messages spread over other
 // conversations, and ten messages of the polled conversation (half from its
@@ -51,12 +38,13 @@ std::string ReadFile(const fs::path& path) {
 class PollDatabase {
  public:
   explicit PollDatabase(int other_rows) {
-    dir_ = fs::temp_directory_path() / ("zelto-poll-bench-" + std::to_string(other_rows) + "-" +
-                                        std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    fs::path schema = fs::path(ZELTO_SOURCE_DIR) / "db/schema/sqlite/chat.sql";
-    std::string script = ReadFile(schema);
+    using namespace zelto::testing;
+    std::string script, error;
+    dir_ = MakeScratchFolder("poll-bench-" + std::to_string(other_rows), &error);
+    if (dir_.empty() || !ReadSchemaScript("sqlite", "chat", false, &script, &error)) {
+      std::fprintf(stderr, "poll_bench: %s\n", error.c_str());
+      return;
+    }
     script += "INSERT INTO userinfo (ID, name) VALUES (12, 'Op12');\n";
     char seed[1024];
     std::snprintf(seed, sizeof seed,
@@ -72,11 +60,13 @@ class PollDatabase {
                   "'2024-05-20 09:17:25', ',5,' FROM n;\n",
                   other_rows, kUnread, kPolledConversation);
     script += seed;
-    std::string error;
-    ok_ = zelto::ado::CreateDatabase(dir_.string(), "chat", script, true, &error);
+    ok_ = CreateDatabaseFromScript(DatabaseTarget::Sqlite(dir_), script, &error);
     if (!ok_) std::fprintf(stderr, "poll_bench: cannot create the database: %s\n", error.c_str());
   }
-  ~PollDatabase() { fs::remove_all(dir_); }
+  ~PollDatabase() {
+    std::error_code ignored;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
+  }
 
   bool ok() const { return ok_; }
 
@@ -84,13 +74,13 @@ class PollDatabase {
   InMemoryPage BuildPage() const {
     return InMemoryPage::Builder()
         .QueryString("cid=" + std::to_string(kPolledConversation))
-        .SessionText("DBServer", dir_.string())
+        .SessionText("DBServer", dir_)
         .SessionText("DBName", "chat")
         .Build();
   }
 
  private:
-  fs::path dir_;
+  std::string dir_;
   bool ok_ = false;
 };
 

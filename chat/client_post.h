@@ -4,8 +4,9 @@
 // echo script is written so the visitor sees the message at once.
 #pragma once
 
-#include "component/page_context.h"
 #include "platform/com/hresult.h"
+
+class PageContext;
 
 // S_OK when posted, and when "action" is not "sub" (nothing read, stored or
 // written). S_FALSE, with nothing stored or written, when "cid" is not a

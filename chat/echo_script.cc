@@ -1,8 +1,8 @@
 #include "chat/echo_script.h"
 
-#include "chat/ansi_search.h"
-#include "chat/html_escape.h"
 #include "platform/win/codepage.h"
+#include "text/script_string.h"
+#include "text/url_encode.h"
 
 namespace {
 
@@ -11,25 +11,11 @@ constexpr std::string_view kCellStart =
 constexpr std::string_view kCellEnd = "</td></tr></table></td>";
 
 // A value shown as element text of the fragment.
-std::string Shown(std::string_view value) { return EscapeScriptString(HtmlEscape(value)); }
+std::string Shown(std::string_view value) { return EscapeHtmlInScriptString(value); }
 
-// A value used as an unquoted attribute value (an address): blanks, control
-// bytes and backquotes would end or bend the attribute, so they are
-// percent-encoded first. None of them is ever a trailing byte in GBK.
+// A value used as an unquoted attribute value (an address).
 std::string Address(std::string_view value) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  for (char c : value) {
-    auto byte = static_cast<unsigned char>(c);
-    if (byte <= 0x20 || byte == 0x7F || c == '`') {
-      encoded += '%';
-      encoded += kHex[byte >> 4];
-      encoded += kHex[byte & 0x0F];
-    } else {
-      encoded += c;
-    }
-  }
-  return EscapeScriptString(HtmlEscape(encoded));
+  return EscapeHtmlInScriptString(PercentEncodeAttributeBreaks(value));
 }
 
 std::string ContentRow(std::string_view text) {
@@ -70,53 +56,4 @@ std::string BuildEchoScript(EchoPoster poster, std::string_view timestamp, std::
   script += "</table></div>";
   script += "');";
   return script;
-}
-
-std::string EscapeScriptString(std::string_view text) {
-  const bool utf8 = GetACP() == CP_UTF8;
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
-    const size_t length = AnsiCharLength(text, i);
-    if (length > 1) {
-      out.append(text.substr(i, length));
-      i += length;
-      continue;
-    }
-    const char c = text[i];
-    if (utf8 && text.substr(i).starts_with("\xE2\x80\xA8")) {
-      out += "\\u2028";
-      i += 3;
-      continue;
-    }
-    if (utf8 && text.substr(i).starts_with("\xE2\x80\xA9")) {
-      out += "\\u2029";
-      i += 3;
-      continue;
-    }
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\'':
-        out += "\\'";
-        break;
-      case '"':
-        out += "\\\"";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '/':
-        out += (i > 0 && text[i - 1] == '<') ? "\\/" : "/";
-        break;
-      default:
-        out += c;
-    }
-    ++i;
-  }
-  return out;
 }

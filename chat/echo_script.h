@@ -6,7 +6,8 @@
 // Values are made inert: the message text and attachment name are
 // HTML-escaped (and blanks in addresses percent-encoded, since the attribute
 // values are unquoted), then escaped for the single-quoted script string.
-// For ordinary values the script is byte for byte the original one.
+// Ordinary values (no markup characters, quotes or blanks in addresses) come
+// out exactly as given, so the page shows what was typed.
 #pragma once
 
 #include <string>
@@ -19,10 +20,3 @@ enum class EchoPoster { kVisitor, kOperator };
 // text after escape decoding; `adjunct` the attachment name or empty text.
 std::string BuildEchoScript(EchoPoster poster, std::string_view timestamp, std::string_view text,
                             std::string_view adjunct);
-
-// Escapes `text` for a single- or double-quoted script string inside an HTML
-// script element: \ ' " line feed and carriage return become \\ \' \" \n \r,
-// "</" becomes "<\/" (so it cannot close the element), and in UTF-8 the line
-// and paragraph separators become \u2028 and \u2029. Walks characters of the
-// ANSI code page: a trailing byte equal to a backslash is left alone.
-std::string EscapeScriptString(std::string_view text);

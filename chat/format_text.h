@@ -1,5 +1,7 @@
-// printf-style formatting into narrow text, the way every SQL text of the
-// component is built.
+// printf-style formatting into narrow text. The polls build their statements
+// with it, where one value appears several times in one statement; the other
+// methods join their statements from pieces. Values put in with %s must
+// already be checked (ids) or quoted (db/sql_values.h).
 #pragma once
 
 #include <string>

@@ -1,10 +1,11 @@
 #include "chat/invitation.h"
 
-#include "chat/db_statement.h"
-#include "chat/echo_script.h"
-#include "chat/sql_values.h"
+#include "db/db_statement.h"
+#include "db/sql_values.h"
 #include "db/value_text.h"
+#include "page/page_context.h"
 #include "platform/win/codepage.h"
+#include "text/script_string.h"
 
 namespace {
 

@@ -9,9 +9,10 @@
 #include <string>
 #include <string_view>
 
-#include "component/page_context.h"
 #include "db/db_connection.h"
 #include "platform/com/hresult.h"
+
+class PageContext;
 
 // S_OK whenever the page was started (S_FALSE otherwise, nothing done);
 // nothing is read, stored or written when "action" is not exactly "inv".

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "chat/ansi_search.h"
 #include "platform/win/codepage.h"
+#include "text/ansi_search.h"
 
 namespace {
 

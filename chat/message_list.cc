@@ -1,8 +1,8 @@
 #include "chat/message_list.h"
 
-#include "chat/html_escape.h"
 #include "chat/markup.h"
 #include "platform/win/codepage.h"
+#include "text/html_escape.h"
 
 namespace {
 

@@ -1,8 +1,7 @@
 // The message list document that a poll writes into the chat page's message
 // frame: a style block, a table, and per message a header row (sender and
 // time), a content row and an attachment row. Every value is HTML-escaped on
-// its way in; for values without & < > " ' the document is exactly the
-// original one.
+// its way in; values without & < > " ' appear exactly as given.
 #pragma once
 
 #include <string>

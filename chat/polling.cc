@@ -2,12 +2,13 @@
 
 #include <string>
 
-#include "chat/db_statement.h"
 #include "chat/format_text.h"
 #include "chat/message_list.h"
-#include "chat/operator_names.h"
-#include "chat/sql_values.h"
 #include "db/db_recordset.h"
+#include "db/db_statement.h"
+#include "db/operator_names.h"
+#include "db/sql_values.h"
+#include "page/page_context.h"
 
 namespace {
 

@@ -5,8 +5,9 @@
 // that two readers marking one message at once both keep their marks.
 #pragma once
 
-#include "component/page_context.h"
 #include "platform/com/hresult.h"
+
+class PageContext;
 
 // The operator `userid` polls. S_OK after writing the document; S_FALSE with
 // nothing written when nothing is unread, when "cid" is not a well-formed

@@ -3,13 +3,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "chat/db_statement.h"
-#include "chat/echo_script.h"
 #include "chat/invitation.h"
-#include "chat/operator_names.h"
-#include "chat/sql_values.h"
+#include "db/db_statement.h"
+#include "db/operator_names.h"
+#include "db/sql_values.h"
 #include "db/value_text.h"
+#include "page/page_context.h"
 #include "platform/win/codepage.h"
+#include "text/script_string.h"
 
 namespace {
 

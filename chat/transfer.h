@@ -6,8 +6,9 @@
 // chat window and the transfer window, and ends the response.
 #pragma once
 
-#include "component/page_context.h"
 #include "platform/com/hresult.h"
+
+class PageContext;
 
 // S_FALSE with nothing read, stored or written when `userid` is not above 0
 // or the page was not started; otherwise S_OK. Nothing happens when "action"

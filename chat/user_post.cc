@@ -3,11 +3,12 @@
 #include <optional>
 #include <string>
 
-#include "chat/db_statement.h"
 #include "chat/echo_script.h"
 #include "chat/markup.h"
-#include "chat/sql_values.h"
+#include "db/db_statement.h"
+#include "db/sql_values.h"
 #include "db/value_text.h"
+#include "page/page_context.h"
 
 namespace {
 

@@ -5,8 +5,9 @@
 // echo script is written so the operator sees the message at once.
 #pragma once
 
-#include "component/page_context.h"
 #include "platform/com/hresult.h"
+
+class PageContext;
 
 // S_FALSE with nothing read, stored or written when `userid` is not above 0
 // or the page was not started. S_OK when "action" is not "sub" (nothing

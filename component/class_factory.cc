@@ -6,6 +6,7 @@
 #include "component/module_state.h"
 #include "component/zelto_com.h"
 #include "component/zelto_com_aggregate.h"
+#include "platform/com/single_interface_object.h"
 
 namespace {
 
@@ -14,14 +15,7 @@ namespace {
 class CZeltoComFactory final : public IClassFactory {
  public:
   HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *ppv = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return QuerySingleInterface<IClassFactory, IID_IClassFactory>(this, riid, ppv);
   }
   ULONG AddRef() override {
     ULONG now = ++refs_;

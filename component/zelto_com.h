@@ -9,7 +9,7 @@
 #pragma once
 
 #include "component/iczeltocom.h"
-#include "component/page_context.h"
+#include "page/page_context.h"
 
 class CZeltoCom final : public ICZeltoCom, public ISupportErrorInfo {
  public:

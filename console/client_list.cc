@@ -3,18 +3,17 @@
 #include <string>
 #include <string_view>
 
-#include "chat/db_statement.h"
-#include "chat/echo_script.h"
-#include "chat/html_escape.h"
-#include "chat/sql_values.h"
-#include "component/page_context.h"
 #include "console/operator_rights.h"
 #include "console/query_rows.h"
 #include "console/shorten_text.h"
-#include "console/url_encode.h"
 #include "db/db_connection.h"
 #include "db/db_recordset.h"
+#include "db/db_statement.h"
+#include "db/sql_values.h"
+#include "page/page_context.h"
 #include "platform/win/codepage.h"
+#include "text/script_string.h"
+#include "text/url_encode.h"
 
 namespace {
 
@@ -36,7 +35,7 @@ struct Visitor {
 };
 
 // A value inside the markup that sits in the double-quoted script string.
-std::string Markup(std::string_view raw) { return EscapeScriptString(HtmlEscape(raw)); }
+std::string Markup(std::string_view raw) { return EscapeHtmlInScriptString(raw); }
 
 std::string RightsSql(LONG userid, const std::string& company_id) {
   return "select * from userinfo where id=" + std::to_string(userid) +

@@ -2,16 +2,16 @@
 
 #include <string>
 
-#include "chat/db_statement.h"
-#include "chat/html_escape.h"
-#include "chat/operator_names.h"
-#include "component/page_context.h"
 #include "console/operator_rights.h"
 #include "console/query_rows.h"
 #include "console/visitor_names.h"
 #include "db/db_connection.h"
 #include "db/db_recordset.h"
+#include "db/db_statement.h"
+#include "db/operator_names.h"
+#include "page/page_context.h"
 #include "platform/win/codepage.h"
+#include "text/html_escape.h"
 
 namespace {
 

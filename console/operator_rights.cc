@@ -1,7 +1,7 @@
 #include "console/operator_rights.h"
 
-#include "chat/db_statement.h"
 #include "db/db_recordset.h"
+#include "db/db_statement.h"
 
 bool HasConsoleRights(CDbConnection& connection, const std::string& rights_sql,
                       const char* list_flag) {

@@ -1,5 +1,5 @@
 #include "console/query_rows.h"
 
-#include "chat/db_statement.h"
+#include "db/db_statement.h"
 
 bool NextRow(CDbRecordset& rows) { return rows.MoveNext() && HasRow(rows); }

@@ -1,8 +1,8 @@
 #include "console/visitor_names.h"
 
-#include "chat/db_statement.h"
-#include "chat/sql_values.h"
 #include "db/db_recordset.h"
+#include "db/db_statement.h"
+#include "db/sql_values.h"
 #include "platform/win/codepage.h"
 
 std::string LookupVisitorNickName(CDbConnection& connection, const std::string& label) {

@@ -4,26 +4,6 @@
 #include "platform/com/activation.h"
 #include "platform/win/codepage.h"
 
-namespace {
-
-// A BSTR for the duration of one call.
-class WideArg {
- public:
-  explicit WideArg(const std::string& ansi) {
-    std::u16string wide = AnsiToWide(ansi);
-    bstr_ = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-  }
-  ~WideArg() { SysFreeString(bstr_); }
-  WideArg(const WideArg&) = delete;
-  WideArg& operator=(const WideArg&) = delete;
-  BSTR get() const { return bstr_; }
-
- private:
-  BSTR bstr_;
-};
-
-}  // namespace
-
 CDbConnection::CDbConnection() {
   CLSID clsid;
   if (SUCCEEDED(CLSIDFromProgID(u"ADODB.Connection", &clsid))) {
@@ -45,8 +25,8 @@ bool CDbConnection::Open(const std::string& connection_string, LONG options) {
   if (connection_string_.empty()) return false;
   if (!connection_) return false;
   if (IsOpen()) Close();
-  WideArg text(connection_string_);
-  WideArg empty("");
+  ScopedBstr text(AnsiToWide(connection_string_));
+  ScopedBstr empty(u"");
   return connection_->Open(text.get(), empty.get(), empty.get(), options) == S_OK;
 }
 
@@ -61,7 +41,7 @@ void CDbConnection::Close() {
 
 _Recordset* CDbConnection::Execute(const std::string& sql) {
   if (!connection_) return nullptr;
-  WideArg command(sql);
+  ScopedBstr command(AnsiToWide(sql));
   _Recordset* result = nullptr;
   if (FAILED(connection_->Execute(command.get(), nullptr, adCmdText, &result))) return nullptr;
   return result;

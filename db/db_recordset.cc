@@ -1,9 +1,12 @@
 #include "db/db_recordset.h"
 
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "db/value_text.h"
 #include "platform/ado/ado.h"
+#include "platform/ado/field_reader.h"
 #include "platform/com/activation.h"
 #include "platform/win/codepage.h"
 #include "platform/win/message_box.h"
@@ -19,65 +22,85 @@ std::string_view UpToNul(const std::string& text) {
 
 }  // namespace
 
-CDbRecordset::CDbRecordset() {
+// A reading loop asks for the same few names on every row: the shortcut
+// finds each once and reads by ordinal; without it, each name is widened
+// once for Collect.
+struct CDbRecordset::FieldAccess {
+  ~FieldAccess() {
+    for (auto& [name, index] : field_names) VariantClear(&index);
+  }
+
+  // Takes the shortcut of `rs` (none for null) and forgets the ordinals,
+  // which belong to the recordset they were found in.
+  void Use(_Recordset* rs) {
+    reader.Reset();
+    ordinals.clear();
+    if (rs) rs->QueryInterface(IID_IFieldReader, reader.ReceiveVoid());
+  }
+
+  // The ordinal of `name` in the held recordset, found once per name.
+  bool Ordinal(const std::string& name, LONG* ordinal) {
+    for (const auto& [known, found] : ordinals) {
+      if (known == name) {
+        *ordinal = found;
+        return true;
+      }
+    }
+    if (FAILED(reader->FindField(name, ordinal))) return false;
+    if (ordinals.size() < kMaxCachedNames) ordinals.emplace_back(name, *ordinal);
+    return true;
+  }
+
+  // The string variant Collect takes for `name`.
+  const VARIANT& Index(const std::string& name) {
+    for (const auto& [known, index] : field_names) {
+      if (known == name) return index;
+    }
+    if (field_names.size() == kMaxCachedNames) {
+      VariantClear(&field_names.front().second);
+      field_names.erase(field_names.begin());
+    }
+    field_names.emplace_back(name, MakeVariantBstr(AnsiToWide(name)));
+    return field_names.back().second;
+  }
+
+  ComPtr<IFieldReader> reader;
+  std::vector<std::pair<std::string, LONG>> ordinals;  // of the held recordset
+  std::vector<std::pair<std::string, VARIANT>> field_names;
+  std::string text;  // reused by every read
+};
+
+CDbRecordset::CDbRecordset() : fields_(std::make_unique<FieldAccess>()) {
   CLSID clsid;
   if (SUCCEEDED(CLSIDFromProgID(u"ADODB.Recordset", &clsid))) {
     CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID__Recordset, recordset_.ReceiveVoid());
   }
-  if (recordset_) recordset_->QueryInterface(IID_IFieldReader, reader_.ReceiveVoid());
+  fields_->Use(recordset_.Get());
 }
 
-CDbRecordset::~CDbRecordset() {
-  Close();
-  for (auto& [name, index] : field_names_) VariantClear(&index);
-}
-
-const VARIANT& CDbRecordset::FieldIndex(const std::string& name) {
-  for (const auto& [known, index] : field_names_) {
-    if (known == name) return index;
-  }
-  if (field_names_.size() == kMaxCachedNames) {
-    VariantClear(&field_names_.front().second);
-    field_names_.erase(field_names_.begin());
-  }
-  field_names_.emplace_back(name, MakeVariantBstr(AnsiToWide(name)));
-  return field_names_.back().second;
-}
-
-bool CDbRecordset::FieldOrdinal(const std::string& name, LONG* ordinal) {
-  for (const auto& [known, found] : ordinals_) {
-    if (known == name) {
-      *ordinal = found;
-      return true;
-    }
-  }
-  if (FAILED(reader_->FindField(name, ordinal))) return false;
-  if (ordinals_.size() < kMaxCachedNames) ordinals_.emplace_back(name, *ordinal);
-  return true;
-}
+CDbRecordset::~CDbRecordset() { Close(); }
 
 bool CDbRecordset::ReadField(const std::string& name, VARIANT* value, std::string* text,
                              bool* is_text) {
   VariantInit(value);
   *is_text = false;
-  if (reader_) {
+  if (fields_->reader) {
     LONG ordinal = 0;
-    if (!FieldOrdinal(name, &ordinal) || FAILED(reader_->ReadField(ordinal, value, text))) {
+    if (!fields_->Ordinal(name, &ordinal) ||
+        FAILED(fields_->reader->ReadField(ordinal, value, text))) {
       return false;
     }
     *is_text = value->vt == VT_EMPTY;
     return true;
   }
-  return recordset_ && SUCCEEDED(recordset_->get_Collect(FieldIndex(name), value));
+  return recordset_ && SUCCEEDED(recordset_->get_Collect(fields_->Index(name), value));
 }
 
 _Recordset* CDbRecordset::Attach(_Recordset* rs) {
   Close();
   if (!rs) return nullptr;
   recordset_ = ComPtr<_Recordset>(rs);
-  reader_.Reset();
-  ordinals_.clear();
-  rs->QueryInterface(IID_IFieldReader, reader_.ReceiveVoid());
+  fields_->Use(rs);
   return rs;
 }
 
@@ -107,9 +130,9 @@ bool CDbRecordset::GetFieldText(const std::string& name, std::string& out) {
   if (IsEOF()) return false;
   VARIANT value;
   bool is_text = false;
-  bool ok = ReadField(name, &value, &text_, &is_text);
+  bool ok = ReadField(name, &value, &fields_->text, &is_text);
   if (ok && is_text) {
-    out.assign(UpToNul(text_));
+    out.assign(UpToNul(fields_->text));
   } else if (ok) {
     std::string text;
     ok = VariantToText(value, text);
@@ -123,9 +146,9 @@ bool CDbRecordset::GetFieldLong(const std::string& name, LONG& out) {
   VARIANT value;
   bool is_text = false;
   LONG number = 0;
-  bool ok = ReadField(name, &value, &text_, &is_text);
+  bool ok = ReadField(name, &value, &fields_->text, &is_text);
   if (ok && is_text) {
-    number = TextToLong(text_);
+    number = TextToLong(fields_->text);
   } else if (ok) {
     ok = VariantToLong(value, number);
   }

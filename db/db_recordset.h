@@ -3,11 +3,9 @@
 // raises the "database may have been disconnected" message box.
 #pragma once
 
+#include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
-#include "platform/ado/field_reader.h"
 #include "platform/com/com_ptr.h"
 #include "platform/com/hresult.h"
 #include "platform/com/variant.h"
@@ -41,17 +39,10 @@ class CDbRecordset {
   // `*text` (with `*is_text`), any other in `*value` (fresh; the caller
   // clears it). False on any error.
   bool ReadField(const std::string& name, VARIANT* value, std::string* text, bool* is_text);
-  // The ordinal of `name` in the held recordset, found once per name.
-  bool FieldOrdinal(const std::string& name, LONG* ordinal);
-  // The string variant Collect takes for `name`, widened once per name, for
-  // a recordset that offers no IFieldReader.
-  const VARIANT& FieldIndex(const std::string& name);
+  // Reads `recordset_` gives the platform's own field shortcut to, when it
+  // offers one, and the names a reading loop asks for on every row.
+  struct FieldAccess;
 
   ComPtr<_Recordset> recordset_;
-  // The held recordset's shortcut for reading fields, when it has one: a
-  // reading loop asks for the same few names on every row.
-  ComPtr<IFieldReader> reader_;
-  std::vector<std::pair<std::string, LONG>> ordinals_;  // of the held recordset
-  std::vector<std::pair<std::string, VARIANT>> field_names_;
-  std::string text_;  // reused by every read
+  std::unique_ptr<FieldAccess> fields_;  // never null
 };

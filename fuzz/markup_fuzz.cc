@@ -4,11 +4,11 @@
 #include <string>
 #include <string_view>
 
-#include "chat/html_escape.h"
 #include "chat/markup.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/markup_properties.h"
 #include "platform/win/codepage.h"
+#include "text/html_escape.h"
 
 namespace {
 

@@ -1,32 +1,14 @@
 #include "host/serve/http_text.h"
 
-#include "platform/com/ascii.h"
-
 #include <cstdio>
 
-namespace zelto::serve {
-namespace {
+#include "platform/asp/percent_decoding.h"
 
-}  // namespace
+namespace zelto::serve {
 
 std::optional<std::string> PercentDecode(std::string_view text, bool plus_is_space) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '%') {
-      if (i + 2 >= text.size()) return std::nullopt;
-      const int hi = HexDigit(text[i + 1]), lo = HexDigit(text[i + 2]);
-      if (hi < 0 || lo < 0) return std::nullopt;
-      c = static_cast<char>(hi * 16 + lo);
-      i += 2;
-    } else if (c == '+' && plus_is_space) {
-      c = ' ';
-    }
-    if (c == '\0') return std::nullopt;
-    out += c;
-  }
-  return out;
+  return DecodePercentEscapes(
+      text, {.plus_is_space = plus_is_space, .refuse_bad_escape = true, .refuse_nul = true});
 }
 
 std::map<std::string, std::string> ParseForm(std::string_view body) {

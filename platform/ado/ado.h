@@ -68,7 +68,7 @@ inline constexpr HRESULT DB_E_ERRORSINCOMMAND = ZELTO_HR(0x80040E14);
 inline constexpr HRESULT XACT_E_NOTRANSACTION = ZELTO_HR(0x8004D00E);
 inline constexpr HRESULT XACT_E_XTIONEXISTS = ZELTO_HR(0x8004D013);
 
-// The engine choice for "SQLOLEDB.1": "sqlite" (the default) or, once it
-// exists, "postgresql"; ZELTO_DB_ENGINE sets it from the environment. False
-// for an unknown name.
+// The engine choice for "SQLOLEDB.1": "sqlite" (the default) or
+// "postgresql"; ZELTO_DB_ENGINE sets it from the environment. False for an
+// unknown name.
 bool SetDatabaseEngine(const char* name);

@@ -7,6 +7,7 @@
 #include "platform/ado/ado_recordset.h"
 #include "platform/ado/engine.h"
 #include "platform/com/activation.h"
+#include "platform/com/single_interface_object.h"
 
 namespace zelto::ado {
 _Connection* NewConnection();
@@ -31,13 +32,7 @@ class Factory final : public IClassFactory {
   explicit Factory(Make make) : make_(make) {}
 
   HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *ppv = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return QuerySingleInterface<IClassFactory, IID_IClassFactory>(this, riid, ppv);
   }
   ULONG AddRef() override { return 2; }
   ULONG Release() override { return 1; }

@@ -1,12 +1,12 @@
 #include "platform/ado/ado_recordset.h"
 
 #include <algorithm>
-#include <atomic>
 #include <string>
 
 #include "platform/ado/field_reader.h"
 #include "platform/ado/field_value.h"
 #include "platform/com/ascii.h"
+#include "platform/com/single_interface_object.h"
 #include "platform/win/codepage.h"
 
 const IID IID_IFieldReader = {
@@ -20,33 +20,24 @@ bool IsAscii(std::string_view text) {
                      [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-class Recordset final : public _Recordset, public IFieldReader {
+// Counted as a single-interface object; IFieldReader is answered besides.
+class Recordset final : public SingleInterfaceObject<_Recordset, IID__Recordset>,
+                        public IFieldReader {
  public:
-  explicit Recordset(std::shared_ptr<const ResultSet> result) {
+  explicit Recordset(std::shared_ptr<const ResultSet> result) : SingleInterfaceObject(1) {
     if (result && result->HasResultSet()) result_ = std::move(result);
   }
 
   HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID__Recordset) {
-      *ppv = static_cast<_Recordset*>(this);
-      AddRef();
-      return S_OK;
-    }
-    if (riid == IID_IFieldReader) {
+    if (ppv && riid == IID_IFieldReader) {
       *ppv = static_cast<IFieldReader*>(this);
       AddRef();
       return S_OK;
     }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return SingleInterfaceObject::QueryInterface(riid, ppv);
   }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
+  ULONG AddRef() override { return SingleInterfaceObject::AddRef(); }
+  ULONG Release() override { return SingleInterfaceObject::Release(); }
 
   HRESULT get_State(LONG* state) override {
     if (!state) return E_POINTER;
@@ -163,7 +154,6 @@ class Recordset final : public _Recordset, public IFieldReader {
     return adErrItemNotFound;
   }
 
-  std::atomic<ULONG> refs_{1};
   std::shared_ptr<const ResultSet> result_;  // null while closed
   size_t row_ = 0;
 };

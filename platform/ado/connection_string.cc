@@ -1,7 +1,8 @@
 #include "platform/ado/connection_string.h"
 
-#include <algorithm>
 #include <cctype>
+
+#include "platform/com/ascii.h"
 
 namespace zelto::ado {
 namespace {
@@ -12,17 +13,10 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
-
 // Collapses inner runs of blanks so "Data  Source" and "data source" match.
 std::string NormalizeKey(std::string_view key) {
   std::string out;
-  for (char c : Lower(Trim(key))) {
+  for (char c : LowerAscii(Trim(key))) {
     if (std::isspace(static_cast<unsigned char>(c))) {
       if (!out.empty() && out.back() != ' ') out += ' ';
     } else {

@@ -2,13 +2,10 @@
 
 #include <cctype>
 
+#include "platform/com/ascii.h"
+
 namespace zelto::ado {
 namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 bool AllDigits(const std::string& s) {
   if (s.empty()) return false;
@@ -29,14 +26,14 @@ PostgresTarget PostgresTargetFrom(const ConnectionString& target) {
     pg.host = source.substr(0, sep);
     pg.port = source.substr(sep + 1);
   }
-  pg.database = Lower(target.initial_catalog);
+  pg.database = LowerAscii(target.initial_catalog);
   pg.user = target.user_id;
   pg.password = target.password;
   return pg;
 }
 
 PostgresTarget WithDatabase(PostgresTarget target, const std::string& catalog) {
-  target.database = Lower(catalog);
+  target.database = LowerAscii(catalog);
   return target;
 }
 

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <string>
 
+#include "platform/com/ascii.h"
+
 namespace zelto::ado {
 
 SqlType SqlTypeFromDeclared(std::string_view declared) {
@@ -12,7 +14,7 @@ SqlType SqlTypeFromDeclared(std::string_view declared) {
       if (!name.empty()) break;
       continue;
     }
-    name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    name += FoldAscii(c);
   }
   struct Entry {
     const char* name;

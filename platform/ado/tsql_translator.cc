@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/ado/tsql_tokenizer.h"
+#include "platform/com/ascii.h"
 
 namespace zelto::ado {
 namespace {
@@ -24,14 +25,8 @@ struct Node {
   bool Significant() const { return IsGroup() || (!Is(TokenKind::kSpace) && !Is(TokenKind::kComment)); }
 };
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
 bool IsWord(const Node& n, std::string_view lower_word) {
-  return n.Is(TokenKind::kWord) && Lower(n.token->text) == lower_word;
+  return n.Is(TokenKind::kWord) && LowerAscii(n.token->text) == lower_word;
 }
 
 // Reads nodes up to the ")" that closes the current group (when `closed` is
@@ -104,7 +99,7 @@ struct DatePart {
 };
 
 std::optional<DatePart> DatePartOf(std::string_view unit) {
-  std::string u = Lower(unit);
+  std::string u = LowerAscii(unit);
   if (u == "hh" || u == "hour") return DatePart{"%H", "HOUR"};
   if (u == "mi" || u == "n" || u == "minute") return DatePart{"%M", "MINUTE"};
   if (u == "ss" || u == "s" || u == "second") return DatePart{"%S", "SECOND"};
@@ -115,14 +110,14 @@ std::optional<DatePart> DatePartOf(std::string_view unit) {
 }
 
 bool IsCharacterType(std::string_view name) {
-  std::string n = Lower(name);
+  std::string n = LowerAscii(name);
   return n == "nvarchar" || n == "varchar" || n == "char" || n == "nchar" || n == "text" ||
          n == "ntext";
 }
 
 // Type names whose parenthesised lengths stay literal.
 bool IsSizedType(std::string_view name) {
-  std::string n = Lower(name);
+  std::string n = LowerAscii(name);
   return IsCharacterType(n) || n == "decimal" || n == "numeric" || n == "varbinary" ||
          n == "binary" || n == "float";
 }
@@ -132,7 +127,7 @@ bool IsKeywordBeforeOperand(std::string_view word) {
   static const char* const kWords[] = {"select", "where", "and",  "or",     "not",  "on",
                                        "when",   "then",  "else", "return", "set",  "by",
                                        "in",     "like",  "is",   "values", "case", "between"};
-  std::string w = Lower(word);
+  std::string w = LowerAscii(word);
   for (const char* k : kWords) {
     if (w == k) return true;
   }
@@ -165,7 +160,7 @@ std::string Translator::QuotedName(std::string_view token_text) const {
   for (size_t i = 0; i < inner.size(); ++i) {
     if (inner[i] == close && i + 1 < inner.size() && inner[i + 1] == close) ++i;  // doubled
     if (inner[i] == '"') out += '"';
-    out += static_cast<char>(std::tolower(static_cast<unsigned char>(inner[i])));
+    out += FoldAscii(inner[i]);
   }
   return out + "\"";
 }
@@ -203,7 +198,7 @@ Piece Translator::RenderArg(const std::vector<Node>& nodes) const {
 }
 
 std::optional<Piece> Translator::RenderCall(std::string_view name, const Node& group) const {
-  std::string fn = Lower(name);
+  std::string fn = LowerAscii(name);
   if (!group.closed) return std::nullopt;
   if (fn == "charindex") {
     auto args = SplitArgs(group.children);
@@ -302,7 +297,7 @@ Piece Translator::Render(const std::vector<Node>& nodes) const {
     }
     const Token& t = *n.token;
     if (t.kind == TokenKind::kWord) {
-      std::string w = Lower(t.text);
+      std::string w = LowerAscii(t.text);
       if (w == "order" || w == "group") {
         size_t j = next_significant(i);
         if (j < nodes.size() && IsWord(nodes[j], "by")) in_ordinal_list = true;

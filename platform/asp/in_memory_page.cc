@@ -1,9 +1,9 @@
 #include "platform/asp/in_memory_page.h"
 
-#include <atomic>
 #include <utility>
 #include <vector>
 
+#include "platform/com/single_interface_object.h"
 #include "platform/win/codepage.h"
 
 using Values = std::vector<std::pair<std::u16string, VariantValue>>;
@@ -29,30 +29,16 @@ using State = InMemoryPage::State;
 
 // A reference-counted page object answering for IUnknown and one interface.
 // The count is atomic because a host may release on another thread.
-template <typename Interface>
-class PageObject : public Interface {
+template <typename Interface, const IID& kIid>
+class PageObject : public SingleInterfaceObject<Interface, kIid> {
  public:
   using InterfaceType = Interface;
 
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!(riid == IID_IUnknown) && !(riid == iid_)) return E_NOINTERFACE;
-    AddRef();
-    *ppv = static_cast<Interface*>(this);
-    return S_OK;
-  }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
-  int references() const { return static_cast<int>(references_.load()); }
+  int references() const { return static_cast<int>(this->reference_count()); }
 
  protected:
-  PageObject(const IID& iid, std::shared_ptr<State> state) : state_(std::move(state)), iid_(iid) {}
-  virtual ~PageObject() = default;
+  explicit PageObject(std::shared_ptr<State> state)
+      : SingleInterfaceObject<Interface, kIid>(0), state_(std::move(state)) {}
 
   // Hands out one new reference to `object` unless `member` is set to fail.
   template <typename T>
@@ -68,10 +54,6 @@ class PageObject : public Interface {
   }
 
   std::shared_ptr<State> state_;
-
- private:
-  const IID& iid_;
-  std::atomic<ULONG> references_{0};
 };
 
 // Creates an object with its first reference taken.
@@ -80,10 +62,10 @@ ComPtr<typename T::InterfaceType> Create(Args&&... args) {
   return ComPtr<typename T::InterfaceType>(new T(std::forward<Args>(args)...));
 }
 
-class Dictionary final : public PageObject<IRequestDictionary> {
+class Dictionary final : public PageObject<IRequestDictionary, IID_IRequestDictionary> {
  public:
   Dictionary(std::shared_ptr<State> state, const Values State::*values, PageMember item_member)
-      : PageObject(IID_IRequestDictionary, std::move(state)),
+      : PageObject(std::move(state)),
         values_(values),
         item_member_(item_member) {}
 
@@ -118,10 +100,10 @@ class Dictionary final : public PageObject<IRequestDictionary> {
   PageMember item_member_;
 };
 
-class Request final : public PageObject<IRequest> {
+class Request final : public PageObject<IRequest, IID_IRequest> {
  public:
   explicit Request(std::shared_ptr<State> state)
-      : PageObject(IID_IRequest, state),
+      : PageObject(state),
         query_(Create<Dictionary>(state, &State::query, PageMember::kQueryItem)),
         server_variables_(
             Create<Dictionary>(state, &State::server_variables, PageMember::kServerVariableItem)) {}
@@ -137,9 +119,9 @@ class Request final : public PageObject<IRequest> {
   const ComPtr<IRequestDictionary> server_variables_;
 };
 
-class Response final : public PageObject<IResponse> {
+class Response final : public PageObject<IResponse, IID_IResponse> {
  public:
-  explicit Response(std::shared_ptr<State> state) : PageObject(IID_IResponse, std::move(state)) {}
+  explicit Response(std::shared_ptr<State> state) : PageObject(std::move(state)) {}
 
   HRESULT Write(VARIANT text) override {
     if (const HRESULT hr = state_->FailureOf(PageMember::kWrite); FAILED(hr)) return hr;
@@ -165,10 +147,9 @@ class Response final : public PageObject<IResponse> {
   }
 };
 
-class Session final : public PageObject<ISessionObject> {
+class Session final : public PageObject<ISessionObject, IID_ISessionObject> {
  public:
-  explicit Session(std::shared_ptr<State> state)
-      : PageObject(IID_ISessionObject, std::move(state)) {}
+  explicit Session(std::shared_ptr<State> state) : PageObject(std::move(state)) {}
 
   HRESULT get_Value(BSTR key, VARIANT* value) override {
     if (!value) return E_POINTER;
@@ -183,21 +164,20 @@ class Session final : public PageObject<ISessionObject> {
   }
 };
 
-class Server final : public PageObject<IServer> {
+class Server final : public PageObject<IServer, IID_IServer> {
  public:
-  explicit Server(std::shared_ptr<State> state) : PageObject(IID_IServer, std::move(state)) {}
+  explicit Server(std::shared_ptr<State> state) : PageObject(std::move(state)) {}
 };
 
-class Application final : public PageObject<IApplicationObject> {
+class Application final : public PageObject<IApplicationObject, IID_IApplicationObject> {
  public:
-  explicit Application(std::shared_ptr<State> state)
-      : PageObject(IID_IApplicationObject, std::move(state)) {}
+  explicit Application(std::shared_ptr<State> state) : PageObject(std::move(state)) {}
 };
 
-class Context final : public PageObject<IScriptingContext> {
+class Context final : public PageObject<IScriptingContext, IID_IScriptingContext> {
  public:
   explicit Context(std::shared_ptr<State> state)
-      : PageObject(IID_IScriptingContext, state),
+      : PageObject(state),
         request_(Create<Request>(state)),
         response_(Create<Response>(state)),
         server_(Create<Server>(state)),

@@ -1,33 +1,18 @@
 #include "platform/asp/query_string.h"
 
+#include "platform/asp/percent_decoding.h"
 #include "platform/com/ascii.h"
-
 #include "platform/win/codepage.h"
 
 namespace {
 
-char16_t FoldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? c + (u'a' - u'A') : c; }
-
-std::string UnescapeBytes(std::string_view text) {
-  std::string bytes;
-  bytes.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '+') {
-      bytes += ' ';
-    } else if (c == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
-               HexDigit(text[i + 2]) >= 0) {
-      bytes += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
-      i += 2;
-    } else {
-      bytes += c;
-    }
-  }
-  return bytes;
-}
+// '+' is a blank; a bad escape and a NUL stay as they are (the page context
+// cuts a value at its first NUL, as it does for every value it reads).
+constexpr PercentDecodingRules kQueryRules{
+    .plus_is_space = true, .refuse_bad_escape = false, .refuse_nul = false};
 
 std::u16string Decode(std::string_view text, PageCharset charset) {
-  const std::string bytes = UnescapeBytes(text);
+  const std::string bytes = *DecodePercentEscapes(text, kQueryRules);
   if (bytes.empty()) return {};
   const UINT code_page = CodePageOf(charset);
   const int size =
@@ -41,8 +26,7 @@ std::u16string Decode(std::string_view text, PageCharset charset) {
 }  // namespace
 
 std::optional<PageCharset> PageCharsetFromName(std::string_view name) {
-  std::string folded;
-  for (char c : name) folded += FoldAscii(c);
+  const std::string folded = LowerAscii(name);
   if (folded == "utf-8" || folded == "utf8") return PageCharset::kUtf8;
   if (folded == "gbk" || folded == "cp936") return PageCharset::kGbk;
   return std::nullopt;
@@ -67,12 +51,7 @@ NamedValues ParseQueryString(std::string_view query, PageCharset charset) {
   return values;
 }
 
-bool KeysEqual(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  return true;
-}
+bool KeysEqual(std::u16string_view a, std::u16string_view b) { return EqualsIgnoreCase(a, b); }
 
 const std::u16string* FindValue(const NamedValues& values, std::u16string_view key) {
   for (const auto& [name, value] : values)

@@ -27,3 +27,17 @@ BSTR SysAllocStringView(std::u16string_view text);
 inline std::u16string_view BstrView(BSTR text) {
   return text ? std::u16string_view(text, SysStringLen(text)) : std::u16string_view();
 }
+
+// Owns a BSTR made from `text` (embedded NULs kept) for the length of one
+// call that borrows it; frees it when it goes.
+class ScopedBstr {
+ public:
+  explicit ScopedBstr(std::u16string_view text) : text_(SysAllocStringView(text)) {}
+  ~ScopedBstr() { SysFreeString(text_); }
+  ScopedBstr(const ScopedBstr&) = delete;
+  ScopedBstr& operator=(const ScopedBstr&) = delete;
+  BSTR get() const { return text_; }
+
+ private:
+  BSTR text_;
+};

@@ -6,16 +6,12 @@
 #include <map>
 #include <set>
 
+#include "platform/com/ascii.h"
+
 namespace {
 
 bool IsIdentStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
 bool IsIdentChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 enum class Tok { kEnd, kIdent, kNumber, kString, kPunct };
 
@@ -216,7 +212,7 @@ class Parser {
       attr.line = Peek().line;
       std::string name;
       if (!ExpectIdent(&name, "an attribute")) return false;
-      attr.name = Lower(name);
+      attr.name = LowerAscii(name);
       for (const Attr& a : *attrs) {
         if (a.name == attr.name) return Fail(attr.line, "attribute '" + name + "' repeated");
       }
@@ -391,7 +387,7 @@ class Parser {
         }
       }
       for (const IdlParam& p : method->params) {
-        if (Lower(p.name) == Lower(param.name)) {
+        if (LowerAscii(p.name) == LowerAscii(param.name)) {
           return Fail(line, "parameter '" + param.name + "' repeated");
         }
       }
@@ -417,7 +413,7 @@ class Parser {
       return false;
     }
     for (const IdlMethod& m : iface->methods) {
-      if (Lower(m.name) == Lower(method.name))
+      if (LowerAscii(m.name) == LowerAscii(method.name))
         return Fail(line, "method '" + method.name + "' repeated");
     }
     if (!AttrString(attrs, "helpstring", &method.helpstring)) return false;

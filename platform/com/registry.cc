@@ -12,15 +12,9 @@
 #include <mutex>
 #include <utility>
 
-namespace {
+#include "platform/com/ascii.h"
 
-std::string Fold(std::string_view name) {
-  std::string folded(name);
-  for (char& c : folded) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-  }
-  return folded;
-}
+namespace {
 
 // Path components; empty ones (doubled or edge backslashes) are skipped.
 std::vector<std::string_view> SplitPath(std::string_view path) {
@@ -77,7 +71,7 @@ namespace {
 const Key* Find(const Key* root, std::string_view path) {
   const Key* key = root;
   for (std::string_view part : SplitPath(path)) {
-    auto it = key->subkeys.find(Fold(part));
+    auto it = key->subkeys.find(LowerAscii(part));
     if (it == key->subkeys.end()) return nullptr;
     key = it->second.get();
   }
@@ -87,7 +81,7 @@ const Key* Find(const Key* root, std::string_view path) {
 Key* FindOrCreate(Key* root, std::string_view path) {
   Key* key = root;
   for (std::string_view part : SplitPath(path)) {
-    std::unique_ptr<Key>& child = key->subkeys[Fold(part)];
+    std::unique_ptr<Key>& child = key->subkeys[LowerAscii(part)];
     if (!child) {
       child = std::make_unique<Key>();
       child->name = std::string(part);
@@ -106,11 +100,11 @@ void RegistryTree::CreateKey(std::string_view path) { FindOrCreate(root_.get(), 
 bool RegistryTree::DeleteKeyTree(std::string_view path) {
   std::vector<std::string_view> parts = SplitPath(path);
   if (parts.empty()) return false;
-  const std::string last = Fold(parts.back());
+  const std::string last = LowerAscii(parts.back());
   parts.pop_back();
   Key* parent = root_.get();
   for (std::string_view part : parts) {
-    auto it = parent->subkeys.find(Fold(part));
+    auto it = parent->subkeys.find(LowerAscii(part));
     if (it == parent->subkeys.end()) return false;
     parent = it->second.get();
   }
@@ -119,7 +113,7 @@ bool RegistryTree::DeleteKeyTree(std::string_view path) {
 
 void RegistryTree::SetValue(std::string_view path, std::string_view name, std::string_view data) {
   Key* key = FindOrCreate(root_.get(), path);
-  auto& entry = key->values[Fold(name)];
+  auto& entry = key->values[LowerAscii(name)];
   if (entry.first.empty()) entry.first = std::string(name);
   entry.second = std::string(data);
 }
@@ -128,14 +122,14 @@ std::optional<std::string> RegistryTree::GetValue(std::string_view path,
                                                   std::string_view name) const {
   const Key* key = Find(root_.get(), path);
   if (!key) return std::nullopt;
-  auto it = key->values.find(Fold(name));
+  auto it = key->values.find(LowerAscii(name));
   if (it == key->values.end()) return std::nullopt;
   return it->second.second;
 }
 
 bool RegistryTree::DeleteValue(std::string_view path, std::string_view name) {
   const Key* found = Find(root_.get(), path);
-  return found && const_cast<Key*>(found)->values.erase(Fold(name)) > 0;
+  return found && const_cast<Key*>(found)->values.erase(LowerAscii(name)) > 0;
 }
 
 std::vector<std::string> RegistryTree::SubKeys(std::string_view path) const {
@@ -328,7 +322,7 @@ std::optional<RegistryTree> RegistryTree::Parse(std::string_view text) {
       if (!names) return std::nullopt;
       current = tree.root_.get();
       for (const std::string& name : *names) {
-        std::unique_ptr<Key>& child = current->subkeys[Fold(name)];
+        std::unique_ptr<Key>& child = current->subkeys[LowerAscii(name)];
         if (!child) {
           child = std::make_unique<Key>();
           child->name = name;
@@ -347,7 +341,7 @@ std::optional<RegistryTree> RegistryTree::Parse(std::string_view text) {
     if (pos >= line.size() || line[pos] != '=') return std::nullopt;
     ++pos;
     if (!ReadQuoted(line, &pos, &data) || pos != line.size()) return std::nullopt;
-    current->values[Fold(name)] = {name, data};
+    current->values[LowerAscii(name)] = {name, data};
   }
   return tree;
 }

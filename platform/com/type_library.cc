@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/com/ascii.h"
 #include "platform/com/dispatch_invoke.h"
 #include "platform/com/single_interface_object.h"
 #include "platform/win/codepage.h"
@@ -13,17 +14,6 @@
 namespace {
 
 class TypeLibrary;
-
-bool SameNameIgnoringCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char16_t x = a[i], y = b[i];
-    if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x - u'A' + u'a');
-    if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y - u'A' + u'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // Sets *out to a new BSTR of `text` when out is not null.
 HRESULT PutBstr(const std::string& utf8, BSTR* out) {
@@ -49,15 +39,9 @@ class TypeInfo final : public ITypeInfo {
   TypeInfo(TypeLibrary* lib, UINT index, const IdlLibrary& idl, const IdlEntry& entry);
 
   HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITypeInfo) {
-      *ppv = static_cast<ITypeInfo*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return QuerySingleInterface<ITypeInfo, IID_ITypeInfo>(this, riid, ppv);
   }
+  // Counted by the library: a type info lives as long as its library.
   ULONG AddRef() override;
   ULONG Release() override;
 
@@ -286,7 +270,7 @@ HRESULT TypeInfo::GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) {
   const Member* found = nullptr;
   if (names[0]) {
     for (const Member& m : members_) {
-      if (SameNameIgnoringCase(m.name, names[0])) found = &m;
+      if (EqualsIgnoreCase(m.name, names[0])) found = &m;
     }
   }
   if (!found) return DISP_E_UNKNOWNNAME;
@@ -294,7 +278,7 @@ HRESULT TypeInfo::GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) {
   HRESULT hr = S_OK;
   for (UINT i = 1; i < count; ++i) {
     for (size_t p = 0; names[i] && p < found->param_names.size(); ++p) {
-      if (SameNameIgnoringCase(found->param_names[p], names[i])) ids[i] = static_cast<MEMBERID>(p);
+      if (EqualsIgnoreCase(found->param_names[p], names[i])) ids[i] = static_cast<MEMBERID>(p);
     }
     if (ids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
   }

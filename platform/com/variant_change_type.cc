@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/com/date_text.h"
+#include "platform/com/ascii.h"
 #include "platform/com/dispatch.h"
 #include "platform/com/unknown.h"
 #include "platform/com/variant.h"
@@ -369,14 +370,6 @@ HRESULT TextOf(const VARIANT& v, USHORT flags, std::string* out) {
 
 // The texts made here are ASCII.
 std::u16string Widen(std::string_view text) { return std::u16string(text.begin(), text.end()); }
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if ((a[i] | 0x20) != (b[i] | 0x20)) return false;
-  }
-  return true;
-}
 
 HRESULT ToBool(const VARIANT& v, VARIANT_BOOL* out) {
   if (v.vt == VT_BSTR) {

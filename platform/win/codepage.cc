@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +13,8 @@
 #include <mutex>
 #include <unordered_map>
 #include <utility>
+
+#include "platform/com/ascii.h"
 
 // Conversion rules, the same in both directions:
 //  - narrowing: a character the code page lacks, or a lone surrogate, becomes
@@ -382,8 +383,7 @@ bool CanServe(UINT code_page) {
 UINT CodePageFromEnvironment() {
   const char* value = std::getenv("ZELTO_CODEPAGE");
   if (!value || !*value) return kDefaultCodePage;
-  std::string text(value);
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string text = LowerAscii(value);
   UINT code_page = 0;
   if (text == "utf-8" || text == "utf8") {
     code_page = CP_UTF8;

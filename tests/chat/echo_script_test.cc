@@ -8,36 +8,6 @@
 
 namespace {
 
-struct EscapeCase {
-  const char* name;
-  std::string input;
-  std::string expected;
-};
-
-TEST(EscapeScriptStringTest, EscapesWhatCouldEndOrBendTheString) {
-  const EscapeCase cases[] = {
-      {"plain", "hello 1 2", "hello 1 2"},
-      {"quotes", "it's \"x\"", "it\\'s \\\"x\\\""},
-      {"backslash", "a\\b", "a\\\\b"},
-      {"line breaks", "a\r\nb", "a\\r\\nb"},
-      {"script end", "</script>", "<\\/script>"},
-      {"slash alone", "a/b <b>", "a/b <b>"},
-      {"empty", "", ""},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(EscapeScriptString(c.input), c.expected) << c.name;
-  }
-}
-
-TEST(EscapeScriptStringTest, LeavesTrailingByteOfDoubleByteCharacterAlone) {
-  if (GetACP() != CP_GBK) GTEST_SKIP() << "needs the GBK code page";
-  // 0x81 0x5C is one GBK character whose second byte equals a backslash.
-  const std::string text = "\x81\x5C'";
-  EXPECT_EQ(EscapeScriptString(text), "\x81\x5C\\'");
-  // A lone backslash after it is still escaped.
-  EXPECT_EQ(EscapeScriptString("\x81\x5C\\"), "\x81\x5C\\\\");
-}
-
 const std::string kHead =
     "window.top.fresh.chatmsglist.AddMsg('<div align=center><table width=98%  border=0 "
     "cellspacing=0 cellpadding=0>\t\t<tr>\t\t<td align=left><font color=#990000>";

@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "chat/ansi_search.h"
 #include "platform/win/codepage.h"
 
 namespace {
@@ -123,16 +122,6 @@ TEST_F(MarkupTest, SearchesNeverStartOnATrailingByte) {
   EXPECT_EQ(ConvertLinkMarkers("\xB0#link_end#"), "\xB0#link_end#");
   EXPECT_EQ(ConvertFaceCodes("\xB0\xA1:#1#"), "\xB0\xA1" + Face(1));
   EXPECT_EQ(ConvertFaceCodes("\xB0:#1#"), "\xB0:#1#");
-  // A1 B0 occurs at byte 1, across two characters: not a match.
-  EXPECT_EQ(ReplaceAllAnsi("\xB0\xA1\xB0\xA1", "\xA1\xB0", "X"), "\xB0\xA1\xB0\xA1");
-  EXPECT_EQ(ReplaceAllAnsi("a\xA1\xB0", "\xA1\xB0", "X"), "aX");
-  EXPECT_EQ(FindAnsi("\xB0\xA1" "ab\xB0\xA1" "ab", "ab", 3), 6u);
-}
-
-TEST_F(MarkupTest, ReplaceDoesNotRescanInsertedText) {
-  EXPECT_EQ(ReplaceAllAnsi("aaa", "a", "aa"), "aaaaaa");
-  EXPECT_EQ(ReplaceAllAnsi("aaaa", "aa", "b"), "bb");
-  EXPECT_EQ(ReplaceAllAnsi("abc", "", "x"), "abc");
 }
 
 }  // namespace

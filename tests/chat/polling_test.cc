@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "component/page_context.h"
+#include "page/page_context.h"
 #include "platform/win/codepage.h"
 #include "tests/support/seeded_database.h"
 #include "tests/support/test_page.h"

@@ -218,6 +218,31 @@ TEST(VariantChangeType, DecimalHolds96Bits) {
   EXPECT_EQ(out.decVal.Lo64, 1u);
 }
 
+TEST(VariantChangeType, BooleanWordsMatchOnlyTheirOwnLetters) {
+  struct Case {
+    const char* text;
+    bool converts;
+    VARIANT_BOOL value;
+  };
+  // Only A-Z and a-z differ by case: "#" and the control byte 0x03 differ in
+  // the same bit, and are still different characters.
+  const Case cases[] = {{"#TRUE#", true, VARIANT_TRUE},
+                        {"False", true, VARIANT_FALSE},
+                        {"#true\x03", false, 0},
+                        {"\x03" "false\x03", false, 0}};
+  for (const Case& c : cases) {
+    VARIANT out;
+    VariantInit(&out);
+    VARIANT text = Bstr(c.text);
+    const HRESULT hr = VariantChangeType(&out, &text, 0, VT_BOOL);
+    EXPECT_EQ(SUCCEEDED(hr), c.converts) << c.text;
+    if (c.converts) {
+      EXPECT_EQ(out.boolVal, c.value) << c.text;
+    }
+    VariantClear(&text);
+  }
+}
+
 TEST(VariantChangeType, OtherTargets) {
   VARIANT out;
   VariantInit(&out);

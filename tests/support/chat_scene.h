@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "component/page_context.h"
+#include "page/page_context.h"
 #include "tests/support/seeded_database.h"
 #include "tests/support/test_page.h"
 

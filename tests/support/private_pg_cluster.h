@@ -7,10 +7,11 @@
 // says why.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "tests/support/seeded_database.h"
+#include "tests/support/database_setup.h"
 
 namespace zelto::testing {
 
@@ -21,26 +22,25 @@ class PrivatePgCluster {
   PrivatePgCluster(const PrivatePgCluster&) = delete;
   PrivatePgCluster& operator=(const PrivatePgCluster&) = delete;
 
-  bool available() const { return !state_.empty(); }
+  bool available() const { return own_ && own_->available(); }
   // The cluster's state folder (tests may keep their own files below it).
-  const std::string& state_dir() const { return state_; }
+  const std::string& state_dir() const;
   const std::string& unavailable_reason() const { return why_; }
   // Not available although the run has a cluster: the start itself failed
   // (a test should fail on it, not skip).
-  bool start_failed() const { return !available() && machine_has_server_; }
-  const TestCluster& settings() const { return settings_; }
+  bool start_failed() const { return !available() && own_; }
+  // Empty settings while not available.
+  const TestCluster& settings() const;
   // `zelto serve` options for this cluster: --engine postgresql --server ...
   std::vector<std::string> ServeArgs() const;
   // A database server outage: Halt stops the server and keeps its data,
   // Resume starts it again on the same port. False when the step failed.
-  bool Halt();
-  bool Resume();
+  bool Halt() { return available() && own_->Halt(); }
+  bool Resume() { return available() && own_->Resume(); }
 
  private:
-  std::string state_;  // pg-cluster.sh's state directory; empty when not running
+  std::unique_ptr<ScratchPgCluster> own_;  // made only when the run has a cluster
   std::string why_;
-  bool machine_has_server_ = false;
-  TestCluster settings_;
 };
 
 }  // namespace zelto::testing

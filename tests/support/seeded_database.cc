@@ -1,30 +1,17 @@
 #include "tests/support/seeded_database.h"
 
-#include <stdlib.h>
 #include <strings.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "platform/ado/connection_pool.h"
 #include "platform/ado/engine.h"
 
 namespace zelto::testing {
 namespace {
-
-// `path` below db/schema.
-std::string ReadSchemaFile(const std::string& file) {
-  const std::string path = "db/schema/" + file;
-  std::ifstream in(std::string(ZELTO_SOURCE_DIR) + "/" + path);
-  if (!in) ADD_FAILURE() << "cannot read " << path;
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::string ValueText(const ado::SqlValue& v) {
   switch (v.kind) {
@@ -42,17 +29,6 @@ std::string ValueText(const ado::SqlValue& v) {
   }
 }
 
-std::map<std::string, std::string> ReadEnvFile(const std::string& path) {
-  std::map<std::string, std::string> values;
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
-    size_t eq = line.find('=');
-    if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return values;
-}
-
 }  // namespace
 
 std::vector<TestEngine> AllTestEngines() { return {TestEngine::kSqlite, TestEngine::kPostgres}; }
@@ -67,36 +43,17 @@ const char* EngineSettingName(TestEngine engine) {
 
 void PrintTo(TestEngine engine, std::ostream* out) { *out << EngineSettingName(engine); }
 
-std::optional<TestCluster> FindTestCluster(std::string* why) {
-  const char* env = std::getenv("ZELTO_TEST_PG_ENV");
-  if (!env || !*env) {
-    *why = "no PostgreSQL test cluster: run through ctest (make test), or start one with "
-           "scripts/pg-cluster.sh start DIR and set ZELTO_TEST_PG_ENV=DIR/cluster.env";
-    return std::nullopt;
-  }
-  auto values = ReadEnvFile(env);
-  if (values["ZELTO_PG_SERVER"].empty()) {
-    *why = std::string("no PostgreSQL test cluster: ") + env +
-           " is missing (no server binaries? see scripts/pg-cluster.sh)";
-    return std::nullopt;
-  }
-  return TestCluster{values["ZELTO_PG_SERVER"], values["PGHOST"] + ":" + values["PGPORT"],
-                     values["ZELTO_PG_USER"], values["ZELTO_PG_PASSWORD"], env};
-}
-
 bool SeededColumnLess::operator()(const std::string& a, const std::string& b) const {
   return strcasecmp(a.c_str(), b.c_str()) < 0;
 }
 
 SeededDatabase::SeededDatabase(TestEngine engine, bool demo) : engine_(engine) {
   if (engine == TestEngine::kSqlite) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/zelto-db-XXXXXX";
-    if (!mkdtemp(pattern.data())) {
-      ADD_FAILURE() << "cannot make a scratch folder from " << pattern;
+    folder_ = MakeScratchFolder("db", &why_);
+    if (folder_.empty()) {
+      ADD_FAILURE() << why_;
       return;
     }
-    folder_ = pattern;
   } else {
     auto cluster = FindTestCluster(&why_);
     if (!cluster) return;
@@ -109,16 +66,11 @@ SeededDatabase::SeededDatabase(TestEngine engine, bool demo) : engine_(engine) {
   ado::SetDatabaseEngine(EngineSettingName(engine));
   available_ = true;
   for (const char* name : {"chat", "count"}) {
-    std::string script = ReadSchemaFile(
-        (engine == TestEngine::kSqlite ? "sqlite/" : "postgresql/") + std::string(name) + ".sql");
-    if (demo) script += "\n" + ReadSchemaFile("demo/" + std::string(name) + ".sql");
-    ado::ConnectionString target;
-    target.data_source = folder_;
-    target.initial_catalog = catalog(name);
-    target.user_id = user_;
-    target.password = password_;
-    std::string error;
-    if (!ado::CreateDatabase(target, script, false, &error)) ADD_FAILURE() << error;
+    std::string script, error;
+    if (!ReadSchemaScript(EngineSettingName(engine), name, demo, &script, &error) ||
+        !ado::CreateDatabase(Target(name).ConnectionString(), script, false, &error)) {
+      ADD_FAILURE() << error;
+    }
   }
 }
 
@@ -135,14 +87,15 @@ SeededDatabase::~SeededDatabase() {
   ado::SetDatabaseEngine("sqlite");
 }
 
+DatabaseTarget SeededDatabase::Target(std::string_view name) const {
+  return {EngineSettingName(engine_), folder_, catalog(name), user_, password_};
+}
+
 void SeededDatabase::DropPostgresDatabases() {
-  ado::ConnectionString target;
-  target.data_source = folder_;
-  target.initial_catalog = "postgres";
-  target.user_id = user_;
-  target.password = password_;
+  DatabaseTarget admin_target = Target("");
+  admin_target.catalog = "postgres";
   std::string error;
-  auto admin = ado::GetDatabaseEngine()->Connect(target, &error);
+  auto admin = ado::GetDatabaseEngine()->Connect(admin_target.ConnectionString(), &error);
   ado::ResultSet ignored;
   for (const char* name : {"chat", "count"}) {
     if (!admin ||
@@ -168,14 +121,8 @@ bool SeededDatabase::Run(std::string_view name, std::string_view sql, void* out)
     ADD_FAILURE() << "the " << EngineSettingName(engine_) << " database is not available";
     return false;
   }
-  ado::ConnectionString target;
-  target.provider = "SQLOLEDB.1";
-  target.data_source = folder_;
-  target.initial_catalog = catalog(name);
-  target.user_id = user_;
-  target.password = password_;
   std::string error;
-  auto connection = ado::GetDatabaseEngine()->Connect(target, &error);
+  auto connection = ado::GetDatabaseEngine()->Connect(Target(name).ConnectionString(), &error);
   if (!connection || !connection->Execute(sql, result, &error)) {
     ADD_FAILURE() << "on " << name << ": " << error << "\nin: " << sql;
     return false;

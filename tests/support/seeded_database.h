@@ -32,10 +32,11 @@
 
 #include <map>
 #include <ostream>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "tests/support/database_setup.h"
 
 namespace zelto::testing {
 
@@ -53,16 +54,6 @@ void PrintTo(TestEngine engine, std::ostream* out);
                            ::zelto::testing::TestEngineName)
 #define ZELTO_SKIP_WITHOUT(db) \
   if (!(db).available()) GTEST_SKIP() << (db).unavailable_reason()
-
-// The test cluster's settings (cluster.env); nullopt, with `why`, when none.
-struct TestCluster {
-  std::string server;    // "127.0.0.1:PORT"
-  std::string socket;    // "SOCKET_DIR:PORT"
-  std::string user;
-  std::string password;
-  std::string env_file;  // for scripts/pg-cluster.sh halt/resume
-};
-std::optional<TestCluster> FindTestCluster(std::string* why);
 
 struct SeededColumnLess {
   bool operator()(const std::string& a, const std::string& b) const;
@@ -108,6 +99,7 @@ class SeededDatabase {
 
  private:
   bool Run(std::string_view catalog, std::string_view sql, void* result);
+  DatabaseTarget Target(std::string_view catalog) const;
   void DropPostgresDatabases();
 
   TestEngine engine_;

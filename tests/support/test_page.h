@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "component/page_context.h"
+#include "page/page_context.h"
 #include "platform/asp/in_memory_page.h"
 #include "platform/asp/variant_value.h"
 #include "tests/support/seeded_database.h"

@@ -1,13 +1,12 @@
-#include "chat/operator_names.h"
+#include "db/operator_names.h"
 
-#include "chat/db_statement.h"
-#include "chat/format_text.h"
 #include "db/db_recordset.h"
+#include "db/db_statement.h"
 
 std::string LookupOperatorName(CDbConnection& connection, LONG id) {
   std::string name;
   CDbRecordset rs;
-  if (OpenQuery(connection, rs, FormatText("select name from userinfo where ID=%d", id)) &&
+  if (OpenQuery(connection, rs, "select name from userinfo where ID=" + std::to_string(id)) &&
       HasRow(rs)) {
     rs.GetFieldText("name", name);
   }

@@ -1,4 +1,4 @@
-#include "chat/db_statement.h"
+#include "db/db_statement.h"
 
 #include "platform/ado/ado.h"
 #include "platform/com/com_ptr.h"

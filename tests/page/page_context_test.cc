@@ -1,4 +1,4 @@
-#include "component/page_context.h"
+#include "page/page_context.h"
 
 #include <gtest/gtest.h>
 

@@ -1,19 +1,16 @@
-// The page context of a CZeltoCom object: the page's intrinsic objects, the
+// The page context a method runs in: the page's intrinsic objects, the
 // database settings read from the session, the page connection, and the page
 // operations the methods use. Every operation gives empty text on failure.
+// The component object owns one per page (OnStartPage to OnEndPage); the
+// chat methods and the console lists read their inputs from it and write
+// their output to it, and know nothing of the object that owns it.
 #pragma once
 
 #include <string>
 
 #include "db/db_connection.h"
+#include "platform/asp/asp_objects.h"
 #include "platform/com/com_ptr.h"
-
-struct IRequest;
-struct IRequestDictionary;
-struct IResponse;
-struct IServer;
-struct ISessionObject;
-struct IApplicationObject;
 
 struct DbSettings {
   std::string server;          // "DBServer"

@@ -1,5 +1,7 @@
-// Running the posting and control statements on the page connection, with
-// the one thing the original never looked at: whether a statement ran.
+// Running the methods' statements on a connection and telling whether each
+// one ran: a change that failed is never reported as made, and a query that
+// failed is told apart from one that found no row. A change made of several
+// statements runs in one DbTransaction, all or nothing.
 #pragma once
 
 #include <string>

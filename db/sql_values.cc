@@ -1,4 +1,4 @@
-#include "chat/sql_values.h"
+#include "db/sql_values.h"
 
 #include <charconv>
 #include <cstdint>

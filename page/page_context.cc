@@ -1,4 +1,4 @@
-#include "component/page_context.h"
+#include "page/page_context.h"
 
 #include "platform/asp/asp_objects.h"
 #include "platform/com/variant.h"
@@ -6,26 +6,14 @@
 
 namespace {
 
-// The narrow text of a string value, ending at its first NUL as the
-// component's C strings always did.
+// The narrow text of a string value, ending at its first NUL, so that no
+// value carries a NUL into SQL text or markup, where a database's C interface
+// or a browser would cut it somewhere else.
 std::string Narrow(BSTR text) {
   std::u16string_view view = BstrView(text);
   view = view.substr(0, view.find(u'\0'));
   return WideToAnsi(view);
 }
-
-// Owns a BSTR made from narrow text for one call.
-class WideKey {
- public:
-  explicit WideKey(const std::string& key) : text_(SysAllocStringView(AnsiToWide(key))) {}
-  ~WideKey() { SysFreeString(text_); }
-  WideKey(const WideKey&) = delete;
-  WideKey& operator=(const WideKey&) = delete;
-  BSTR get() const { return text_; }
-
- private:
-  BSTR text_;
-};
 
 }  // namespace
 
@@ -89,7 +77,7 @@ std::string PageContext::ReadCollection(HRESULT (IRequest::*collection)(IRequest
   ComPtr<IRequestDictionary> values;
   if (FAILED((request_.Get()->*collection)(values.Receive())) || !values) return {};
 
-  WideKey name(key);
+  ScopedBstr name(AnsiToWide(key));
   VARIANT item_key;
   VariantInit(&item_key);
   item_key.vt = VT_BSTR;
@@ -114,7 +102,7 @@ std::string PageContext::GetServerVariable(const std::string& key) {
 
 std::string PageContext::GetSessionValue(const std::string& key) {
   if (!session_) return {};
-  WideKey name(key);
+  ScopedBstr name(AnsiToWide(key));
   VARIANT value;
   VariantInit(&value);
   std::string text;

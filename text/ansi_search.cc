@@ -1,4 +1,4 @@
-#include "chat/ansi_search.h"
+#include "text/ansi_search.h"
 
 #include "platform/win/codepage.h"
 

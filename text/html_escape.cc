@@ -1,4 +1,4 @@
-#include "chat/html_escape.h"
+#include "text/html_escape.h"
 
 void AppendHtmlEscaped(std::string& out, std::string_view text) {
   for (char c : text) {

@@ -1,4 +1,8 @@
 // The display name of an operator, as every sender line and list shows it.
+// It sits with the database session because the chat methods (sender lines,
+// the transfer's message) and the console lists (conversation members) both
+// show operator names and neither layer may include the other; it needs
+// nothing but a connection, no page.
 #pragma once
 
 #include <string>
