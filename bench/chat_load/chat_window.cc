@@ -11,11 +11,12 @@ constexpr std::chrono::seconds kPlainPollInterval{2};
 void RequestQueue::Send(Request request, HttpConnection::Done done) {
   if (closed_) return;
   waiting_.emplace_back(std::move(request), std::move(done));
-  if (!connection_->Busy()) Next();
+  Next();
 }
 
 void RequestQueue::Next() {
-  if (waiting_.empty() || closed_) return;
+  // A handler may already have sent the next request on the connection.
+  if (waiting_.empty() || closed_ || connection_->Busy()) return;
   auto [request, done] = std::move(waiting_.front());
   waiting_.pop_front();
   connection_->Send(std::move(request), kRequestDeadline,

@@ -1,5 +1,7 @@
 #include "bench/chat_load/http_connection.h"
 
+#include <cassert>
+
 #include <boost/asio/connect.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
@@ -65,6 +67,7 @@ HttpConnection::HttpConnection(asio::io_context& io, tcp::endpoint host,
       connects_(connects) {}
 
 void HttpConnection::Send(Request request, std::chrono::milliseconds deadline, Done done) {
+  assert(!Busy());
   idle_timer_.cancel();
   request_ = {};
   request_.method(request.method);

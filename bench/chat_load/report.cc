@@ -79,7 +79,11 @@ int WriteReport(std::ostream& out, LoadRun& run, const UsageWatch& usage, const 
                 delivered, delivered / load_seconds, load_seconds, unseen);
   Latencies both = book.latency(kToOperator);
   both.Merge(book.latency(kToVisitor));
-  out << "delivery latency, post sent -> text seen (ms)    median       p90       p99       max  samples\n"
+  char header[160];
+  std::snprintf(header, sizeof header, "%-46s %9s %9s %9s %9s  %s\n",
+                "delivery latency, post sent -> text seen (ms)", "median", "p90", "p99", "max",
+                "samples");
+  out << header
       << LatencyRow(names[0], book.latency(kToOperator))
       << LatencyRow(names[1], book.latency(kToVisitor)) << LatencyRow("both", both)
       << LatencyRow("chat pickup", run.chat_pickup())
