@@ -105,10 +105,10 @@ done
 
 status=0
 "$bin/chat_load" "${load_options[@]}" "$@" || status=$?
-for log in "$scratch"/host-*.out; do
-  if [ -s "$log" ]; then
-    echo "-- $(basename "$log"): what the host said"
+if [ "$status" -ne 0 ]; then  # the hosts' own words on what failed
+  for log in "$scratch"/host-*.out; do
+    echo "-- $(basename "$log"), last lines:"
     tail -n 20 "$log"
-  fi
-done
+  done
+fi
 exit "$status"

@@ -159,7 +159,9 @@ TEST(ChatLoadDelivery, EachMessageCountsOnceForItsOwnReceiver) {
   ASSERT_EQ(book.latency(kToOperator).Count(), 1u);
   EXPECT_NEAR(book.latency(kToOperator).Max(), 500, 1);
   EXPECT_NEAR(book.pickup_wait(kToOperator).Max(), 2500, 1);
-  EXPECT_EQ(book.Unseen(), 2u);  // other_chat and reply
+  const auto unseen = book.CountUnseen([](long cid) { return cid == 10; });
+  EXPECT_EQ(unseen.attended, 1u);    // the reply, in the visitor's open window
+  EXPECT_EQ(unseen.unattended, 1u);  // other_chat: no operator window on chat 11
 }
 
 TEST(ChatLoadSiteAnswers, CookiesAndJsonFieldsAreRead) {

@@ -49,6 +49,7 @@ ChatWindow::ChatWindow(LoadRun& run, size_t host, std::shared_ptr<CookieJar> jar
 void ChatWindow::Open(OnMessages on_messages) {
   on_messages_ = std::move(on_messages);
   opened_ = Clock::now();
+  if (side_.receives == kToOperator) run_.ChatPickedUp(cid_);
   Poll();
 }
 
@@ -69,8 +70,6 @@ void ChatWindow::Polled(Reply reply) {
     run_.Error(std::string(side_.name) + " poll", reply);
     return PollLater();
   }
-  if (!answered_ && side_.receives == kToOperator) run_.ChatPickedUp(cid_);
-  answered_ = true;
   auto ids = run_.book().Seen(side_.receives, cid_, reply.response.body(), Clock::now(), opened_);
   if (!ids.empty() && on_messages_) on_messages_(ids);
   const int wait = run_.options().poll_wait;

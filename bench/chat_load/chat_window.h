@@ -84,7 +84,6 @@ class ChatWindow : public std::enable_shared_from_this<ChatWindow> {
   std::set<std::shared_ptr<asio::steady_timer>> post_timers_;
   OnMessages on_messages_;
   Clock::time_point opened_{};
-  bool answered_ = false;
   bool closed_ = false;
 };
 

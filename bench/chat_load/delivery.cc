@@ -117,9 +117,18 @@ std::vector<uint64_t> DeliveryBook::Seen(Direction direction, long cid, std::str
   return seen;
 }
 
-uint64_t DeliveryBook::Unseen() const {
-  uint64_t unseen = 0;
-  for (const auto& [id, message] : pending_) unseen += message.stored && !message.seen;
+DeliveryBook::Unseen DeliveryBook::CountUnseen(
+    const std::function<bool(long cid)>& attended) const {
+  Unseen unseen;
+  for (const auto& [id, message] : pending_) {
+    if (!message.stored || message.seen) continue;
+    // A visitor's window is open from the start; an operator's may never be.
+    if (message.direction == kToVisitor || attended(message.cid)) {
+      ++unseen.attended;
+    } else {
+      ++unseen.unattended;
+    }
+  }
   return unseen;
 }
 

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -60,8 +61,13 @@ class DeliveryBook {
   // each message seen for the first time; returns their ids.
   std::vector<uint64_t> Seen(Direction direction, long cid, std::string_view body,
                              Clock::time_point now, Clock::time_point window_opened);
-  // Stored messages nobody has seen yet.
-  uint64_t Unseen() const;
+  // Stored messages nobody has seen yet; those in conversations for which
+  // `attended` is false are counted apart (no window could have seen them).
+  struct Unseen {
+    uint64_t attended = 0;
+    uint64_t unattended = 0;
+  };
+  Unseen CountUnseen(const std::function<bool(long cid)>& attended) const;
 
   const Counts& counts() const { return counts_; }
   Latencies& latency(Direction direction) { return latency_[direction]; }

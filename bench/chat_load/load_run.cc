@@ -87,7 +87,10 @@ void LoadRun::ScheduleArrival() {
 void LoadRun::Arrive() {
   if (counts_.visitors >= static_cast<uint64_t>(options_.max_visitors)) return;
   std::bernoulli_distribution chats(options_.chat_share);
-  auto visitor = std::make_shared<Visitor>(*this, counts_.visitors % hosts_.size(), chats(random_));
+  std::bernoulli_distribution writes(options_.writer_share);
+  const bool chatting = chats(random_);
+  auto visitor = std::make_shared<Visitor>(*this, counts_.visitors % hosts_.size(), chatting,
+                                           chatting && writes(random_));
   Track(visitor);
   visitor->Start();
   ScheduleArrival();
@@ -168,6 +171,7 @@ void LoadRun::ChatEnded(long cid) {
 }
 
 void LoadRun::ChatPickedUp(long cid) {
+  attended_.insert(cid);
   auto found = chat_opened_at_.find(cid);
   if (found == chat_opened_at_.end()) return;
   pickup_.Add(std::chrono::duration<double, std::milli>(Clock::now() - found->second).count());

@@ -14,6 +14,7 @@
 #include <random>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "bench/chat_load/delivery.h"
@@ -77,8 +78,9 @@ class LoadRun {
 
   void ChatOpened(long cid);
   void ChatEnded(long cid);
-  // The operator's window answered its first poll of `cid`.
+  // An operator opened a chat window on `cid`.
   void ChatPickedUp(long cid);
+  bool Attended(long cid) const { return attended_.count(cid) != 0; }
 
  private:
   enum class Phase { kLogin, kLoad, kDrain, kStopped };
@@ -103,6 +105,7 @@ class LoadRun {
   size_t logins_pending_ = 0;
   std::vector<std::weak_ptr<Client>> clients_;
   std::unordered_map<long, Clock::time_point> chat_opened_at_;
+  std::unordered_set<long> attended_;
   DeliveryBook book_;
   RunCounts counts_;
   Latencies pickup_;

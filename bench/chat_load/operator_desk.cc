@@ -58,9 +58,19 @@ void OperatorDesk::RefreshLater() {
 }
 
 void OperatorDesk::Conversations(const std::string& json) {
-  std::set<long> listed;
-  for (long cid : JsonNumbers(json, "cid")) {
-    listed.insert(cid);
+  const std::vector<long> cids = JsonNumbers(json, "cid");
+  const std::set<long> listed(cids.begin(), cids.end());
+  for (auto it = windows_.begin(); it != windows_.end();) {
+    if (listed.count(it->first)) {
+      ++it;
+    } else {
+      it->second->Close();  // the conversation ended
+      it = windows_.erase(it);
+    }
+  }
+  const size_t cap = run_.options().operator_windows;
+  for (long cid : cids) {
+    if (cap > 0 && windows_.size() >= cap) break;
     if (windows_.count(cid)) continue;
     auto window = std::make_shared<ChatWindow>(run_, host_, jar_, kOperatorWindow, cid, token_);
     windows_[cid] = window;
@@ -72,14 +82,6 @@ void OperatorDesk::Conversations(const std::string& json) {
           window->PostAfter(run.Jittered(run.options().message_interval));
       }
     });
-  }
-  for (auto it = windows_.begin(); it != windows_.end();) {
-    if (listed.count(it->first)) {
-      ++it;
-    } else {
-      it->second->Close();  // the conversation ended
-      it = windows_.erase(it);
-    }
   }
 }
 

@@ -1,7 +1,8 @@
 // A simulated operator: logs in, then refreshes the console (the visitor
 // list page and its own conversations) every --console-refresh seconds,
-// opens a chat window for every conversation it is given, closes those that
-// ended, and answers each visitor message after a human pause.
+// closes the chat windows of conversations that ended, opens one for every
+// conversation it is given (at most --operator-windows, oldest first), and
+// answers each visitor message after a human pause.
 #pragma once
 
 #include <functional>

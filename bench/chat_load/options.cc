@@ -62,6 +62,8 @@ const std::map<std::string, std::function<bool(Options&, const std::string&)>>& 
           {"--page-interval", Number(&Options::page_interval, 0.05, 600)},
           {"--pages", Number(&Options::pages, 1, 100, true)},
           {"--console-refresh", Number(&Options::console_refresh, 0.2, 600)},
+          {"--operator-windows", Number(&Options::operator_windows, 0, 100000, true)},
+          {"--writer-share", Number(&Options::writer_share, 0, 1)},
           {"--max-visitors", Number(&Options::max_visitors, 1, 100000, true)},
           {"--seed", Number(&Options::seed, 0, 9007199254740991.0, true)},
           {"--wait", Number(&Options::poll_wait, 0, 25, true)},
@@ -207,6 +209,13 @@ after --duration plus --drain seconds and prints a report and RESULT lines.
   --operators N           use only the first N logins
   --console-refresh SEC   each operator's console refresh: visitor list and
                           own conversations (default 5)
+  --operator-windows N    chat windows each operator keeps open, its oldest
+                          conversations first (default 0: one per conversation);
+                          visitor messages in conversations without one are
+                          reported as waiting for an operator, not as lost
+  --writer-share F        share of chatting visitors who write; the others
+                          keep their chat window open, polling, until the end
+                          (default 1)
   --max-visitors N        at most this many visitors in all (default 10000)
   --seed N                random seed (default 1)
   --wait SEC              the long polls' wait (default 25; 0 for plain polls

@@ -33,6 +33,8 @@ struct Options {
   int pages = 3;                 // page views of a visitor who does not chat
   std::vector<OperatorLogin> operators;
   double console_refresh = 5;    // operator console refresh period
+  int operator_windows = 0;      // chat windows an operator keeps open; 0: one per chat
+  double writer_share = 1;       // share of chatting visitors who write
   int max_visitors = 10000;
   unsigned long long seed = 1;
   int poll_wait = 25;            // the long polls' wait= seconds

@@ -18,7 +18,7 @@ struct MachineLoad {
 };
 
 // Writes the report; returns the exit status: 0 when nothing failed and
-// every stored message was seen, else 1.
+// every stored message that had an open window to reach was seen, else 1.
 int WriteReport(std::ostream& out, LoadRun& run, const UsageWatch& usage, const MachineLoad& load);
 
 std::string LoadAverage();

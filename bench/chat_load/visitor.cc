@@ -18,10 +18,11 @@ Clock::duration AnswerPatience(double message_interval) {
 
 }  // namespace
 
-Visitor::Visitor(LoadRun& run, size_t host, bool chats)
+Visitor::Visitor(LoadRun& run, size_t host, bool chats, bool writes)
     : run_(run),
       host_(host),
       chats_(chats),
+      writes_(writes),
       jar_(std::make_shared<CookieJar>()),
       site_(std::make_shared<RequestQueue>(run, run.Connection(host, jar_, true))),
       timer_(run.io()) {}
@@ -78,6 +79,7 @@ void Visitor::OpenWindow(long cid) {
           return self->EndChat();
         }
         self->window_->Open([self](const std::vector<uint64_t>& ids) { self->Answered(ids.size()); });
+        if (!self->writes_) return;
         self->After(self->run_.Jittered(self->run_.options().message_interval),
                     [self] { self->WriteMessage(); });
       });

@@ -2,7 +2,8 @@
 // records the visit), and, if it is one who chats, opens a chat after the
 // first page, opens the chat window (which polls), writes its messages at a
 // human pace, and ends the conversation once its last message was answered
-// (or waited for long enough), then leaves.
+// (or waited for long enough), then leaves. A visitor who does not write
+// keeps the chat window open until the end of the run.
 #pragma once
 
 #include <functional>
@@ -15,7 +16,9 @@ namespace chatload {
 
 class Visitor : public Client, public std::enable_shared_from_this<Visitor> {
  public:
-  Visitor(LoadRun& run, size_t host, bool chats);
+  // `chats`: opens a chat; `writes`: writes in it (else it keeps the window
+  // open, polling, until the end of the run).
+  Visitor(LoadRun& run, size_t host, bool chats, bool writes);
   void Start();
   void Stop() override;
 
@@ -33,6 +36,7 @@ class Visitor : public Client, public std::enable_shared_from_this<Visitor> {
   LoadRun& run_;
   size_t host_;
   bool chats_;
+  bool writes_;
   std::shared_ptr<CookieJar> jar_;
   std::shared_ptr<RequestQueue> site_;
   std::shared_ptr<ChatWindow> window_;
