@@ -94,7 +94,7 @@ int WriteReport(std::ostream& out, LoadRun& run, const UsageWatch& usage, const 
       << LatencyRow(names[0], book.latency(kToOperator))
       << LatencyRow(names[1], book.latency(kToVisitor)) << LatencyRow("both", both)
       << LatencyRow("chat pickup", run.chat_pickup())
-      << "  (chat pickup: chat opened -> the operator's window answered its first poll; messages\n"
+      << "  (chat pickup: chat opened -> an operator's window on it opened; messages\n"
          "   seen on opening the chat are counted there, not as latency samples)\n";
   out << "polls: " << counts.polls << " (" << counts.polls_not_held
       << " answered at once without being held); TCP connections opened: " << counts.connections
@@ -112,8 +112,9 @@ int WriteReport(std::ostream& out, LoadRun& run, const UsageWatch& usage, const 
     }
     host_cpu += host.cpu_seconds;
     out << "host pid " << host.pid
-        << Format(": CPU %.2f s (%.0f%% of one core), VmRSS max %.1f MiB, at the end %.1f MiB",
-                  host.cpu_seconds, 100 * host.cpu_seconds / window, Mib(host.rss_max_kib),
+        << Format(": CPU %.2f s (%.0f%% of one core), waited for a core %.2f s",
+                  host.cpu_seconds, 100 * host.cpu_seconds / window, host.run_queue_seconds)
+        << Format(", VmRSS max %.1f MiB, at the end %.1f MiB", Mib(host.rss_max_kib),
                   Mib(host.rss_end_kib))
         << Format(", VmHWM %.1f MiB", Mib(host.hwm_kib))
         << (delivered ? Format(", %.3f ms CPU per delivered message", 1000 * host.cpu_seconds / delivered)
@@ -131,8 +132,9 @@ int WriteReport(std::ostream& out, LoadRun& run, const UsageWatch& usage, const 
     out << Format("database server CPU: %.2f s (%.0f%% of one core), %.3f ms per delivered message\n",
                   *usage.database_cpu_seconds(), 100 * *usage.database_cpu_seconds() / window,
                   delivered ? 1000 * *usage.database_cpu_seconds() / delivered : 0);
-  out << Format("load generator CPU: %.2f s (%.0f%% of one core) over %.0f s\n",
-                usage.own_cpu_seconds(), 100 * usage.own_cpu_seconds() / window, window);
+  out << Format("load generator CPU: %.2f s (%.0f%% of one core) over %.0f s, waited for a core %.2f s\n",
+                usage.own_cpu_seconds(), 100 * usage.own_cpu_seconds() / window, window,
+                usage.own_run_queue_seconds());
   for (const std::string& note : usage.notes()) out << "not measured: " << note << "\n";
 
   // The table's rows.

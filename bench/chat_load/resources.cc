@@ -37,6 +37,20 @@ std::optional<std::vector<std::string>> ProcessStat(pid_t pid) {
   return fields;
 }
 
+// Summed over the process's threads; threads that ended are not counted.
+double RunQueueSeconds(pid_t pid) {
+  const std::string folder = "/proc/" + std::to_string(pid) + "/task";
+  std::unique_ptr<DIR, int (*)(DIR*)> tasks(opendir(folder.c_str()), closedir);
+  double seconds = 0;
+  while (dirent* task = tasks ? readdir(tasks.get()) : nullptr) {
+    if (task->d_name[0] == '.') continue;
+    std::istringstream fields(ReadFile(folder + "/" + task->d_name + "/schedstat").value_or(""));
+    double on_cpu_ns = 0, waiting_ns = 0;
+    if (fields >> on_cpu_ns >> waiting_ns) seconds += waiting_ns / 1e9;
+  }
+  return seconds;
+}
+
 std::string Quoted(const std::string& value) {
   std::string out = "'";
   for (char c : value) {
@@ -76,6 +90,7 @@ std::optional<ProcessSample> SampleProcess(pid_t pid) {
   if (!stat || !status) return std::nullopt;
   ProcessSample sample;
   sample.cpu_seconds = TicksToSeconds((*stat)[11]) + TicksToSeconds((*stat)[12]);
+  sample.run_queue_seconds = RunQueueSeconds(pid);
   sample.rss_kib = StatusKib(*status, "VmRSS");
   sample.hwm_kib = StatusKib(*status, "VmHWM");
   return sample;

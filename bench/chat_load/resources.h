@@ -17,6 +17,9 @@ namespace chatload {
 
 struct ProcessSample {
   double cpu_seconds = 0;  // user + system so far
+  // Time its threads were ready to run but waited for a core (schedstat):
+  // on a shared machine, how much of a slow answer was someone else's load.
+  double run_queue_seconds = 0;
   uint64_t rss_kib = 0;
   uint64_t hwm_kib = 0;
 };

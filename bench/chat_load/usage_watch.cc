@@ -1,6 +1,7 @@
 #include "bench/chat_load/usage_watch.h"
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -52,9 +53,10 @@ std::optional<uint64_t> UsageWatch::CountStatements() {
 void UsageWatch::Begin() {
   start_ = std::chrono::steady_clock::now();
   own_cpu_start_ = OwnCpuSeconds();
+  own_run_queue_start_ = SampleProcess(getpid()).value_or(ProcessSample{}).run_queue_seconds;
   for (HostUsage& host : hosts_) {
     auto sample = SampleProcess(host.pid);
-    host_cpu_start_.push_back(sample ? sample->cpu_seconds : 0);
+    host_start_.push_back(sample.value_or(ProcessSample{}));
     host.measured = sample.has_value();
     if (!sample) notes_.push_back("host pid " + std::to_string(host.pid) + ": no such process");
   }
@@ -81,6 +83,8 @@ void UsageWatch::End() {
   timer_.cancel();
   seconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   own_cpu_ = OwnCpuSeconds() - own_cpu_start_;
+  own_run_queue_ =
+      SampleProcess(getpid()).value_or(ProcessSample{}).run_queue_seconds - own_run_queue_start_;
   for (size_t i = 0; i < hosts_.size(); ++i) {
     HostUsage& host = hosts_[i];
     auto sample = SampleProcess(host.pid);
@@ -90,7 +94,8 @@ void UsageWatch::End() {
       host.measured = false;
       continue;
     }
-    host.cpu_seconds = sample->cpu_seconds - host_cpu_start_[i];
+    host.cpu_seconds = sample->cpu_seconds - host_start_[i].cpu_seconds;
+    host.run_queue_seconds = sample->run_queue_seconds - host_start_[i].run_queue_seconds;
     host.rss_end_kib = sample->rss_kib;
     host.rss_max_kib = std::max(host.rss_max_kib, sample->rss_kib);
     host.hwm_kib = sample->hwm_kib;

@@ -21,6 +21,7 @@ namespace chatload {
 struct HostUsage {
   pid_t pid = 0;
   double cpu_seconds = 0;
+  double run_queue_seconds = 0;  // ready to run, waiting for a core
   uint64_t rss_max_kib = 0;  // the largest VmRSS sampled
   uint64_t rss_end_kib = 0;
   uint64_t hwm_kib = 0;      // VmHWM at the end: the process's peak since it started
@@ -39,6 +40,8 @@ class UsageWatch {
   const std::string& statements_source() const { return statements_source_; }
   std::optional<double> database_cpu_seconds() const { return database_cpu_; }
   double own_cpu_seconds() const { return own_cpu_; }
+  // The generator's own wait for a core: time it could not see answers.
+  double own_run_queue_seconds() const { return own_run_queue_; }
   const std::vector<std::string>& notes() const { return notes_; }
 
  private:
@@ -47,13 +50,14 @@ class UsageWatch {
 
   boost::asio::steady_timer timer_;
   std::vector<HostUsage> hosts_;
-  std::vector<double> host_cpu_start_;
+  std::vector<ProcessSample> host_start_;
   std::vector<StatementCounterFile> counters_;
   std::optional<PostgresStatements> postgres_;
   pid_t database_pid_ = 0;
   std::optional<double> database_cpu_start_;
   std::optional<uint64_t> statements_start_;
   double own_cpu_start_ = 0;
+  double own_run_queue_start_ = 0;
   std::chrono::steady_clock::time_point start_;
   bool running_ = false;
 
@@ -62,6 +66,7 @@ class UsageWatch {
   std::string statements_source_;
   std::optional<double> database_cpu_;
   double own_cpu_ = 0;
+  double own_run_queue_ = 0;
   std::vector<std::string> notes_;
 };
 
