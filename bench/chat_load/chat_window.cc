@@ -1,5 +1,7 @@
 #include "bench/chat_load/chat_window.h"
 
+#include "platform/win/codepage.h"
+
 namespace chatload {
 namespace {
 
@@ -90,7 +92,7 @@ void ChatWindow::Post(std::function<void(bool)> done) {
   const uint64_t id = run_.book().Posting(side_.sends, cid_, Clock::now());
   std::string target = std::string(side_.post_path) + "?cid=" + std::to_string(cid_) +
                        "&action=sub&msgContent=" +
-                       EscapeForPage(Utf8ToUtf16(MessageText(id, side_.sends))) + "&adjunct=";
+                       EscapeForPage(Utf8ToWide(MessageText(id, side_.sends))) + "&adjunct=";
   if (!token_.empty()) target += "&token=" + token_;
   requests_->Send({http::verb::get, target, "", ""},
                  [self = shared_from_this(), id, done = std::move(done)](Reply reply) {

@@ -22,24 +22,6 @@ void Latencies::Merge(const Latencies& other) {
   sorted_ = samples_.empty();
 }
 
-std::u16string Utf8ToUtf16(std::string_view utf8) {
-  std::u16string out;
-  for (size_t i = 0; i < utf8.size();) {
-    const unsigned char lead = utf8[i];
-    const int extra = lead < 0x80 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
-    char32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
-    for (int k = 1; k <= extra && i + k < utf8.size(); ++k) code = (code << 6) | (utf8[i + k] & 0x3F);
-    i += extra + 1;
-    if (code >= 0x10000) {
-      out += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(code);
-    }
-  }
-  return out;
-}
-
 std::string EscapeForPage(std::u16string_view text) {
   std::string out;
   out.reserve(text.size() * 6);

@@ -39,7 +39,6 @@ class Latencies {
 // the same `%u`-escaped the way the chat pages send msgContent.
 std::string MessageText(uint64_t id, Direction direction);
 std::string EscapeForPage(std::u16string_view text);
-std::u16string Utf8ToUtf16(std::string_view utf8);
 // The ids of every mark in `body`, in order.
 std::vector<uint64_t> FindMessageIds(std::string_view body);
 

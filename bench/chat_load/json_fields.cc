@@ -27,21 +27,4 @@ std::string JsonText(const std::string& json, const std::string& key) {
   return json.substr(at + start.size(), end - at - start.size());
 }
 
-std::string FormEncode(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    const bool plain = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                       c == '-' || c == '_' || c == '.' || c == '~';
-    if (plain) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 }  // namespace chatload

@@ -14,7 +14,5 @@ long JsonNumber(const std::string& json, const std::string& key);
 std::vector<long> JsonNumbers(const std::string& json, const std::string& key);
 // The text of the first "KEY":"...", without unescaping; "" when absent.
 std::string JsonText(const std::string& json, const std::string& key);
-// `text` encoded for an application/x-www-form-urlencoded body.
-std::string FormEncode(const std::string& text);
 
 }  // namespace chatload

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "bench/chat_load/json_fields.h"
+#include "console/url_encode.h"
 
 namespace chatload {
 
@@ -16,7 +17,7 @@ OperatorDesk::OperatorDesk(LoadRun& run, size_t host, OperatorLogin login)
 
 void OperatorDesk::Start(std::function<void(bool)> done) {
   const std::string form =
-      "id=" + std::to_string(login_.id) + "&password=" + FormEncode(login_.password);
+      "id=" + std::to_string(login_.id) + "&password=" + UrlEncodeText(login_.password);
   console_->Send({http::verb::post, "/api/login", form, ""},
                  [self = shared_from_this(), done = std::move(done)](Reply reply) {
                    self->token_ = reply.Ok() ? JsonText(reply.response.body(), "token") : "";
