@@ -27,7 +27,8 @@ std::string Failure(const Reply& reply) {
 LoadRun::LoadRun(asio::io_context& io, const Options& options)
     : io_(io),
       options_(options),
-      random_(options.seed),
+      arrivals_random_(options.seed),
+      pauses_random_(options.seed ^ 0x9E3779B97F4A7C15ull),
       arrival_timer_(io),
       phase_timer_(io) {
   for (const Target& host : options_.hosts)
@@ -73,12 +74,12 @@ double LoadRun::LoadSeconds() const {
 
 Clock::duration LoadRun::Jittered(double mean_seconds) {
   std::uniform_real_distribution<double> factor(0.5, 1.5);
-  return Seconds(mean_seconds * factor(random_));
+  return Seconds(mean_seconds * factor(pauses_random_));
 }
 
 void LoadRun::ScheduleArrival() {
   std::exponential_distribution<double> gap(options_.arrival_rate);
-  arrival_timer_.expires_after(Seconds(gap(random_)));
+  arrival_timer_.expires_after(Seconds(gap(arrivals_random_)));
   arrival_timer_.async_wait([this](beast::error_code error) {
     if (!error && phase_ == Phase::kLoad) Arrive();
   });
@@ -88,9 +89,9 @@ void LoadRun::Arrive() {
   if (counts_.visitors >= static_cast<uint64_t>(options_.max_visitors)) return;
   std::bernoulli_distribution chats(options_.chat_share);
   std::bernoulli_distribution writes(options_.writer_share);
-  const bool chatting = chats(random_);
+  const bool chatting = chats(arrivals_random_);
   auto visitor = std::make_shared<Visitor>(*this, counts_.visitors % hosts_.size(), chatting,
-                                           chatting && writes(random_));
+                                           chatting && writes(arrivals_random_));
   Track(visitor);
   visitor->Start();
   ScheduleArrival();

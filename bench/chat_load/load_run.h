@@ -94,7 +94,11 @@ class LoadRun {
   asio::io_context& io_;
   Options options_;
   std::vector<tcp::endpoint> hosts_;
-  std::mt19937_64 random_;
+  // Who arrives when, and who chats and writes, come from a stream of their
+  // own, so that the same seed brings the same visitors whatever the timing;
+  // the pauses draw from another.
+  std::mt19937_64 arrivals_random_;
+  std::mt19937_64 pauses_random_;
   Phase phase_ = Phase::kLogin;
   asio::steady_timer arrival_timer_;
   asio::steady_timer phase_timer_;
