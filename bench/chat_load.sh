@@ -48,7 +48,7 @@ if [ $# -eq 0 ]; then
   # The standard scenario: about 180 visitors, 55 chats, 45 s + 10 s drain.
   set -- --duration 45 --drain 10 --arrival-rate 4 --chat-share 0.3 --message-interval 3 \
          --chat-messages 4 --page-interval 2 --console-refresh 5 \
-         --label "chat load, standard scenario, $engine, $hosts host(s)"
+         --label "chat load, standard scenario, $engine, $hosts host$([ "$hosts" -gt 1 ] && echo s)"
 fi
 
 # shellcheck source=bench/serve_lib.sh
