@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole benchmark suite of the build directory given as $1 (make bench):
 # every *_bench program of $1/bin, the callgrind instruction counts, the HTTP
-# load scripts and the two-host run, one after the other, each printing its
+# load scripts, the two-host run and the standard chat load scenario
+# (chat_load.sh), one after the other, each printing its
 # own report. Every figure that has a place in the summary comes as a line
 #   RESULT|row|what|figure|reference|ratio|goal
 # (goal "<=X" or ">=X" on the ratio, "<X" on the figure's leading number
@@ -49,6 +50,7 @@ run bash "$here/posts_with_polls.sh" "$build_dir"
 run bash "$here/host_memory.sh" "$build_dir"
 run bash "$here/pg_two_hosts.sh" "$build_dir"
 run bash "$here/idle_chat_statements.sh" "$build_dir"
+run bash "$here/chat_load.sh" "$build_dir"
 
 echo
 echo "== Summary ($(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"

@@ -12,6 +12,7 @@
 #include "platform/ado/connection_pool.h"
 #include "platform/ado/engine.h"
 #include "platform/ado/engine_failures.h"
+#include "platform/ado/statement_counter.h"
 #include "platform/com/single_interface_object.h"
 #include "platform/win/codepage.h"
 
@@ -74,6 +75,7 @@ class Connection final : public SingleInterfaceObject<_Connection, IID__Connecti
     if (!session_) return adErrObjectClosed;
     auto rows = std::make_shared<ResultSet>();
     std::string error;
+    CountStatement();
     if (!session_->Execute(WideToUtf8(BstrView(command)), rows.get(), &error)) {
       ReportEngineFailure(engine_->Name(), "execute", error);
       return DB_E_ERRORSINCOMMAND;
