@@ -3,7 +3,7 @@
 #include <set>
 
 #include "bench/chat_load/json_fields.h"
-#include "console/url_encode.h"
+#include "text/url_encode.h"
 
 namespace chatload {
 
