@@ -14,6 +14,9 @@ inline constexpr UINT CP_UTF8 = 65001;
 inline constexpr UINT CP_GBK = 936;
 
 UINT GetACP();
+// The code page a name gives: a number ("936", "65001") or "utf-8", "utf8",
+// "gbk", "cp936" (any case); 0 when it names none this system can convert.
+UINT ParseCodePage(std::string_view name);
 // Returns false (and changes nothing) for a code page iconv cannot serve.
 bool SetAnsiCodePage(UINT code_page);
 
