@@ -1,5 +1,6 @@
 #include "host/code_page_option.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -29,11 +30,18 @@ void ApplyCodePage(std::optional<UINT> code_page, UINT command_default) {
     return;
   }
   const char* from_environment = std::getenv("ZELTO_CODEPAGE");
+  UINT chosen = command_default;
   if (from_environment && *from_environment) {
-    GetACP();  // reads it (and says so once when it names no code page)
-    return;
+    if (const UINT named = ParseCodePage(from_environment)) {
+      chosen = named;
+    } else {
+      std::fprintf(stderr,
+                   "zelto: ZELTO_CODEPAGE=%s is not a code page this system can convert; "
+                   "using %u\n",
+                   from_environment, command_default);
+    }
   }
-  SetAnsiCodePage(command_default);
+  SetAnsiCodePage(chosen);
 }
 
 }  // namespace zelto
