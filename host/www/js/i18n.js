@@ -7,7 +7,8 @@
 // data-i18n-title and data-i18n-aria-label set those attributes. Scripts
 // use t('key', {name: value}) ("{name}" in a text is replaced) and
 // I18n.set(element, 'key', params). An element with data-i18n-switch gets
-// the switch; a page without one gets a small switch in its corner.
+// the switch; a page without one (not a frame) gets a small switch in its
+// corner.
 (function () {
   'use strict';
 
@@ -87,7 +88,8 @@
     if (root || languages.length < 2) return;
     const places = document.querySelectorAll('[data-i18n-switch]');
     for (const place of places) place.replaceChildren(makeSwitch());
-    if (!places.length && document.body) {
+    // A frame belongs to a page that has a switch of its own.
+    if (!places.length && document.body && window.self === window.top) {
       const corner = document.createElement('div');
       corner.className = 'lang-corner';
       corner.appendChild(makeSwitch());
