@@ -186,6 +186,20 @@ describe('the site in every language', { skip }, () => {
     assert.ok((await cells(operatorChat)).includes(MIXED));
     await visitorChat.screenshot({ path: join(out, 'visitor-en-rtl.png') });
     await operatorChat.screenshot({ path: join(out, 'operator-en.png') });
+
+    // The monitor in English; its end link asks in English and still works.
+    await operator.page.goto(server.base + 'operator/monitor.html');
+    await operator.page.waitForSelector('#monitor table');
+    const monitorHeads = await operator.page.locator('#monitor tr').first().locator('td')
+        .allTextContents();
+    assert.deepEqual(monitorHeads, ['No.', 'Participants', 'Started', 'Actions']);
+    const ends = operator.page.locator('#monitor a', { hasText: '[End]' });
+    const before = await ends.count();
+    await ends.last().click();
+    await until('the conversation ended', async () => (await ends.count()) === before - 1);
+    assert.ok(operator.dialogs.some((d) => d.type === 'confirm' &&
+                                           d.message === 'End this conversation?'));
+    await operator.page.screenshot({ path: join(out, 'monitor-en.png') });
     assert.deepEqual([...operator.errors, ...visitor.errors], []);
   });
 
