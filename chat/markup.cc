@@ -47,9 +47,6 @@ bool IsEscapeAt(std::string_view text, size_t i) {
   return i + 5 < text.size() && text[i] == '%' && text[i + 1] == 'u';
 }
 
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
 // Appends one character of one or two code units (a surrogate pair) in the
 // ANSI code page; nothing for the unit 0.
 void AppendCharacter(std::string& out, const char16_t* units, int count) {

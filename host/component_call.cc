@@ -90,15 +90,15 @@ std::string EncodePageBody(const std::u16string& body, PageCharset charset) {
   // Character by character: each one GBK lacks becomes its reference.
   out.clear();
   for (size_t i = 0; i < body.size();) {
-    const bool pair = i + 1 < body.size() && body[i] >= 0xD800 && body[i] <= 0xDBFF &&
-                      body[i + 1] >= 0xDC00 && body[i + 1] <= 0xDFFF;
+    const bool pair =
+        i + 1 < body.size() && IsHighSurrogate(body[i]) && IsLowSurrogate(body[i + 1]);
     const std::u16string_view character(body.data() + i, pair ? 2 : 1);
     const std::string bytes = ToGbk(character, &missing);
     if (!missing || character[0] == 0xFFFD) {
       out += bytes;  // a broken byte of the narrow text stays "?"
     } else {
-      const char32_t code = pair ? 0x10000 + ((character[0] - 0xD800) << 10) + (character[1] - 0xDC00)
-                                 : character[0];
+      const char32_t code =
+          pair ? SurrogatePairValue(character[0], character[1]) : char32_t{character[0]};
       out += "&#" + std::to_string(static_cast<uint32_t>(code)) + ";";
     }
     i += character.size();

@@ -177,10 +177,10 @@ bool Narrow(UINT code_page, std::u16string_view text, const char* default_char, 
     if (left < sizeof unit) return left;
     std::memcpy(&unit, at, sizeof unit);
     // A valid surrogate pair the code page lacks is one character: skip both.
-    if (unit >= 0xD800 && unit <= 0xDBFF && left >= 2 * sizeof unit) {
+    if (IsHighSurrogate(unit) && left >= 2 * sizeof unit) {
       char16_t next;
       std::memcpy(&next, at + sizeof unit, sizeof next);
-      if (next >= 0xDC00 && next <= 0xDFFF) return 2 * sizeof unit;
+      if (IsLowSurrogate(next)) return 2 * sizeof unit;
     }
     return sizeof unit;
   };

@@ -32,6 +32,13 @@ int MultiByteToWideChar(UINT code_page, DWORD flags, const char* src, int src_le
 // false for UTF-8, whose trailing bytes callers recognise themselves).
 BOOL IsDBCSLeadByte(BYTE byte);
 
+// The halves of a UTF-16 surrogate pair, and the character a pair stands for.
+constexpr bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+constexpr bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+constexpr char32_t SurrogatePairValue(char16_t high, char16_t low) {
+  return 0x10000 + ((static_cast<char32_t>(high) - 0xD800) << 10) + (low - 0xDC00);
+}
+
 // Conveniences over the calls above.
 std::string WideToAnsi(std::u16string_view text);
 std::u16string AnsiToWide(std::string_view text);

@@ -6,6 +6,7 @@ import { existsSync, mkdirSync, mkdtempSync, rmSync } from 'node:fs';
 import { createServer } from 'node:net';
 import { tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
+import { after, before } from 'node:test';
 import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
 
@@ -209,4 +210,35 @@ export async function login(person, base, account) {
 export async function send(page, text) {
   await page.fill('#text', text);
   await page.click('#send');
+}
+
+// The reason to skip the browser suites (false when chromium starts).
+// Continuous integration installs chromium itself: there a browser that
+// cannot start is a failure, never a silent skip.
+export async function browserSkip() {
+  const problem = await chromiumProblem();
+  if (problem && process.env.CI) throw new Error('chromium cannot start: ' + problem);
+  if (problem) console.log('# SKIP browser test: ' + problem);
+  return problem ? 'chromium cannot start: ' + problem : false;
+}
+
+// Called inside a describe: a `zelto serve` (with `extraArgs`) for the
+// suite, and person(name, locale) opening browsers; all end after the suite.
+// The fields are set once the suite's first hook has run.
+export function useSite(extraArgs = []) {
+  const site = { server: null, out: null, people: [] };
+  before(async () => {
+    site.server = await startServer(extraArgs);
+    site.out = outputDir();
+  });
+  after(async () => {
+    for (const p of site.people) await p.close();
+    if (site.server) await site.server.stop();
+  });
+  site.person = async (name, locale) => {
+    const p = await openBrowser(name, locale);
+    site.people.push(p);
+    return p;
+  };
+  return site;
 }

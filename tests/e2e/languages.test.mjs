@@ -5,10 +5,9 @@
 import assert from 'node:assert/strict';
 import { readFileSync, readdirSync } from 'node:fs';
 import { join } from 'node:path';
-import { after, before, describe, test } from 'node:test';
+import { before, describe, test } from 'node:test';
 import {
-  SOURCE_DIR, chromiumProblem, listText, login, openBrowser, outputDir, popup, send,
-  startServer, until, waitForText,
+  SOURCE_DIR, browserSkip, listText, login, popup, send, until, useSite, waitForText,
 } from './harness.mjs';
 
 const WWW = join(SOURCE_DIR, 'host', 'www');
@@ -92,10 +91,7 @@ describe('language catalogs', () => {
 
 // ---- in the browser -----------------------------------------------------------
 
-const problem = await chromiumProblem();
-if (problem && process.env.CI) throw new Error('chromium cannot start: ' + problem);
-if (problem) console.log('# SKIP browser test: ' + problem);
-const skip = problem ? 'chromium cannot start: ' + problem : false;
+const skip = await browserSkip();
 
 // Texts in many scripts; the last mixes them all, right to left included.
 const MIXED = 'Grüße Καλημέρα Здравствуйте 안녕하세요 مرحبا بالعالم नमस्ते 你好 ' +
@@ -132,23 +128,11 @@ function account(server, id) {
 }
 
 describe('the site in every language', { skip }, () => {
+  const site = useSite();
   let server;
   let out;
-  const people = [];
-
-  before(async () => {
-    server = await startServer();
-    out = outputDir();
-  });
-  after(async () => {
-    for (const p of people) await p.close();
-    if (server) await server.stop();
-  });
-  async function person(name, locale) {
-    const p = await openBrowser(name, locale);
-    people.push(p);
-    return p;
-  }
+  const person = (name, locale) => site.person(name, locale);
+  before(() => { ({ server, out } = site); });
 
   test('an English visitor and operator see exactly what was typed', async () => {
     const operator = await person('operator-en', 'en-US');
@@ -221,18 +205,12 @@ describe('the site in every language', { skip }, () => {
 });
 
 describe('a GBK site in the browser', { skip }, () => {
-  let server;
-  const people = [];
-  before(async () => { server = await startServer(['--charset', 'gbk']); });
-  after(async () => {
-    for (const p of people) await p.close();
-    if (server) await server.stop();
-  });
+  const site = useSite(['--charset', 'gbk']);
 
   test('Chinese text arrives intact both ways', async () => {
-    const operator = await openBrowser('operator-gbk');
-    const visitor = await openBrowser('visitor-gbk');
-    people.push(operator, visitor);
+    const { server } = site;
+    const operator = await site.person('operator-gbk');
+    const visitor = await site.person('visitor-gbk');
     await login(operator, server.base, account(server, 5));
     const { chat: visitorChat, label } = await openChat(visitor, server.base);
     await send(visitorChat, '你好，请问标准版多少钱？');
@@ -245,7 +223,7 @@ describe('a GBK site in the browser', { skip }, () => {
     await send(operatorChat, '您好，标准版每年九百八十元。😀');
     await waitForText(visitorChat, '您好，标准版每年九百八十元。😀', 'the answer at the visitor');
     await waitForText(operatorChat, '您好，标准版每年九百八十元。😀', 'the operator\'s echo');
-    await visitorChat.screenshot({ path: join(outputDir(), 'visitor-gbk.png') });
+    await visitorChat.screenshot({ path: join(site.out, 'visitor-gbk.png') });
     assert.deepEqual([...operator.errors, ...visitor.errors], []);
   });
 });

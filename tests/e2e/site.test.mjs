@@ -3,40 +3,21 @@
 // its end, plus the pages' own helpers (message escaping, the sanitizer
 // for component markup, the face images).
 import assert from 'node:assert/strict';
-import { after, before, describe, test } from 'node:test';
+import { before, describe, test } from 'node:test';
 import { join } from 'node:path';
 import {
-  chromiumProblem, listText, login, messageList, openBrowser, outputDir, popup, send,
-  startServer, until, waitForText,
+  browserSkip, listText, login, messageList, popup, send, until, useSite, waitForText,
 } from './harness.mjs';
 
-const problem = await chromiumProblem();
-// Continuous integration installs chromium itself: there a browser that
-// cannot start is a failure, never a silent skip.
-if (problem && process.env.CI) throw new Error('chromium cannot start: ' + problem);
-if (problem) console.log('# SKIP browser test: ' + problem);
-const skip = problem ? 'chromium cannot start: ' + problem : false;
+const skip = await browserSkip();
 
 describe('the chat site in a browser', { skip }, () => {
+  const site = useSite();
   let server;
   let out;
-  const people = [];
-
-  before(async () => {
-    server = await startServer();
-    out = outputDir();
-  });
-
-  after(async () => {
-    for (const p of people) await p.close();
-    if (server) await server.stop();
-  });
-
-  async function person(name) {
-    const p = await openBrowser(name);
-    people.push(p);
-    return p;
-  }
+  const people = site.people;
+  const person = (name) => site.person(name);
+  before(() => { ({ server, out } = site); });
 
   test('a conversation from the first page view to its end', async (t) => {
     const logins = server.logins();

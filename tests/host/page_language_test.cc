@@ -50,6 +50,8 @@ TEST_F(PageLanguagesTest, ChoosesByCookieThenAcceptLanguage) {
       {"a=1; zlang=AR; b=2", "", "ar"},
       {"zlang=broken", "en", "en"},  // no such catalog
       {"zlang=../zh", "", "zh"},
+      {"zlang=en\"</script><script>alert(1)//", "ar", "ar"},  // only a catalog's name counts
+      {"", "en\"</script>;q=1, ar", "ar"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(languages_->Choose(c.cookie, c.accept), c.chosen) << c.cookie << " | " << c.accept;
