@@ -81,13 +81,11 @@ TEST_F(ServeLanguagesTest, TheComponentSpeaksThePageLanguage) {
     const char* zlang_cookie;  // "" for none
     const char* expected;
   } cases[] = {
+      // The choice itself is PageLanguagesTest's; here it reaches the component.
       {"", "", "我 说："},
       {"en-US,en;q=0.9,zh-CN;q=0.8", "", "Me:"},
-      {"de-DE,de;q=0.9,zh;q=0.5,en;q=0.3", "", "我 说："},
-      {"fr", "", "我 说："},
       {"en", "zh", "我 说："},
       {"", "en", "Me:"},
-      {"en", "xx", "Me:"},
   };
   for (const auto& c : cases) {
     LoopbackHttpClient::Headers headers;
