@@ -21,8 +21,7 @@ bool InsertMember(CDbConnection& connection, const std::string& cid, const std::
 std::string Invite(CDbConnection& connection, const std::string& cid, const std::string& serid,
                    TextLanguage language, bool& invited) {
   invited = false;
-  const std::string failed =
-      FailureScript(CatalogText(language, ComponentText::kInvitationFailed));
+  const std::string failed = FailureScript(CatalogText(language, ComponentText::kInvitationFailed));
   if (!IsWellFormedInteger(cid) || !IsWellFormedInteger(serid)) return failed;
   DbTransaction transaction(connection);
   if (!transaction.begun()) return failed;

@@ -44,7 +44,8 @@ void AppendRow(MessageListDocument& document, CDbConnection& connection, Message
   HeaderKind kind = ChooseHeaderKind(view, row.cst_label, row.is_system != 0);
   std::string sender;
   if (kind == HeaderKind::kOperator) sender = LookupOperatorName(connection, row.sender_id);
-  if (kind == HeaderKind::kVisitor) sender = VisitorDisplayName(row.nickname, row.cst_label, language);
+  if (kind == HeaderKind::kVisitor)
+    sender = VisitorDisplayName(row.nickname, row.cst_label, language);
   document.AppendMessage(kind, sender, row.time, row.content, row.attachment);
 }
 

@@ -122,10 +122,14 @@ std::string HeaderRow(PageContext& page) {
     ComponentText title;
   };
   static constexpr Column kColumns[] = {
-      {"55", ComponentText::kHeadTime},          {"120", ComponentText::kHeadVisitor},
-      {"110", ComponentText::kHeadRegion},       {"125", ComponentText::kHeadReferrer},
-      {nullptr, ComponentText::kHeadSearchKeywords}, {"125", ComponentText::kHeadLastPage},
-      {"55", ComponentText::kHeadRevisit},       {"75", ComponentText::kHeadState},
+      {"55", ComponentText::kHeadTime},
+      {"120", ComponentText::kHeadVisitor},
+      {"110", ComponentText::kHeadRegion},
+      {"125", ComponentText::kHeadReferrer},
+      {nullptr, ComponentText::kHeadSearchKeywords},
+      {"125", ComponentText::kHeadLastPage},
+      {"55", ComponentText::kHeadRevisit},
+      {"75", ComponentText::kHeadState},
   };
   std::string row;
   for (const Column& column : kColumns) {

@@ -64,7 +64,8 @@ std::string ToGbk(std::u16string_view text, bool* missing) {
   *missing = false;
   if (text.empty()) return {};
   const int length = static_cast<int>(text.size());
-  const int size = WideCharToMultiByte(CP_GBK, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+  const int size =
+      WideCharToMultiByte(CP_GBK, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
   std::string out(size, '\0');
   BOOL used_default = FALSE;
   WideCharToMultiByte(CP_GBK, 0, text.data(), length, out.data(), size, nullptr, &used_default);

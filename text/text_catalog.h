@@ -20,20 +20,20 @@ enum class TextLanguage { kChinese, kEnglish };
 TextLanguage TextLanguageFromTag(std::string_view tag);
 
 enum class ComponentText {
-  kOwnSenderLine,      // "我 说：", the echo's header for one's own message
-  kSaysSuffix,         // " 说：", after a sender's name (with its closing markup)
-  kSystemMessage,      // "系统消息", the header of a system message
-  kCustomerPrefix,     // "客户", before a visitor's label when it has no nickname
-  kVisitorPrefix,      // "访客", the same in the console lists
-  kStateChatting,      // the visitor list's states ...
+  kOwnSenderLine,   // "我 说：", the echo's header for one's own message
+  kSaysSuffix,      // " 说：", after a sender's name (with its closing markup)
+  kSystemMessage,   // "系统消息", the header of a system message
+  kCustomerPrefix,  // "客户", before a visitor's label when it has no nickname
+  kVisitorPrefix,   // "访客", the same in the console lists
+  kStateChatting,   // the visitor list's states ...
   kStateNotInvited,
   kStateInvited,
   kStateAccepted,
   kStateRefused,
   kStateUnknown,
-  kReturningVisitor,   // "老访客"
-  kNewVisitor,         // "新访客"
-  kHeadTime,           // the visitor list's headings ...
+  kReturningVisitor,  // "老访客"
+  kNewVisitor,        // "新访客"
+  kHeadTime,          // the visitor list's headings ...
   kHeadVisitor,
   kHeadRegion,
   kHeadReferrer,
@@ -41,14 +41,14 @@ enum class ComponentText {
   kHeadLastPage,
   kHeadRevisit,
   kHeadState,
-  kNoVisitors,         // "暂时无访客"
-  kInvitationSent,     // "邀请已经成功发送"
-  kAlreadyMember,      // "此客服已经在会话中"
-  kInvitationFailed,   // "邀请发送失败"
-  kTransferredTo,      // alert: "已经将会话转接给" + target's name
-  kHasTransferredTo,   // system message: own name + "已经将会话转接给" + target's name
-  kTransferFailed,     // "会话转接失败"
-  kMonitorId,          // the monitor's headings, links and words ...
+  kNoVisitors,        // "暂时无访客"
+  kInvitationSent,    // "邀请已经成功发送"
+  kAlreadyMember,     // "此客服已经在会话中"
+  kInvitationFailed,  // "邀请发送失败"
+  kTransferredTo,     // alert: "已经将会话转接给" + target's name
+  kHasTransferredTo,  // system message: own name + "已经将会话转接给" + target's name
+  kTransferFailed,    // "会话转接失败"
+  kMonitorId,         // the monitor's headings, links and words ...
   kMonitorMembers,
   kMonitorTime,
   kMonitorActions,

@@ -98,8 +98,8 @@ std::string PageLanguages::Script(const std::string& language, PageCharset chars
   boost::json::array languages;
   for (const auto& [code, catalog] : catalogs_) {
     const auto name = catalog.find("language.name");
-    languages.push_back(boost::json::object{
-        {"code", code}, {"name", name == catalog.end() ? code : name->second}});
+    languages.push_back(
+        boost::json::object{{"code", code}, {"name", name == catalog.end() ? code : name->second}});
   }
   page["languages"] = std::move(languages);
   boost::json::object texts;

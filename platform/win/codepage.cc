@@ -4,9 +4,9 @@
 #include <iconv.h>
 
 #include <algorithm>
-#include <cctype>
 #include <atomic>
 #include <bit>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -26,8 +26,8 @@ const std::string kOpen = "<a target='_blank' href='";
 // Characters beyond the Basic Multilingual Plane arrive as two escapes; a
 // high surrogate followed by a low one is one character on either code page.
 TEST_F(MarkupTest, DecodeUnicodeEscapesJoinsSurrogatePairs) {
-  const std::string kGrin = "\xF0\x9F\x98\x80";       // U+1F600
-  const std::string kReplaced = "\xEF\xBF\xBD";        // U+FFFD in UTF-8
+  const std::string kGrin = "\xF0\x9F\x98\x80";  // U+1F600
+  const std::string kReplaced = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
   const struct {
     const char* name;
     std::string input;
@@ -36,8 +36,7 @@ TEST_F(MarkupTest, DecodeUnicodeEscapesJoinsSurrogatePairs) {
   } cases[] = {
       {"a pair", "%uD83D%uDE00", kGrin, "?"},
       {"a pair between letters", "%u0041%uD83D%uDE00%u0042", "A" + kGrin + "B", "A?B"},
-      {"flag: two pairs", "%uD83C%uDDE8%uD83C%uDDF3", "\xF0\x9F\x87\xA8\xF0\x9F\x87\xB3",
-       "??"},
+      {"flag: two pairs", "%uD83C%uDDE8%uD83C%uDDF3", "\xF0\x9F\x87\xA8\xF0\x9F\x87\xB3", "??"},
       {"lower case digits", "%ud83d%ude00", kGrin, "?"},
       {"lone high before a letter", "%uD83D%u0041", kReplaced + "A", "?A"},
       {"lone low", "%uDE00x", kReplaced + "x", "?x"},

@@ -67,8 +67,8 @@ TEST_P(TextLanguageTest, EveryTextOfTheChatMethods) {
     for (const std::string language : {"", "fr", "zh-CN"}) {
       const std::string body = Body(language, c.query, c.method);
       if (std::string(c.what).find("poll") != std::string::npos && body.empty()) continue;
-      EXPECT_NE(body.find(c.chinese), std::string::npos) << c.what << " [" << language << "] "
-                                                         << body;
+      EXPECT_NE(body.find(c.chinese), std::string::npos)
+          << c.what << " [" << language << "] " << body;
     }
   }
   Execute("update msg set readFlag=''");
@@ -82,10 +82,10 @@ TEST_P(TextLanguageTest, InvitationAndTransferInEnglish) {
   EXPECT_EQ(Body("en", "cid=1&action=inv&serid=12", InvitUser),
             "<script language='javascript'>alert('The invitation has been sent.');"
             "window.close();</script>");
-  EXPECT_EQ(Body("EN", "cid=1&action=inv&serid=7",
-                 [](PageContext& p) { return TranstoUser(p, 5); }),
-            "<script language='javascript'>alert('The conversation has been transferred to "
-            "张伟');window.opener.top.close();window.close();</script>");
+  EXPECT_EQ(
+      Body("EN", "cid=1&action=inv&serid=7", [](PageContext& p) { return TranstoUser(p, 5); }),
+      "<script language='javascript'>alert('The conversation has been transferred to "
+      "张伟');window.opener.top.close();window.close();</script>");
   // The system message is stored in the language of the operator who
   // transferred; everybody's poll shows it as it was stored.
   const auto rows = Rows("select msgContent from msg where issystem=1");

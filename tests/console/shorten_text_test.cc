@@ -44,8 +44,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ShortenTextUtf8Test, NeverCutsInsideACharacter) {
   const UINT previous = GetACP();
   ASSERT_TRUE(SetAnsiCodePage(CP_UTF8));
-  const std::string ni = "\xE4\xBD\xA0";             // 你, three bytes
-  const std::string grin = "\xF0\x9F\x98\x80";      // an emoji, four bytes
+  const std::string ni = "\xE4\xBD\xA0";        // 你, three bytes
+  const std::string grin = "\xF0\x9F\x98\x80";  // an emoji, four bytes
   const struct {
     const char* name;
     std::string text;

@@ -38,14 +38,19 @@ TEST_P(ConsoleLanguageTest, VisitorListInEnglish) {
               "insert into Company(ID) values(1);"
               "insert into userinfo(ID,name,CompanyID,Popedom,conview) values(5,'Li',1,1,0);");
   auto list = [this](const std::string& language) {
-    return Run(language, [](PageContext& p) { return GetClientList(p, 5); }, "companyid=1");
+    return Run(
+        language, [](PageContext& p) { return GetClientList(p, 5); }, "companyid=1");
   };
   EXPECT_THAT(list("en"), HasSubstr(">No visitors at the moment</font>"));
   // Invited 0..4 with beChatting 0, then one chatting; no nickname.
   for (int invited = 0; invited <= 4; ++invited) {
-    db_.Execute("chat", "insert into onlineCst(cstLabel,NickName,CompanyID,visittime,IP,Invited) "
-                        "values('V" + std::to_string(invited) + "','',1,'2024-05-20 14:30:45',"
-                        "'10.0.0.1'," + std::to_string(invited) + ")");
+    db_.Execute("chat",
+                "insert into onlineCst(cstLabel,NickName,CompanyID,visittime,IP,Invited) "
+                "values('V" +
+                    std::to_string(invited) +
+                    "','',1,'2024-05-20 14:30:45',"
+                    "'10.0.0.1'," +
+                    std::to_string(invited) + ")");
   }
   db_.Execute("chat", "update onlineCst set beChatting=1 where cstLabel='V4'");
   const std::string english = list("en-US");

@@ -146,9 +146,9 @@ TEST_F(CallTest, UsageErrorsGiveAReasonAndTheUsage) {
 // otherwise; on UTF-8 an emoji the page sends as a surrogate pair survives.
 TEST_F(CallTest, CodePageOption) {
   ASSERT_EQ(Command("init-db", {"--data", "data", "--demo"}).exit_code, 0);
-  const std::vector<std::string> post = {"--data", "data", "--query",
-                                         "cid=1&action=sub&msgContent=%u4F60%uD83D%uDE00",
-                                         "--session", "timelabel=V1", "DoClientMsg"};
+  const std::vector<std::string> post = {
+      "--data",    "data",         "--query",    "cid=1&action=sub&msgContent=%u4F60%uD83D%uDE00",
+      "--session", "timelabel=V1", "DoClientMsg"};
   const struct {
     std::vector<std::string> options;
     const char* shown;

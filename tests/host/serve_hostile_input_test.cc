@@ -181,8 +181,10 @@ class ServeHostileUtf8Test : public ServeHostileInputTest {
 // On the default UTF-8 site every line break is stored as sent, U+2028 and
 // U+2029 included, and none ends the echo's script string early.
 TEST_F(ServeHostileUtf8Test, LineBreaksAreStoredWholeAndEchoedInert) {
-  for (const std::string text :
-       {std::string("a\nb\r\nc\xE2\x80\xA8" "d\xE2\x80\xA9" "e"), std::string(kPayload)}) {
+  for (const std::string text : {std::string("a\nb\r\nc\xE2\x80\xA8"
+                                             "d\xE2\x80\xA9"
+                                             "e"),
+                                 std::string(kPayload)}) {
     const HttpReply echo = VisitorPost(EscapeMessage(text));
     ASSERT_EQ(echo.status, 200);
     ExpectWholeScriptStrings(echo.body, text);
@@ -191,7 +193,9 @@ TEST_F(ServeHostileUtf8Test, LineBreaksAreStoredWholeAndEchoedInert) {
               text);
   }
   const HttpReply poll = operator_->Get("/operator/GetUserMsg.asp?cid=" + cid_);
-  EXPECT_NE(poll.body.find("c\xE2\x80\xA8" "d"), std::string::npos);
+  EXPECT_NE(poll.body.find("c\xE2\x80\xA8"
+                           "d"),
+            std::string::npos);
   EXPECT_EQ(poll.body.find("<zx-evil"), std::string::npos);
 }
 

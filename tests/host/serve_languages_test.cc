@@ -35,7 +35,9 @@ const struct {
     {"Chinese", "你好，世界。繁體字"},
     {"emoji with skin tones, flags and joiners",
      "😀 👍🏽 🇨🇳🇩🇪 👩‍💻 👨‍👩‍👧‍👦 🏳️‍🌈"},
-    {"all at once", "Grüße Καλημέρα Здравствуйте 안녕 مرحبا नमस्ते 你好 👩🏾‍🚀🇯🇵"},
+    {"all at once",
+     "Grüße Καλημέρα Здравствуйте 안녕 مرحبا नमस्ते 你好 "
+     "👩🏾‍🚀🇯🇵"},
 };
 
 class ServeLanguagesTest : public ::testing::Test {
