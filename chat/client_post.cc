@@ -59,6 +59,7 @@ HRESULT DoClientMsg(PageContext& page) {
       ")";
   if (!RunStatement(connection, insert)) return S_FALSE;
 
-  page.WriteResponse(BuildEchoScript(EchoPoster::kVisitor, timestamp, text, adjunct));
+  page.WriteResponse(
+      BuildEchoScript(EchoPoster::kVisitor, timestamp, text, adjunct, page.language()));
   return S_OK;
 }

@@ -1,6 +1,5 @@
 #include "chat/echo_script.h"
 
-#include "platform/win/codepage.h"
 #include "text/script_string.h"
 #include "text/url_encode.h"
 
@@ -43,11 +42,11 @@ std::string AttachmentRow(EchoPoster poster, std::string_view adjunct) {
 }  // namespace
 
 std::string BuildEchoScript(EchoPoster poster, std::string_view timestamp, std::string_view text,
-                            std::string_view adjunct) {
+                            std::string_view adjunct, TextLanguage language) {
   std::string script = "window.top.fresh.chatmsglist.AddMsg('";
   script += "<div align=center><table width=98%  border=0 cellspacing=0 cellpadding=0>";
   script += "\t\t<tr>\t\t<td align=left><font color=#990000>";
-  script += AnsiText("我 说：");
+  script += CatalogText(language, ComponentText::kOwnSenderLine);
   script += "</font>&nbsp;&nbsp;<font color=#6666FF>(";
   script += Shown(timestamp);
   script += ")</font></td>\t\t</tr>";

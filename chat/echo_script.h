@@ -13,10 +13,14 @@
 #include <string>
 #include <string_view>
 
+#include "text/text_catalog.h"
+
 // Visitors and operators differ only in how the attachment row ends.
 enum class EchoPoster { kVisitor, kOperator };
 
 // `timestamp` is the time text stored with the message; `text` the message
 // text after escape decoding; `adjunct` the attachment name or empty text.
+// The sender text is the poster's own line ("我 说：") in `language`.
 std::string BuildEchoScript(EchoPoster poster, std::string_view timestamp, std::string_view text,
-                            std::string_view adjunct);
+                            std::string_view adjunct,
+                            TextLanguage language = TextLanguage::kChinese);

@@ -4,7 +4,6 @@
 #include "db/sql_values.h"
 #include "db/value_text.h"
 #include "page/page_context.h"
-#include "platform/win/codepage.h"
 #include "text/script_string.h"
 
 namespace {
@@ -20,15 +19,15 @@ bool InsertMember(CDbConnection& connection, const std::string& cid, const std::
 
 // Runs the check and the insert in one transaction; the script answers.
 std::string Invite(CDbConnection& connection, const std::string& cid, const std::string& serid,
-                   bool& invited) {
+                   TextLanguage language, bool& invited) {
   invited = false;
-  const std::string failed = FailureScript(AnsiText("邀请发送失败"));
+  const std::string failed = FailureScript(CatalogText(language, ComponentText::kInvitationFailed));
   if (!IsWellFormedInteger(cid) || !IsWellFormedInteger(serid)) return failed;
   DbTransaction transaction(connection);
   if (!transaction.begun()) return failed;
   switch (CheckMembership(connection, cid, serid)) {
     case Membership::kMember:
-      return AlreadyMemberScript();
+      return AlreadyMemberScript(language);
     case Membership::kUnknown:
       return failed;
     case Membership::kNotMember:
@@ -38,7 +37,8 @@ std::string Invite(CDbConnection& connection, const std::string& cid, const std:
     return failed;
   }
   invited = true;
-  return ResultScript("alert('" + AnsiText("邀请已经成功发送") + "');window.close();");
+  return ResultScript("alert('" + CatalogText(language, ComponentText::kInvitationSent) +
+                      "');window.close();");
 }
 
 }  // namespace
@@ -62,8 +62,8 @@ std::string ResultScript(std::string_view statements) {
   return script;
 }
 
-std::string AlreadyMemberScript() {
-  return ResultScript("alert('" + AnsiText("此客服已经在会话中") + "');");
+std::string AlreadyMemberScript(TextLanguage language) {
+  return ResultScript("alert('" + CatalogText(language, ComponentText::kAlreadyMember) + "');");
 }
 
 std::string FailureScript(std::string_view message) {
@@ -78,7 +78,7 @@ HRESULT InvitUser(PageContext& page) {
   const std::string serid = page.GetQueryValue("serid");
 
   bool invited = false;
-  page.WriteResponse(Invite(page.connection(), cid, serid, invited));
+  page.WriteResponse(Invite(page.connection(), cid, serid, page.language(), invited));
   if (invited) page.EndResponse();
   return S_OK;
 }

@@ -11,6 +11,7 @@
 
 #include "db/db_connection.h"
 #include "platform/com/hresult.h"
+#include "text/text_catalog.h"
 
 class PageContext;
 
@@ -32,7 +33,7 @@ Membership CheckMembership(CDbConnection& connection, const std::string& cid,
 // "<script language='javascript'>" + statements + "</script>".
 std::string ResultScript(std::string_view statements);
 // The result script of a target who is a member already.
-std::string AlreadyMemberScript();
+std::string AlreadyMemberScript(TextLanguage language = TextLanguage::kChinese);
 // A result script with one alert showing `message` (already in the ANSI code
 // page, escaped here for the script string) and nothing else.
 std::string FailureScript(std::string_view message);

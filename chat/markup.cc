@@ -42,12 +42,19 @@ char16_t ReadEscapeUnit(std::string_view digits) {
   return static_cast<char16_t>(std::strtol(buffer, nullptr, 16) & 0xFFFF);
 }
 
-void AppendCodeUnit(std::string& out, char16_t unit) {
-  if (unit == 0) return;
-  // Room for any single code unit; a double-byte code page never needs more
-  // than two bytes, but UTF-8 needs three.
+// Whether a whole escape ("%u" and four more bytes) starts at `i`.
+bool IsEscapeAt(std::string_view text, size_t i) {
+  return i + 5 < text.size() && text[i] == '%' && text[i + 1] == 'u';
+}
+
+// Appends one character of one or two code units (a surrogate pair) in the
+// ANSI code page; nothing for the unit 0.
+void AppendCharacter(std::string& out, const char16_t* units, int count) {
+  if (count == 1 && units[0] == 0) return;
+  // Room for any character: a double-byte code page never needs more than
+  // two bytes, UTF-8 three for one unit and four for a pair.
   char bytes[4];
-  int written = WideCharToMultiByte(CP_ACP, 0, &unit, 1, bytes, sizeof bytes, nullptr, nullptr);
+  int written = WideCharToMultiByte(CP_ACP, 0, units, count, bytes, sizeof bytes, nullptr, nullptr);
   if (written > 0) out.append(bytes, written);
 }
 
@@ -105,9 +112,18 @@ std::string DecodeUnicodeEscapes(std::string_view text) {
   std::string out;
   out.reserve(n);
   for (size_t i = 0; i < n;) {
-    if (i + 5 < n && text[i] == '%' && text[i + 1] == 'u') {
-      AppendCodeUnit(out, ReadEscapeUnit(text.substr(i + 2, 4)));
-      i += 6;
+    if (IsEscapeAt(text, i)) {
+      // A character beyond the Basic Multilingual Plane comes as two
+      // escapes, a high and a low surrogate: converted together, they are
+      // one character (an emoji), not two defaults.
+      char16_t units[2] = {ReadEscapeUnit(text.substr(i + 2, 4)), 0};
+      int count = 1;
+      if (IsHighSurrogate(units[0]) && IsEscapeAt(text, i + 6)) {
+        units[1] = ReadEscapeUnit(text.substr(i + 8, 4));
+        if (IsLowSurrogate(units[1])) count = 2;
+      }
+      AppendCharacter(out, units, count);
+      i += 6 * count;
     } else {
       out += text[i];
       ++i;

@@ -9,8 +9,11 @@
 // Decodes "%uXXXX" escapes, but only in a text of at least six bytes that
 // starts with "%u"; any other text comes back unchanged. Each escape is read
 // as strtol (base 16) reads its four bytes, its low 16 bits are one UTF-16
-// code unit, converted on its own to the ANSI code page (nothing for 0).
-// Other bytes, "%XX" and a "%u" with fewer than four bytes after it are
+// code unit, converted to the ANSI code page (nothing for 0). A high
+// surrogate escape directly followed by a low surrogate escape is one
+// character, converted as a pair (four UTF-8 bytes, or one default
+// character where the code page lacks it); a lone surrogate converts on its
+// own. Other bytes, "%XX" and a "%u" with fewer than four bytes after it are
 // copied. The result is never longer than the input.
 std::string DecodeUnicodeEscapes(std::string_view text);
 

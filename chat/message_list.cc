@@ -1,7 +1,6 @@
 #include "chat/message_list.h"
 
 #include "chat/markup.h"
-#include "platform/win/codepage.h"
 #include "text/html_escape.h"
 
 namespace {
@@ -28,13 +27,15 @@ HeaderKind ChooseHeaderKind(MessageView view, std::string_view cst_label, bool i
   return is_system ? HeaderKind::kSystem : HeaderKind::kOperator;
 }
 
-std::string VisitorDisplayName(std::string_view nickname, std::string_view cst_label) {
+std::string VisitorDisplayName(std::string_view nickname, std::string_view cst_label,
+                               TextLanguage language) {
   std::string_view trimmed = TrimLeadingWhiteSpace(nickname);
   if (!trimmed.empty()) return std::string(trimmed);
-  return AnsiText("客户") + std::string(cst_label);
+  return CatalogText(language, ComponentText::kCustomerPrefix) + std::string(cst_label);
 }
 
-MessageListDocument::MessageListDocument() : text_(kDocumentStart) {}
+MessageListDocument::MessageListDocument(TextLanguage language)
+    : language_(language), text_(kDocumentStart) {}
 
 void MessageListDocument::AppendMessage(HeaderKind kind, std::string_view sender,
                                         std::string_view time, std::string_view content,
@@ -64,12 +65,12 @@ void MessageListDocument::AppendHeaderCell(HeaderKind kind, std::string_view sen
                                            std::string_view time) {
   text_ += "<td align='left'><font color='#990000'>";
   if (kind == HeaderKind::kSystem) {
-    text_ += AnsiText("系统消息");
-    text_ += "</font>&nbsp;&nbsp;<font color='#6666FF'>(";
+    text_ += CatalogText(language_, ComponentText::kSystemMessage);
   } else {
     AppendHtmlEscaped(text_, sender);
-    text_ += AnsiText(" 说：</font>&nbsp;&nbsp;<font color='#6666FF'>(");
+    text_ += CatalogText(language_, ComponentText::kSaysSuffix);
   }
+  text_ += "</font>&nbsp;&nbsp;<font color='#6666FF'>(";
   AppendHtmlEscaped(text_, time);
   text_ += ")</font></td>";
 }

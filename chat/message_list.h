@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/text_catalog.h"
+
 // Whose page the document is for: the operator's page heads visitors'
 // messages with the visitor's name; the visitor's page never does.
 enum class MessageView { kOperator, kVisitor };
@@ -19,12 +21,14 @@ enum class HeaderKind { kSystem, kOperator, kVisitor };
 HeaderKind ChooseHeaderKind(MessageView view, std::string_view cst_label, bool is_system);
 
 // The nickname without leading white space; when that is empty, "客户"
-// followed by the label.
-std::string VisitorDisplayName(std::string_view nickname, std::string_view cst_label);
+// (in `language`) followed by the label.
+std::string VisitorDisplayName(std::string_view nickname, std::string_view cst_label,
+                               TextLanguage language = TextLanguage::kChinese);
 
 class MessageListDocument {
  public:
-  MessageListDocument();  // starts with the style block and the table
+  // Starts with the style block and the table; sender lines in `language`.
+  explicit MessageListDocument(TextLanguage language = TextLanguage::kChinese);
 
   // Appends one message's rows. `sender` is the operator's or visitor's name
   // (unused for a system message). The content row is left out when the
@@ -41,6 +45,7 @@ class MessageListDocument {
   void AppendContentCell(std::string_view content);
   void AppendAttachmentCell(std::string_view attachment);
 
+  TextLanguage language_;
   std::string text_;
 };
 

@@ -40,11 +40,12 @@ MessageRow ReadRow(CDbRecordset& rs, MessageView view) {
 }
 
 void AppendRow(MessageListDocument& document, CDbConnection& connection, MessageView view,
-               const MessageRow& row) {
+               const MessageRow& row, TextLanguage language) {
   HeaderKind kind = ChooseHeaderKind(view, row.cst_label, row.is_system != 0);
   std::string sender;
   if (kind == HeaderKind::kOperator) sender = LookupOperatorName(connection, row.sender_id);
-  if (kind == HeaderKind::kVisitor) sender = VisitorDisplayName(row.nickname, row.cst_label);
+  if (kind == HeaderKind::kVisitor)
+    sender = VisitorDisplayName(row.nickname, row.cst_label, language);
   document.AppendMessage(kind, sender, row.time, row.content, row.attachment);
 }
 
@@ -69,10 +70,11 @@ bool RenderUnread(PageContext& page, MessageView view, const std::string& select
     rs.Close();
     return false;
   }
-  MessageListDocument document;
+  const TextLanguage language = page.language();
+  MessageListDocument document(language);
   while (!rs.IsEOF()) {
     MessageRow row = ReadRow(rs, view);
-    AppendRow(document, connection, view, row);
+    AppendRow(document, connection, view, row, language);
     MarkRead(connection, reader, row.msg_id);
     if (!rs.MoveNext()) break;
   }

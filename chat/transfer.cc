@@ -9,7 +9,6 @@
 #include "db/sql_values.h"
 #include "db/value_text.h"
 #include "page/page_context.h"
-#include "platform/win/codepage.h"
 #include "text/script_string.h"
 
 namespace {
@@ -36,7 +35,7 @@ bool MoveConversation(PageContext& page, LONG userid, const std::string& cid,
   const std::string address = page.GetServerVariable("REMOTE_ADDR");
   target_name = LookupOperatorName(connection, static_cast<LONG>(std::atol(serid.c_str())));
   const std::string own_name = LookupOperatorName(connection, userid);
-  const std::string text = own_name + AnsiText("已经将会话转接给") + target_name;
+  const std::string text = own_name + page.Text(ComponentText::kHasTransferredTo) + target_name;
   return RunStatement(
       connection,
       "insert into msg(IP,userID_send,cstLabel,nickName,msgContent,msgApp,msgTime,isDeleted,"
@@ -47,13 +46,13 @@ bool MoveConversation(PageContext& page, LONG userid, const std::string& cid,
 
 TransferOutcome Transfer(PageContext& page, LONG userid, const std::string& cid,
                          const std::string& serid) {
-  const TransferOutcome failed{FailureScript(AnsiText("会话转接失败"))};
+  const TransferOutcome failed{FailureScript(page.Text(ComponentText::kTransferFailed))};
   if (!IsWellFormedInteger(cid) || !IsWellFormedInteger(serid)) return failed;
   DbTransaction transaction(page.connection());
   if (!transaction.begun()) return failed;
   switch (CheckMembership(page.connection(), cid, serid)) {
     case Membership::kMember:
-      return {AlreadyMemberScript()};
+      return {AlreadyMemberScript(page.language())};
     case Membership::kUnknown:
       return failed;
     case Membership::kNotMember:
@@ -63,7 +62,8 @@ TransferOutcome Transfer(PageContext& page, LONG userid, const std::string& cid,
   if (!MoveConversation(page, userid, cid, serid, target_name) || !transaction.Commit()) {
     return failed;
   }
-  return {ResultScript("alert('" + AnsiText("已经将会话转接给") + EscapeScriptString(target_name) +
+  return {ResultScript("alert('" + page.Text(ComponentText::kTransferredTo) +
+                       EscapeScriptString(target_name) +
                        "');window.opener.top.close();window.close();"),
           true};
 }

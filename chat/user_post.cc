@@ -76,6 +76,7 @@ HRESULT DoUserMsg(PageContext& page, LONG userid) {
   if (!RunStatement(connection, insert)) return S_FALSE;
   if (transaction && !transaction->Commit()) return S_FALSE;
 
-  page.WriteResponse(BuildEchoScript(EchoPoster::kOperator, timestamp, text, adjunct));
+  page.WriteResponse(
+      BuildEchoScript(EchoPoster::kOperator, timestamp, text, adjunct, page.language()));
   return S_OK;
 }

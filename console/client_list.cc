@@ -11,7 +11,6 @@
 #include "db/db_statement.h"
 #include "db/sql_values.h"
 #include "page/page_context.h"
-#include "platform/win/codepage.h"
 #include "text/script_string.h"
 #include "text/url_encode.h"
 
@@ -65,25 +64,25 @@ Visitor ReadVisitor(CDbRecordset& list) {
 }
 
 // Leading white space goes, trailing stays; nothing left means "访客" + label.
-std::string DisplayName(const Visitor& v) {
+std::string DisplayName(PageContext& page, const Visitor& v) {
   const auto start = v.nick_name.find_first_not_of(" \t\n\v\f\r");
-  if (start == std::string::npos) return AnsiText("访客") + v.label;
+  if (start == std::string::npos) return page.Text(ComponentText::kVisitorPrefix) + v.label;
   return v.nick_name.substr(start);
 }
 
-const std::string& StateText(LONG chatting, LONG invited) {
-  if (chatting != 0) return AnsiText("正在交谈");
+ComponentText StateText(LONG chatting, LONG invited) {
+  if (chatting != 0) return ComponentText::kStateChatting;
   switch (invited) {
     case 0:
-      return AnsiText("未邀请");
+      return ComponentText::kStateNotInvited;
     case 1:
-      return AnsiText("已邀请");
+      return ComponentText::kStateInvited;
     case 2:
-      return AnsiText("同意交谈");
+      return ComponentText::kStateAccepted;
     case 3:
-      return AnsiText("拒绝交谈");
+      return ComponentText::kStateRefused;
     default:
-      return AnsiText("未知状态");
+      return ComponentText::kStateUnknown;
   }
 }
 
@@ -104,7 +103,7 @@ std::string LastPage(CDbConnection& connection, const std::string& label) {
 
 // "老访客" when the count database knows the address, "新访客" when it does
 // not; empty when the count connection is closed or the select fails.
-std::string VisitKind(CDbConnection& count, const std::string& ip) {
+std::string VisitKind(PageContext& page, CDbConnection& count, const std::string& ip) {
   if (!count.IsOpen()) return {};
   CDbRecordset seen;
   if (!OpenQuery(count, seen, "select * from t_Iprecord where IP='" + SqlQuoted(ip) + "'")) {
@@ -112,25 +111,31 @@ std::string VisitKind(CDbConnection& count, const std::string& ip) {
   }
   const bool returning = HasRow(seen);
   seen.Close();
-  return returning ? AnsiText("老访客") : AnsiText("新访客");
+  return page.Text(returning ? ComponentText::kReturningVisitor : ComponentText::kNewVisitor);
 }
 
-std::string HeaderRow() {
+std::string HeaderRow(PageContext& page) {
   static constexpr std::string_view kCell =
       "<td background='images/cst_inhead_back.gif' height='21' align='center'";
   struct Column {
     const char* width;
-    const char* title;
+    ComponentText title;
   };
   static constexpr Column kColumns[] = {
-      {"55", "时间"},          {"120", "访客"},       {"110", "访客区域"}, {"125", "页面来源"},
-      {nullptr, "搜索关键字"}, {"125", "最后访问页"}, {"55", "再访"},      {"75", "状态"},
+      {"55", ComponentText::kHeadTime},
+      {"120", ComponentText::kHeadVisitor},
+      {"110", ComponentText::kHeadRegion},
+      {"125", ComponentText::kHeadReferrer},
+      {nullptr, ComponentText::kHeadSearchKeywords},
+      {"125", ComponentText::kHeadLastPage},
+      {"55", ComponentText::kHeadRevisit},
+      {"75", ComponentText::kHeadState},
   };
   std::string row;
   for (const Column& column : kColumns) {
     row += kCell;
     if (column.width) row += std::string(" width='") + column.width + "'";
-    row += ">" + AnsiText(column.title) + "</td>";
+    row += ">" + page.Text(column.title) + "</td>";
   }
   return row + "</tr>";
 }
@@ -140,9 +145,9 @@ std::string TitledCell(const std::string& raw, std::size_t limit) {
   return "</td><td align='center' title='" + Markup(raw) + "'>" + Markup(ShortenText(raw, limit));
 }
 
-std::string VisitorRow(const Visitor& v, const std::string& company_id,
+std::string VisitorRow(PageContext& page, const Visitor& v, const std::string& company_id,
                        const std::string& last_page, const std::string& visit_kind) {
-  const std::string name = Markup(DisplayName(v));
+  const std::string name = Markup(DisplayName(page, v));
   std::string row = "<tr onClick='choose(this)' onDblClick='rece(\\\"cstReWin.asp?cstLabel=" +
                     UrlEncodeText(v.label) + "&companyid=" + UrlEncodeText(company_id) +
                     "\\\")' onMouseOver='this.style.cursor=\\\"hand\\\"'>";
@@ -153,25 +158,25 @@ std::string VisitorRow(const Visitor& v, const std::string& company_id,
   row += TitledCell(v.search_key, kShortCell);
   row += TitledCell(last_page, kLastPageCell) + "</td>";
   row += "<td align='center'>" + visit_kind + "</td>";
-  row += "<td align='center'>" + StateText(v.chatting, v.invited) + "</td>";
+  row += "<td align='center'>" + page.Text(StateText(v.chatting, v.invited)) + "</td>";
   return row + "</tr>";
 }
 
-std::string EmptyListTable() {
+std::string EmptyListTable(PageContext& page) {
   return kTableHead + ("<td align='center'><font color='#FF0000' class='nono'>" +
-                       AnsiText("暂时无访客") + "</font></td></tr></table>");
+                       page.Text(ComponentText::kNoVisitors) + "</font></td></tr></table>");
 }
 
 // The table of a non-empty list; `list` stands on its first row.
 std::string VisitorTable(PageContext& page, CDbRecordset& list, const std::string& company_id) {
-  std::string body = kTableHead + HeaderRow();
+  std::string body = kTableHead + HeaderRow(page);
   const DbSettings& settings = page.settings();
   CDbConnection count;
   count.Connect(settings.server, settings.count_database, settings.user, settings.password, -1);
   do {
     const Visitor v = ReadVisitor(list);
     const std::string last_page = LastPage(page.connection(), v.label);
-    body += VisitorRow(v, company_id, last_page, VisitKind(count, v.ip));
+    body += VisitorRow(page, v, company_id, last_page, VisitKind(page, count, v.ip));
   } while (NextRow(list));
   count.Close();
   return body + "</table>";
@@ -188,7 +193,7 @@ HRESULT GetClientList(PageContext& page, LONG userid) {
 
   CDbRecordset list;
   const bool listed = OpenQuery(connection, list, ListSql(company_id)) && HasRow(list);
-  const std::string body = listed ? VisitorTable(page, list, company_id) : EmptyListTable();
+  const std::string body = listed ? VisitorTable(page, list, company_id) : EmptyListTable(page);
   list.Close();
   page.WriteResponse("document.all(\"show\").innerHTML=\"" + body + "\";");
   return S_OK;

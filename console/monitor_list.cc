@@ -10,7 +10,6 @@
 #include "db/db_statement.h"
 #include "db/operator_names.h"
 #include "page/page_context.h"
-#include "platform/win/codepage.h"
 #include "text/html_escape.h"
 
 namespace {
@@ -25,18 +24,21 @@ std::string ConversationSql(LONG userid) {
          id + "))";
 }
 
-std::string TableHead() {
+std::string TableHead(PageContext& page) {
   return "<style type='text/css'><!--a:link {\ttext-decoration: none;}a:visited "
          "{text-decoration: none;}a:hover {text-decoration: none;}a:active {\ttext-decoration: "
          "none;}--></style><table border='0' width='100%' cellpadding='2'><tr bgcolor='#BCD1F0'>"
          "<td>" +
-         AnsiText("会话ID") + "</td><td>" + AnsiText("会话人员") + "</td><td>" +
-         AnsiText("会话时间") + "</td><td>" + AnsiText("操作") + "</td></tr>";
+         page.Text(ComponentText::kMonitorId) + "</td><td>" +
+         page.Text(ComponentText::kMonitorMembers) + "</td><td>" +
+         page.Text(ComponentText::kMonitorTime) + "</td><td>" +
+         page.Text(ComponentText::kMonitorActions) + "</td></tr>";
 }
 
 // The active members' names joined with nothing in between, in row order:
 // operators by name, visitors by nickname. A failed select adds nothing.
-std::string MemberNames(CDbConnection& connection, LONG cid) {
+std::string MemberNames(PageContext& page, LONG cid) {
+  CDbConnection& connection = page.connection();
   CDbRecordset members;
   std::string names;
   if (OpenQuery(connection, members,
@@ -48,21 +50,22 @@ std::string MemberNames(CDbConnection& connection, LONG cid) {
       members.GetFieldLong("serid", serid);
       members.GetFieldText("cstlabel", label);
       names += HtmlEscape(serid > 0 ? LookupOperatorName(connection, serid)
-                                    : LookupVisitorNickName(connection, label));
+                                    : LookupVisitorNickName(connection, label, page.language()));
     } while (NextRow(members));
   }
   members.Close();
   return names;
 }
 
-std::string ConversationRow(int number, LONG cid, const std::string& names,
+std::string ConversationRow(PageContext& page, int number, LONG cid, const std::string& names,
                             const std::string& start_time) {
   const std::string id = std::to_string(cid);
   return "<tr><td>" + std::to_string(number) + "</td><td>" + names + "</td><td>" +
          HtmlEscape(start_time) + "</td><td><a href=\"#\" onClick=\"viewcnv('" + id + "')\">" +
-         AnsiText("[查看会话]") + "</a><a href=\"#\" onClick=\"javascript:if(confirm('" +
-         AnsiText("确定要终止此会话？") + "')==true){stopcnv('" + id + "');}\">" +
-         AnsiText("[终止会话]") + "</a></td></tr>";
+         page.Text(ComponentText::kMonitorView) +
+         "</a><a href=\"#\" onClick=\"javascript:if(confirm('" +
+         page.Text(ComponentText::kMonitorEndConfirm) + "')==true){stopcnv('" + id + "');}\">" +
+         page.Text(ComponentText::kMonitorEnd) + "</a></td></tr>";
 }
 
 }  // namespace
@@ -75,7 +78,7 @@ HRESULT GetMonitorList(PageContext& page, LONG userid) {
     return S_FALSE;
   }
 
-  std::string text = TableHead();
+  std::string text = TableHead(page);
   CDbRecordset conversations;
   if (OpenQuery(connection, conversations, ConversationSql(userid)) && HasRow(conversations)) {
     int number = 0;
@@ -84,11 +87,11 @@ HRESULT GetMonitorList(PageContext& page, LONG userid) {
       std::string start_time;
       conversations.GetFieldLong("cid", cid);
       conversations.GetFieldText("ctime", start_time);
-      const std::string names = MemberNames(connection, cid);
-      text += ConversationRow(++number, cid, names, start_time);
+      const std::string names = MemberNames(page, cid);
+      text += ConversationRow(page, ++number, cid, names, start_time);
     } while (NextRow(conversations));
   } else {
-    text += "<tr><td colspan=4>" + AnsiText("当前没有会话") + "</td></tr>";
+    text += "<tr><td colspan=4>" + page.Text(ComponentText::kNoConversations) + "</td></tr>";
   }
   conversations.Close();
   page.WriteResponse(text + "</table>");

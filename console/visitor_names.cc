@@ -3,9 +3,9 @@
 #include "db/db_recordset.h"
 #include "db/db_statement.h"
 #include "db/sql_values.h"
-#include "platform/win/codepage.h"
 
-std::string LookupVisitorNickName(CDbConnection& connection, const std::string& label) {
+std::string LookupVisitorNickName(CDbConnection& connection, const std::string& label,
+                                  TextLanguage language) {
   CDbRecordset visitor;
   if (!OpenQuery(connection, visitor,
                  "select NickName from onlineCst where cstlabel='" + SqlQuoted(label) + "'")) {
@@ -15,7 +15,7 @@ std::string LookupVisitorNickName(CDbConnection& connection, const std::string& 
   if (HasRow(visitor)) {
     visitor.GetFieldText("nickname", name);
   } else {
-    name = AnsiText("访客") + label;
+    name = CatalogText(language, ComponentText::kVisitorPrefix) + label;
   }
   visitor.Close();
   return name;

@@ -18,11 +18,22 @@ bool HasHtmlSpecial(std::string_view text) {
   return text.find_first_of("&<>\"'") != std::string_view::npos;
 }
 
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
 void CheckDecode(std::string_view text) {
   const std::string decoded = DecodeUnicodeEscapes(text);
   FUZZ_CHECK(decoded.size() <= text.size(), "decoding lengthened the text");
   if (text.size() < 6 || !text.starts_with("%u"))
     FUZZ_CHECK(decoded == text, "a text that is not an escape sequence changed");
+  // Escapes of any units, surrogate halves in any order included, decode on
+  // UTF-8 to well-formed UTF-8: a pair is one character, a lone half U+FFFD.
+  if (GetACP() == CP_UTF8 && IsAscii(text))
+    FUZZ_CHECK(WideToUtf8(Utf8ToWide(decoded)) == decoded, "decoding made malformed UTF-8");
 }
 
 void CheckEscape(std::string_view text) {

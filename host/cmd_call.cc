@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "host/code_page_option.h"
 #include "host/command.h"
 #include "host/command_line.h"
 #include "host/component_call.h"
@@ -30,6 +31,7 @@ struct CallOptions {
   std::vector<std::pair<std::string, std::string>> server_variables;
   bool no_session = false;
   PageCharset charset = PageCharset::kUtf8;
+  std::optional<UINT> code_page;  // --codepage; ZELTO_CODEPAGE or 936 without it
   std::string method;
   std::optional<std::string> argument;
 };
@@ -104,6 +106,7 @@ CommandLine CallCommandLine(CallOptions* options) {
                 options->charset = *charset;
                 return "";
               });
+  AddCodePageOption(line, &options->code_page, CP_GBK);
   AddDatabaseLoginOptions(line, &options->login);
   line.Epilogue(
       "stdout: the response body. Last stderr line: hr=0x%08X end=0|1 [ret=N].\n"
@@ -148,6 +151,7 @@ int RunCall(const std::vector<std::string>& args) {
   if (options.login.engine && !SetDatabaseEngine(options.login.engine->c_str()))
     return line.UsageError("unknown database engine '" + *options.login.engine + "'");
 
+  ApplyCodePage(options.code_page, CP_GBK);
   const InMemoryPage page = BuildPage(options);
   std::optional<std::u16string> argument;
   if (options.argument) argument = Utf8ToWide(*options.argument);

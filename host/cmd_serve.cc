@@ -5,11 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "host/code_page_option.h"
 #include "host/command.h"
 #include "host/command_line.h"
 #include "host/database_login.h"
 #include "host/serve/running_site.h"
 #include "host/serve/site_options.h"
+#include "platform/win/codepage.h"
 
 namespace zelto {
 
@@ -74,6 +76,7 @@ CommandLine ServeCommandLine(SiteOptions* options) {
           DecimalValue(
               &options->failure_log_seconds, [](double s) { return s >= 0.1 && s <= 24 * 3600; },
               "seconds from 0.1 to 86400"));
+  AddCodePageOption(line, &options->code_page, CP_UTF8);
   AddDatabaseLoginOptions(line, &options->login);
   line.Epilogue(
       "Stops on SIGINT or SIGTERM after answering the requests in progress.\n"
@@ -89,6 +92,7 @@ int RunServe(const std::vector<std::string>& args) {
   if (const int status = line.ParseOrExit(args, &operands); status >= 0) return status;
   if (std::string error = serve::CheckSiteOptions(options); !error.empty())
     return line.UsageError(error);
+  ApplyCodePage(options.code_page, CP_UTF8);
 
   serve::StartFailure failure;
   std::unique_ptr<serve::RunningSite> site =

@@ -59,6 +59,20 @@ void PageObjectArguments(const InMemoryPage& page, VARIANT (&args)[3]) {
   args[0].punkVal = application.Detach();
 }
 
+// `text` in GBK; `missing` tells whether a character GBK lacks became "?".
+std::string ToGbk(std::u16string_view text, bool* missing) {
+  *missing = false;
+  if (text.empty()) return {};
+  const int length = static_cast<int>(text.size());
+  const int size =
+      WideCharToMultiByte(CP_GBK, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+  std::string out(size, '\0');
+  BOOL used_default = FALSE;
+  WideCharToMultiByte(CP_GBK, 0, text.data(), length, out.data(), size, nullptr, &used_default);
+  *missing = used_default != FALSE;
+  return out;
+}
+
 }  // namespace
 
 void SetDefaultDatabaseSettings(SessionValues& session, const std::string& data_dir) {
@@ -71,12 +85,25 @@ void SetDefaultDatabaseSettings(SessionValues& session, const std::string& data_
 
 std::string EncodePageBody(const std::u16string& body, PageCharset charset) {
   if (charset == PageCharset::kUtf8) return WideToUtf8(body);
-  if (body.empty()) return {};
-  const int size = WideCharToMultiByte(CP_GBK, 0, body.data(), static_cast<int>(body.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string out(size, '\0');
-  WideCharToMultiByte(CP_GBK, 0, body.data(), static_cast<int>(body.size()), out.data(), size,
-                      nullptr, nullptr);
+  bool missing = false;
+  std::string out = ToGbk(body, &missing);
+  if (!missing) return out;
+  // Character by character: each one GBK lacks becomes its reference.
+  out.clear();
+  for (size_t i = 0; i < body.size();) {
+    const bool pair =
+        i + 1 < body.size() && IsHighSurrogate(body[i]) && IsLowSurrogate(body[i + 1]);
+    const std::u16string_view character(body.data() + i, pair ? 2 : 1);
+    const std::string bytes = ToGbk(character, &missing);
+    if (!missing || character[0] == 0xFFFD) {
+      out += bytes;  // a broken byte of the narrow text stays "?"
+    } else {
+      const char32_t code =
+          pair ? SurrogatePairValue(character[0], character[1]) : char32_t{character[0]};
+      out += "&#" + std::to_string(static_cast<uint32_t>(code)) + ";";
+    }
+    i += character.size();
+  }
   return out;
 }
 

@@ -26,7 +26,12 @@ struct ComponentCall {
   VariantValue result;  // VT_EMPTY unless the method has a result value
 };
 
-// The page's body as bytes in `charset` (what goes to the browser).
+// The page's body as bytes in `charset` (what goes to the browser). A
+// character GBK lacks (possible when the component's code page is UTF-8)
+// goes to a GBK page as an HTML character reference ("&#128512;"): the
+// component's answers are markup, or scripts carrying markup, so the browser
+// shows the character itself. U+FFFD (a broken byte of the component's
+// narrow text) stays "?", so a GBK component's output is what it always was.
 std::string EncodePageBody(const std::u16string& body, PageCharset charset);
 
 ComponentCall CallComponent(const InMemoryPage& page, const std::string& method,

@@ -65,6 +65,7 @@ void PageContext::End() {
   session_.Reset();
   application_.Reset();
   started_ = false;
+  language_.reset();
 }
 
 bool PageContext::IsStarted() const { return started_; }
@@ -111,6 +112,13 @@ std::string PageContext::GetSessionValue(const std::string& key) {
   VariantClear(&value);
   return text;
 }
+
+TextLanguage PageContext::language() {
+  if (!language_) language_ = TextLanguageFromTag(GetSessionValue(kLanguageSessionKey));
+  return *language_;
+}
+
+const std::string& PageContext::Text(ComponentText id) { return CatalogText(language(), id); }
 
 void PageContext::WriteResponse(const std::string& text) {
   if (!response_) return;

@@ -6,11 +6,13 @@
 // their output to it, and know nothing of the object that owns it.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "db/db_connection.h"
 #include "platform/asp/asp_objects.h"
 #include "platform/com/com_ptr.h"
+#include "text/text_catalog.h"
 
 struct DbSettings {
   std::string server;          // "DBServer"
@@ -43,6 +45,10 @@ class PageContext {
   std::string GetServerVariable(const std::string& key);
   // Only a string value counts; anything else is empty text.
   std::string GetSessionValue(const std::string& key);
+  // The component's text `id` in the language of the session value
+  // "ZeltoLanguage" (read once per page); the Chinese texts without one.
+  const std::string& Text(ComponentText id);
+  TextLanguage language();
   void WriteResponse(const std::string& text);
   void EndResponse();
 
@@ -60,5 +66,6 @@ class PageContext {
   ComPtr<ISessionObject> session_;
   ComPtr<IApplicationObject> application_;
   DbSettings settings_;
+  std::optional<TextLanguage> language_;
   CDbConnection connection_;
 };

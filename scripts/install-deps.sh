@@ -15,7 +15,9 @@ packages=(
   # libboost-json package or run-time library is needed).
   libboost1.81-dev libcrypt-dev libssl-dev
   libpq-dev postgresql-15 postgresql-contrib
-  chromium chromium-driver fonts-wqy-microhei
+  # Fonts for the screenshots of the browser tests: Chinese, the other
+  # scripts (Arabic, Devanagari, Hangul, ...) and colour emoji.
+  chromium chromium-driver fonts-wqy-microhei fonts-noto-core fonts-noto-color-emoji
 )
 
 missing=()

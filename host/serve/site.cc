@@ -56,6 +56,7 @@ Site::Site(SiteConfig config, WorkerPool& workers, SessionStore& sessions)
       db_(config_.data_dir, config_.db_user, config_.db_password),
       app_(db_, config_.company_id),
       www_(config_.www_root),
+      languages_(config_.www_root / "i18n"),
       files_(config_.files_dir),
       visitor_cookie_(config_.site_secret) {}
 
@@ -108,6 +109,12 @@ void Site::Dispatch(Exchange& ex) {
     return ex.Error(http::status::method_not_allowed, "method not allowed");
   }
   if (StartsWith(path, "/site/") || path == "/site") return ServeCompanySite(ex);
+  if (path == kPageLanguageScript) {
+    ex.headers.emplace_back("Cache-Control", "no-cache");
+    ex.headers.emplace_back("Vary", "Cookie, Accept-Language");
+    return ex.Reply(http::status::ok, "text/javascript; charset=utf-8",
+                    languages_.Script(RequestLanguage(ex), config_.charset));
+  }
   if (auto name = AttachmentName(path)) {
     ex.path = "/" + *name;
     return ServeFile(ex, files_, true);
@@ -201,6 +208,7 @@ void Site::RunPage(Exchange& ex) {
     return ex.Error(http::status::bad_request, refused);
   const LONG operator_id =
       is_operator ? static_cast<LONG>(SessionNumber(*ex.session, kOperatorId)) : 0;
+  ex.session->SetText(kLanguageSessionValue, RequestLanguage(ex));
   if (page.effect == PageEffect::kPoll) {
     // The host's own parameter: the component never sees it.
     if (const std::optional<int> wait = TakeWaitParameter(&ex.query)) {
@@ -305,13 +313,20 @@ void Site::TakeVisitor(Exchange& ex) {
   std::optional<LONG> cid;
   if (op && label && !label->empty()) cid = app_.TakeVisitor(*op, WideToUtf8(*label), &error);
   if (!cid) {
+    const std::string language = RequestLanguage(ex);
     return ex.Reply(http::status::not_found, "text/html; charset=utf-8",
-                    "<!doctype html><meta charset=utf-8><title>访客</title><p>" +
-                        std::string("该访客已离开或不存在。") + "</p>\n");
+                    "<!doctype html><meta charset=utf-8><title>" +
+                        languages_.Text(language, "visitorGone.title") + "</title><p>" +
+                        languages_.Text(language, "visitorGone.text") + "</p>\n");
   }
   Stored(*cid);
   ex.headers.emplace_back("Location", "/operator/chat.html?cid=" + std::to_string(*cid));
   ex.Reply(http::status::found, "text/plain; charset=utf-8", "");
+}
+
+std::string Site::RequestLanguage(const Exchange& ex) const {
+  return languages_.Choose(ex.request[http::field::cookie],
+                           ex.request[http::field::accept_language]);
 }
 
 void Site::RunApi(Exchange& ex) {

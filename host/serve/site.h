@@ -17,6 +17,7 @@
 #include "host/serve/failure_log.h"
 #include "host/serve/http_server.h"
 #include "host/serve/long_poll.h"
+#include "host/serve/page_language.h"
 #include "host/serve/session_store.h"
 #include "host/serve/site_database.h"
 #include "host/serve/static_files.h"
@@ -98,6 +99,8 @@ class Site : public HttpHandler {
   void RestoreVisitor(Exchange& ex);
   void GiveVisitorLabel(Exchange& ex, const std::string& label);
   std::set<LONG> OnlineOperators();
+  // The page language of the request (PageLanguages::Choose).
+  std::string RequestLanguage(const Exchange& ex) const;
 
   SiteConfig config_;
   FailureLog own_failures_;
@@ -108,6 +111,7 @@ class Site : public HttpHandler {
   SiteDatabase db_;
   WebApp app_;
   StaticFiles www_;
+  PageLanguages languages_;
   StaticFiles files_;
   VisitorCookie visitor_cookie_;
 };

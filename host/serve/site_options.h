@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "host/serve/database_server.h"
@@ -28,6 +29,9 @@ struct SiteOptions {
   double failure_log_seconds = 60;
   double fetch_seconds = 30;  // a CheckDomain page fetch at most
   PageCharset charset = PageCharset::kUtf8;
+  // The component's ANSI code page (--codepage); `zelto serve` applies it,
+  // else ZELTO_CODEPAGE, else 65001.
+  std::optional<UINT> code_page;
   std::string access_log = "-";    // a file, "-" for standard output, or "off"
   size_t long_poll_max = 10000;    // 0: no long polling
   std::filesystem::path www_root;  // the pages; empty: FindWwwRoot()

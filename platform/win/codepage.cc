@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -176,10 +177,10 @@ bool Narrow(UINT code_page, std::u16string_view text, const char* default_char, 
     if (left < sizeof unit) return left;
     std::memcpy(&unit, at, sizeof unit);
     // A valid surrogate pair the code page lacks is one character: skip both.
-    if (unit >= 0xD800 && unit <= 0xDBFF && left >= 2 * sizeof unit) {
+    if (IsHighSurrogate(unit) && left >= 2 * sizeof unit) {
       char16_t next;
       std::memcpy(&next, at + sizeof unit, sizeof next);
-      if (next >= 0xDC00 && next <= 0xDFFF) return 2 * sizeof unit;
+      if (IsLowSurrogate(next)) return 2 * sizeof unit;
     }
     return sizeof unit;
   };
@@ -383,19 +384,8 @@ bool CanServe(UINT code_page) {
 UINT CodePageFromEnvironment() {
   const char* value = std::getenv("ZELTO_CODEPAGE");
   if (!value || !*value) return kDefaultCodePage;
-  const std::string text = LowerAscii(value);
-  UINT code_page = 0;
-  if (text == "utf-8" || text == "utf8") {
-    code_page = CP_UTF8;
-  } else if (text == "gbk" || text == "cp936") {
-    code_page = CP_GBK;
-  } else {
-    char* end = nullptr;
-    const unsigned long parsed = std::strtoul(text.c_str(), &end, 10);
-    if (end != text.c_str() && *end == '\0' && parsed > 0 && parsed <= 65535)
-      code_page = static_cast<UINT>(parsed);
-  }
-  if (code_page == 0 || !CanServe(code_page)) {
+  const UINT code_page = ParseCodePage(value);
+  if (code_page == 0) {
     std::fprintf(stderr,
                  "zelto: ZELTO_CODEPAGE=%s is not a code page this system can convert; "
                  "using %u\n",
@@ -419,6 +409,23 @@ int CopyOut(const std::basic_string<Char>& result, Char* dst, int dst_size) {
 }
 
 }  // namespace
+
+UINT ParseCodePage(std::string_view name) {
+  const std::string text = LowerAscii(name);
+  UINT code_page = 0;
+  if (text == "utf-8" || text == "utf8") {
+    code_page = CP_UTF8;
+  } else if (text == "gbk" || text == "cp936") {
+    code_page = CP_GBK;
+  } else {
+    char* end = nullptr;
+    const unsigned long parsed = std::strtoul(text.c_str(), &end, 10);
+    if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0])) && *end == '\0' &&
+        parsed > 0 && parsed <= 65535)
+      code_page = static_cast<UINT>(parsed);
+  }
+  return code_page != 0 && CanServe(code_page) ? code_page : 0;
+}
 
 UINT GetACP() {
   // Asked once per character by the code-page-aware searches: once known,

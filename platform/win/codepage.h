@@ -14,6 +14,9 @@ inline constexpr UINT CP_UTF8 = 65001;
 inline constexpr UINT CP_GBK = 936;
 
 UINT GetACP();
+// The code page a name gives: a number ("936", "65001") or "utf-8", "utf8",
+// "gbk", "cp936" (any case); 0 when it names none this system can convert.
+UINT ParseCodePage(std::string_view name);
 // Returns false (and changes nothing) for a code page iconv cannot serve.
 bool SetAnsiCodePage(UINT code_page);
 
@@ -28,6 +31,13 @@ int MultiByteToWideChar(UINT code_page, DWORD flags, const char* src, int src_le
 // True when `byte` starts a two-byte character in the ANSI code page (always
 // false for UTF-8, whose trailing bytes callers recognise themselves).
 BOOL IsDBCSLeadByte(BYTE byte);
+
+// The halves of a UTF-16 surrogate pair, and the character a pair stands for.
+constexpr bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+constexpr bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+constexpr char32_t SurrogatePairValue(char16_t high, char16_t low) {
+  return 0x10000 + ((static_cast<char32_t>(high) - 0xD800) << 10) + (low - 0xDC00);
+}
 
 // Conveniences over the calls above.
 std::string WideToAnsi(std::u16string_view text);

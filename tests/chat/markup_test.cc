@@ -23,6 +23,39 @@ std::string Face(int k) { return "<img src='images/face/" + std::to_string(k) + 
 
 const std::string kOpen = "<a target='_blank' href='";
 
+// Characters beyond the Basic Multilingual Plane arrive as two escapes; a
+// high surrogate followed by a low one is one character on either code page.
+TEST_F(MarkupTest, DecodeUnicodeEscapesJoinsSurrogatePairs) {
+  const std::string kGrin = "\xF0\x9F\x98\x80";  // U+1F600
+  const std::string kReplaced = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
+  const struct {
+    const char* name;
+    std::string input;
+    std::string utf8;
+    std::string gbk;
+  } cases[] = {
+      {"a pair", "%uD83D%uDE00", kGrin, "?"},
+      {"a pair between letters", "%u0041%uD83D%uDE00%u0042", "A" + kGrin + "B", "A?B"},
+      {"flag: two pairs", "%uD83C%uDDE8%uD83C%uDDF3", "\xF0\x9F\x87\xA8\xF0\x9F\x87\xB3", "??"},
+      {"lower case digits", "%ud83d%ude00", kGrin, "?"},
+      {"lone high before a letter", "%uD83D%u0041", kReplaced + "A", "?A"},
+      {"lone low", "%uDE00x", kReplaced + "x", "?x"},
+      {"low before high is two lone halves", "%uDE00%uD83D", kReplaced + kReplaced, "??"},
+      {"high, high, low: the second pairs", "%uD83D%uD83D%uDE00", kReplaced + kGrin, "??"},
+      {"pair cut at the end of the text", "%uD83D%uDE0", kReplaced + "%uDE0", "?%uDE0"},
+      {"high at the very end", "%u0041%uD83D", "A" + kReplaced, "A?"},
+      {"high then text that is no escape", "%uD83D%xDE00", kReplaced + "%xDE00", "?%xDE00"},
+  };
+  for (UINT code_page : {CP_UTF8, CP_GBK}) {
+    ASSERT_TRUE(SetAnsiCodePage(code_page));
+    for (const auto& c : cases) {
+      const std::string out = DecodeUnicodeEscapes(c.input);
+      EXPECT_EQ(out, code_page == CP_UTF8 ? c.utf8 : c.gbk) << c.name << " on " << code_page;
+      EXPECT_LE(out.size(), c.input.size()) << c.name;
+    }
+  }
+}
+
 TEST_F(MarkupTest, DecodeUnicodeEscapes) {
   const Case cases[] = {
       {"two GBK characters", "%u4F60%u597D", "\xC4\xE3\xBA\xC3"},

@@ -6,6 +6,7 @@ import { existsSync, mkdirSync, mkdtempSync, rmSync } from 'node:fs';
 import { createServer } from 'node:net';
 import { tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
+import { after, before } from 'node:test';
 import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
 
@@ -118,17 +119,18 @@ export async function startServer(extraArgs = []) {
   };
 }
 
-// One person's browser: a chromium with a new empty profile. Every dialog
+// One person's browser: a chromium with a new empty profile whose language
+// (navigator.language and Accept-Language) is `locale`. Every dialog
 // is recorded (and accepted, so that confirm() answers yes); every page
 // error is recorded too.
-export async function openBrowser(name) {
+export async function openBrowser(name, locale = 'zh-CN') {
   const profile = scratchDir('zelto-e2e-' + name + '-');
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: CHROMIUM,
     headless: true,
     args: CHROMIUM_ARGS,
     viewport: { width: 1180, height: 760 },
-    locale: 'zh-CN',
+    locale,
   });
   const person = { name, context, dialogs: [], errors: [] };
   const watch = (page) => {
@@ -161,4 +163,82 @@ export async function chromiumProblem() {
   } finally {
     if (person) await person.close();
   }
+}
+
+// ---- what the browser tests do in the pages ----------------------------
+
+// Polls fn until it answers something truthy; fails with `what` otherwise.
+export async function until(what, fn, ms = 15000) {
+  const end = Date.now() + ms;
+  let last;
+  while (Date.now() < end) {
+    try {
+      last = await fn();
+      if (last) return last;
+    } catch (e) { last = e; }
+    await new Promise((r) => setTimeout(r, 200));
+  }
+  throw new Error('timed out waiting for ' + what + (last instanceof Error ? ': ' + last.message : ''));
+}
+
+export function messageList(page) {
+  return page.frameLocator('iframe[name="fresh"]').frameLocator('iframe[name="chatmsglist"]')
+      .locator('#list');
+}
+
+export async function listText(page) {
+  return (await messageList(page).textContent()) || '';
+}
+
+export async function waitForText(page, text, what) {
+  return until(what || 'text "' + text + '"', async () => (await listText(page)).includes(text));
+}
+
+export async function popup(person, action) {
+  const [page] = await Promise.all([person.context.waitForEvent('page'), action()]);
+  await page.waitForLoadState('domcontentloaded');
+  return page;
+}
+
+export async function login(person, base, account) {
+  await person.page.goto(base + 'operator/login.html');
+  await person.page.fill('#id', String(account.id));
+  await person.page.fill('#password', account.password);
+  await Promise.all([person.page.waitForURL(/\/operator\/console\.html/), person.page.click('#submit')]);
+}
+
+export async function send(page, text) {
+  await page.fill('#text', text);
+  await page.click('#send');
+}
+
+// The reason to skip the browser suites (false when chromium starts).
+// Continuous integration installs chromium itself: there a browser that
+// cannot start is a failure, never a silent skip.
+export async function browserSkip() {
+  const problem = await chromiumProblem();
+  if (problem && process.env.CI) throw new Error('chromium cannot start: ' + problem);
+  if (problem) console.log('# SKIP browser test: ' + problem);
+  return problem ? 'chromium cannot start: ' + problem : false;
+}
+
+// Called inside a describe: a `zelto serve` (with `extraArgs`) for the
+// suite, and person(name, locale) opening browsers; all end after the suite.
+// The fields are set once the suite's first hook has run.
+export function useSite(extraArgs = []) {
+  const site = { server: null, out: null, people: [] };
+  before(async () => {
+    site.server = await startServer(extraArgs);
+    site.out = outputDir();
+  });
+  after(async () => {
+    for (const p of site.people) await p.close();
+    if (site.server) await site.server.stop();
+  });
+  site.person = async (name, locale) => {
+    const p = await openBrowser(name, locale);
+    site.people.push(p);
+    return p;
+  };
+  return site;
 }

@@ -3,82 +3,21 @@
 // its end, plus the pages' own helpers (message escaping, the sanitizer
 // for component markup, the face images).
 import assert from 'node:assert/strict';
-import { after, before, describe, test } from 'node:test';
+import { before, describe, test } from 'node:test';
 import { join } from 'node:path';
-import { chromiumProblem, openBrowser, outputDir, startServer } from './harness.mjs';
+import {
+  browserSkip, listText, login, messageList, popup, send, until, useSite, waitForText,
+} from './harness.mjs';
 
-const problem = await chromiumProblem();
-// Continuous integration installs chromium itself: there a browser that
-// cannot start is a failure, never a silent skip.
-if (problem && process.env.CI) throw new Error('chromium cannot start: ' + problem);
-if (problem) console.log('# SKIP browser test: ' + problem);
-const skip = problem ? 'chromium cannot start: ' + problem : false;
-
-// Polls fn until it answers something truthy; fails with `what` otherwise.
-async function until(what, fn, ms = 15000) {
-  const end = Date.now() + ms;
-  let last;
-  while (Date.now() < end) {
-    try {
-      last = await fn();
-      if (last) return last;
-    } catch (e) { last = e; }
-    await new Promise((r) => setTimeout(r, 200));
-  }
-  throw new Error('timed out waiting for ' + what + (last instanceof Error ? ': ' + last.message : ''));
-}
-
-function messageList(page) {
-  return page.frameLocator('iframe[name="fresh"]').frameLocator('iframe[name="chatmsglist"]')
-      .locator('#list');
-}
-
-async function listText(page) {
-  return (await messageList(page).textContent()) || '';
-}
-
-async function waitForText(page, text, what) {
-  return until(what || 'text "' + text + '"', async () => (await listText(page)).includes(text));
-}
-
-async function popup(person, action) {
-  const [page] = await Promise.all([person.context.waitForEvent('page'), action()]);
-  await page.waitForLoadState('domcontentloaded');
-  return page;
-}
-
-async function login(person, base, account) {
-  await person.page.goto(base + 'operator/login.html');
-  await person.page.fill('#id', String(account.id));
-  await person.page.fill('#password', account.password);
-  await Promise.all([person.page.waitForURL(/\/operator\/console\.html/), person.page.click('#submit')]);
-}
-
-async function send(page, text) {
-  await page.fill('#text', text);
-  await page.click('#send');
-}
+const skip = await browserSkip();
 
 describe('the chat site in a browser', { skip }, () => {
+  const site = useSite();
   let server;
   let out;
-  const people = [];
-
-  before(async () => {
-    server = await startServer();
-    out = outputDir();
-  });
-
-  after(async () => {
-    for (const p of people) await p.close();
-    if (server) await server.stop();
-  });
-
-  async function person(name) {
-    const p = await openBrowser(name);
-    people.push(p);
-    return p;
-  }
+  const people = site.people;
+  const person = (name) => site.person(name);
+  before(() => { ({ server, out } = site); });
 
   test('a conversation from the first page view to its end', async (t) => {
     const logins = server.logins();

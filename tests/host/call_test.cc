@@ -41,8 +41,9 @@ std::string ReadFile(const fs::path& path) {
 // module itself. The program runs inside the scratch folder.
 class CallTest : public ::testing::Test {
  protected:
-  Result Zelto(std::vector<std::string> args) {
-    args.insert(args.begin(), {ZELTO_BIN_DIR "/zelto", "call"});
+  Result Zelto(std::vector<std::string> args) { return Command("call", std::move(args)); }
+  Result Command(const char* command, std::vector<std::string> args) {
+    args.insert(args.begin(), {ZELTO_BIN_DIR "/zelto", command});
     const fs::path out = fs::path(registry_.folder()) / "stdout";
     const fs::path err = fs::path(registry_.folder()) / "stderr";
     const pid_t pid = fork();
@@ -139,6 +140,37 @@ TEST_F(CallTest, UsageErrorsGiveAReasonAndTheUsage) {
     EXPECT_EQ(r.out, "");
   }
   EXPECT_FALSE(fs::exists(registry_.path())) << "nothing is registered for a usage error";
+}
+
+// The component's code page: GBK unless --codepage (or ZELTO_CODEPAGE) says
+// otherwise; on UTF-8 an emoji the page sends as a surrogate pair survives.
+TEST_F(CallTest, CodePageOption) {
+  ASSERT_EQ(Command("init-db", {"--data", "data", "--demo"}).exit_code, 0);
+  const std::vector<std::string> post = {
+      "--data",    "data",         "--query",    "cid=1&action=sub&msgContent=%u4F60%uD83D%uDE00",
+      "--session", "timelabel=V1", "DoClientMsg"};
+  const struct {
+    std::vector<std::string> options;
+    const char* shown;
+  } cases[] = {
+      {{}, "你?"},
+      {{"--codepage", "936"}, "你?"},
+      {{"--codepage", "65001"}, "你😀"},
+      {{"--codepage=UTF-8"}, "你😀"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), post.begin(), post.end());
+    const Result r = Zelto(args);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.out.find(std::string("<td>") + c.shown + "</td>"), std::string::npos) << r.out;
+  }
+  const Result refused = Zelto({"--codepage", "4242", "Test"});
+  EXPECT_EQ(refused.exit_code, 2);
+  EXPECT_NE(refused.err.find("--codepage wants a code page"), std::string::npos) << refused.err;
+  const Result help = Zelto({"--help"});
+  EXPECT_NE(help.out.find("--codepage CP"), std::string::npos);
+  EXPECT_NE(help.out.find("ZELTO_CODEPAGE"), std::string::npos);
 }
 
 TEST_F(CallTest, HelpGoesToStdout) {

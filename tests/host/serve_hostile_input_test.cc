@@ -113,8 +113,13 @@ void ExpectWholeScriptStrings(const std::string& body, const std::string& contex
   EXPECT_GT(lines, 0u) << context << ": no echo in " << body;
 }
 
+// The cases were written for the GBK component, whose stored texts they
+// state (a character GBK lacks is '?'); ServeHostileUtf8Test runs the
+// default UTF-8 component.
 class ServeHostileInputTest : public ::testing::Test {
  protected:
+  explicit ServeHostileInputTest(std::vector<std::string> args = {"--codepage", "936"})
+      : site_(std::move(args)) {}
   void SetUp() override {
     visitor_ = site_.Client();
     label_ = site_.Visit(*visitor_);
@@ -166,6 +171,32 @@ TEST_F(ServeHostileInputTest, MessageTextsAreStoredAsSentAndEchoedInert) {
   EXPECT_EQ(poll.body.find("<script"), std::string::npos);
   EXPECT_EQ(poll.body.find("<zx-evil"), std::string::npos);
   EXPECT_NE(poll.body.find(kPayloadInHtml), std::string::npos) << poll.body;
+}
+
+class ServeHostileUtf8Test : public ServeHostileInputTest {
+ protected:
+  ServeHostileUtf8Test() : ServeHostileInputTest({}) {}
+};
+
+// On the default UTF-8 site every line break is stored as sent, U+2028 and
+// U+2029 included, and none ends the echo's script string early.
+TEST_F(ServeHostileUtf8Test, LineBreaksAreStoredWholeAndEchoedInert) {
+  for (const std::string text : {std::string("a\nb\r\nc\xE2\x80\xA8"
+                                             "d\xE2\x80\xA9"
+                                             "e"),
+                                 std::string(kPayload)}) {
+    const HttpReply echo = VisitorPost(EscapeMessage(text));
+    ASSERT_EQ(echo.status, 200);
+    ExpectWholeScriptStrings(echo.body, text);
+    EXPECT_EQ(echo.body.find("<zx-evil"), std::string::npos);
+    EXPECT_EQ(site_.db().Scalar("chat", "select msgContent from msg order by msgID desc limit 1"),
+              text);
+  }
+  const HttpReply poll = operator_->Get("/operator/GetUserMsg.asp?cid=" + cid_);
+  EXPECT_NE(poll.body.find("c\xE2\x80\xA8"
+                           "d"),
+            std::string::npos);
+  EXPECT_EQ(poll.body.find("<zx-evil"), std::string::npos);
 }
 
 TEST_F(ServeHostileInputTest, NulCharactersAreRefusedBeforeAnythingIsStored) {

@@ -32,6 +32,11 @@ std::string WriteTestPages(const std::string& root_folder) {
   WriteFile(root / "www" / "site" / "index.html", "<!doctype html><title>demo company</title>");
   WriteFile(root / "www" / "site" / "about.html", "<!doctype html><title>about</title>");
   WriteFile(root / "www" / "css" / "site.css", "body{color:#333}");
+  // The site's own language catalogs: the host chooses among them.
+  fs::create_directories(root / "www" / "i18n");
+  for (const auto& catalog : fs::directory_iterator(fs::path(ZELTO_SOURCE_DIR) / "host/www/i18n"))
+    fs::copy_file(catalog.path(), root / "www" / "i18n" / catalog.path().filename(),
+                  fs::copy_options::overwrite_existing);
   WriteFile(root / "secret.txt", "not for the web");
   return (root / "www").string();
 }

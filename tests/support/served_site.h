@@ -1,8 +1,9 @@
 // ServedSite: the demo data set served by a `zelto serve` of its own, with
 // a small page folder of the test's (ZELTO_WWW) so that tests do not depend
 // on the real pages: index.html, site/index.html, site/about.html,
-// css/site.css and a file outside the folder (secret.txt beside it) that
-// must never be served. Helpers play visitors and operators.
+// css/site.css, the site's language catalogs (i18n/) and a file outside the
+// folder (secret.txt beside it) that must never be served. Helpers play
+// visitors and operators.
 #pragma once
 
 #include <memory>
@@ -45,7 +46,7 @@ class ServedSite {
 };
 
 // The test's page folder under `root`: www/ with index.html, site/index.html,
-// site/about.html and css/site.css, and secret.txt beside www/. Gives the
+// site/about.html, css/site.css and i18n/, and secret.txt beside www/. Gives the
 // www folder.
 std::string WriteTestPages(const std::string& root);
 // The client's first page of the company site; the new visitor's label

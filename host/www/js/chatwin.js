@@ -11,7 +11,7 @@
 
   function setStatus(text, kind) {
     const el = $('status');
-    el.textContent = text;
+    I18n.plain(el, text);
     el.className = 'sub ' + (kind || '');
   }
 
@@ -23,7 +23,7 @@
     let sending = false;
 
     if (!/^\d+$/.test(cid)) {
-      setStatus('对话编号无效', 'bad');
+      setStatus(t('chat.badNumber'), 'bad');
       form.classList.add('disabled');
       return;
     }
@@ -32,7 +32,7 @@
     try {
       subtitle = await opts.prepare(cid);
     } catch (e) {
-      setStatus('无法打开对话：' + e.message, 'bad');
+      setStatus(t('chat.cannotOpen', { reason: e.message }), 'bad');
       return;
     }
     setStatus(subtitle || '', 'ok');
@@ -42,9 +42,9 @@
       if (state === 'ok') {
         setStatus(subtitle || '', 'ok');
       } else if (error && (error.status === 401 || error.status === 403)) {
-        setStatus('登录已失效，请重新登录', 'bad');
+        setStatus(t('chat.loggedOut'), 'bad');
       } else {
-        setStatus('连接中断，正在重试…', 'warn');
+        setStatus(t('chat.reconnecting'), 'warn');
       }
     };
     $('fresh-frame').src = '/frames/fresh.html?who=' + opts.who + '&cid=' + cid;
@@ -56,7 +56,7 @@
                        adjunct: adjunct || '' };
       if (opts.who === 'operator') values.token = Zelto.token();
       const body = await Zelto.page(opts.postPath, Zelto.pageQuery(values));
-      if (!body.trim()) throw new Error('消息未能保存');
+      if (!body.trim()) throw new Error(t('chat.notSaved'));
       Zelto.runScript(body);  // the echo: window.top.fresh.chatmsglist.AddMsg('...')
       if (fresh() && fresh().pollNow) fresh().pollNow();
     }
@@ -70,7 +70,7 @@
         await post(text, adjunct);
         textBox.value = '';
       } catch (e) {
-        Zelto.toast('发送失败：' + e.message, 'bad');
+        Zelto.toast(t('chat.sendFailed', { reason: e.message }), 'bad');
       } finally {
         sending = false;
         $('send').disabled = false;
@@ -99,24 +99,24 @@
       const file = ev.target.files[0];
       ev.target.value = '';
       if (!file || ended) return;
-      $('attachment').textContent = '正在上传 ' + file.name + '…';
+      $('attachment').textContent = t('chat.uploading', { name: file.name });
       try {
         const stored = await Zelto.upload(file);
         $('attachment').textContent = '';
         await send(stored);
       } catch (e) {
         $('attachment').textContent = '';
-        Zelto.toast('上传失败：' + e.message, 'bad');
+        Zelto.toast(t('chat.uploadFailed', { reason: e.message }), 'bad');
       }
     });
 
     ChatWindow.end = async function () {
       if (ended) return;
-      if (!window.confirm('确定要结束此对话吗？')) return;
+      if (!window.confirm(t('chat.confirmEnd'))) return;
       try {
         await Zelto.api('POST', '/api/conversation/end', { cid });
       } catch (e) {
-        Zelto.toast('结束对话失败：' + e.message, 'bad');
+        Zelto.toast(t('chat.endFailed', { reason: e.message }), 'bad');
         return;
       }
       ended = true;
@@ -124,7 +124,7 @@
       form.classList.add('disabled');
       textBox.disabled = true;
       $('send').disabled = true;
-      setStatus('对话已结束', 'warn');
+      setStatus(t('chat.ended'), 'warn');
     };
     $('end').addEventListener('click', ChatWindow.end);
 

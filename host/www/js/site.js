@@ -16,7 +16,7 @@
       if (win) win.location.href = url; else window.location.href = url;
     } catch (e) {
       if (win) win.close();
-      Zelto.toast('暂时无法连接客服：' + e.message, 'bad');
+      Zelto.toast(t('site.cannotConnect', { reason: e.message }), 'bad');
     }
   }
 
@@ -34,7 +34,7 @@
     }
     if (!list.children.length) {
       const p = document.createElement('p');
-      p.textContent = '您好，有什么可以帮您的吗？';
+      p.textContent = t('site.defaultInvitation');
       list.appendChild(p);
     }
     box.classList.remove('hidden');

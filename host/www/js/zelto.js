@@ -63,12 +63,32 @@
     return text ? JSON.parse(text) : {};
   };
 
+  // The charset a response announces in its Content-Type (the site's
+  // --charset for component pages), else the one the host told the page.
+  Zelto.charsetOf = function (res) {
+    const match = /;\s*charset=["']?([\w-]+)/i.exec(res.headers.get('Content-Type') || '');
+    return match ? match[1] : ((window.I18n && I18n.charset) || 'utf-8');
+  };
+
+  // A response's body decoded in its charset: res.text() would read a GBK
+  // site's answers as UTF-8.
+  Zelto.bodyText = async function (res) {
+    return new TextDecoder(Zelto.charsetOf(res)).decode(await res.arrayBuffer());
+  };
+
   // A component page: its body as text (empty when the method wrote nothing).
   Zelto.page = async function (path, params) {
     const url = path + (params ? '?' + params : '');
     const res = await fetch(url, { credentials: 'same-origin', cache: 'no-store' });
     if (!res.ok) throw await failure(res);
-    return res.text();
+    return Zelto.bodyText(res);
+  };
+
+  // The time of day as the page's language writes it (for "updated at").
+  Zelto.clockTime = function () {
+    const language = (window.I18n && I18n.language) || 'zh';
+    return new Date().toLocaleTimeString(language === 'zh' ? 'zh-CN' : language,
+                                         { hour12: false });
   };
 
   // Query string for a component page. msgContent is already %u-escaped and
@@ -195,14 +215,14 @@
 
   Zelto.upload = async function (file) {
     if (file.size > Zelto.MAX_UPLOAD) {
-      throw new HttpError(413, '文件太大（最大 ' + (Zelto.MAX_UPLOAD >> 20) + ' MB）');
+      throw new HttpError(413, t('common.fileTooLargeMax', { mb: Zelto.MAX_UPLOAD >> 20 }));
     }
     const headers = { 'Content-Type': 'application/octet-stream' };
     if (token) headers['X-Zelto-Token'] = token;
     const res = await fetch('/api/upload?name=' + encodeURIComponent(file.name), {
       method: 'POST', credentials: 'same-origin', headers, body: file,
     });
-    if (res.status === 413) throw new HttpError(413, '文件太大');
+    if (res.status === 413) throw new HttpError(413, t('common.fileTooLarge'));
     if (!res.ok) throw await failure(res);
     return (await res.json()).name;
   };
