@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "host/command.h"
+#include "host/version.h"
 
 namespace zelto {
 
@@ -27,7 +28,9 @@ void PrintHelp(FILE* out) {
                "usage: zelto COMMAND [OPTIONS]\n\n"
                "ZeltoCom, the server side of a web live chat.\n\ncommands:\n");
   for (const Command& c : Commands()) std::fprintf(out, "  %-12s %s\n", c.name, c.summary);
-  std::fprintf(out, "\n'zelto COMMAND --help' describes a command's options.\n");
+  std::fprintf(out,
+               "\n'zelto COMMAND --help' describes a command's options; "
+               "'zelto --version' says the version.\n");
 }
 
 }  // namespace
@@ -40,6 +43,10 @@ int RunZelto(const std::vector<std::string>& args) {
   const std::string& name = args[0];
   if (name == "--help" || name == "-h" || name == "help") {
     PrintHelp(stdout);
+    return 0;
+  }
+  if (name == "--version" || name == "version") {
+    std::printf("zelto %s\n", ProductVersion());
     return 0;
   }
   for (const Command& c : Commands()) {
