@@ -62,6 +62,14 @@ CommandLine ServeCommandLine(SiteOptions* options) {
       .Option("--access-log", "FILE",
               "one line per request to FILE, '-' for stdout (default), 'off'",
               TextValue(&options->access_log, "FILE, '-' or 'off'"))
+      .Option("--www", "DIR",
+              "the site's pages (default: $ZELTO_WWW, else those installed with the "
+              "program, else the source tree's)",
+              [options](std::string_view name, const std::string& value) -> std::string {
+                if (value.empty()) return std::string(name) + " needs a folder";
+                options->www_root = value;
+                return "";
+              })
       .Option("--log-format", "FORMAT",
               "text (default: each line headed by its ISO 8601 time; the access log in the "
               "combined format) or json (one object per line, for log collectors)",

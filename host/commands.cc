@@ -9,12 +9,16 @@ namespace zelto {
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
+      {"backup", "copy a SQLite site's databases and attachments, while it serves (--data DIR "
+       "--to PATH)",
+       RunBackup},
       {"call", "run one page request: METHOD of the component, output on stdout", RunCall},
       {"init-db",
        "create the chat and count databases (--data DIR | --engine postgresql "
        "--server HOST[:PORT] --user U --password P|--password-file F) [--demo] [--force]",
        RunInitDb},
       {"register", "register the ZeltoCom module (class, ProgIDs, type library)", RunRegister},
+      {"restore", "put a backup back into a stopped site (--from PATH --data DIR)", RunRestore},
       {"serve", "serve the chat site over HTTP (--data DIR --listen ADDR:PORT)", RunServe},
       {"unregister", "remove the ZeltoCom module's registration", RunUnregister},
   };
