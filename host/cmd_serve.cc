@@ -153,6 +153,7 @@ int RunServe(const std::vector<std::string>& args) {
   });
   if (stop_asked) {
     site->Say("zelto serve: stop asked for while starting");
+    signals.cancel();  // its wait would keep Run going
     site->Stop();
   } else {
     site->PrintWelcome();

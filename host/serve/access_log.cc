@@ -43,16 +43,14 @@ std::string RedactedQuery(std::string_view target) {
   if (question == std::string_view::npos) return std::string(target);
   std::string out(target.substr(0, question + 1));
   std::string_view query = target.substr(question + 1);
-  bool first = true;
-  while (!query.empty() || first) {
+  for (;;) {
     const size_t amp = query.find('&');
     const std::string_view pair = query.substr(0, amp);
     const std::string_view name = pair.substr(0, pair.find('='));
-    if (!first) out += '&';
     out += std::string(name);
     if (name.size() < pair.size()) out += "=*";
-    first = false;
     if (amp == std::string_view::npos) break;
+    out += '&';
     query.remove_prefix(amp + 1);
   }
   return out;

@@ -32,12 +32,22 @@ std::string Iso8601Time(WallTime when) {
 LogStream::LogStream(FILE* out, LogFormat format, WallClock now)
     : out_(out), format_(format), now_(std::move(now)) {}
 
-void LogStream::Line(std::string_view level, std::string_view text) {
-  if (!out_) return;
+std::string LogStream::Formatted(std::string_view level, std::string_view text) const {
   const std::string time = Iso8601Time(now_());
-  if (format_ == LogFormat::kText) return Write(time + " " + std::string(text) + "\n");
+  if (format_ == LogFormat::kText) return time + " " + std::string(text) + "\n";
   boost::json::object line{{"time", time}, {"level", level}, {"message", text}};
-  Write(boost::json::serialize(line) + "\n");
+  return boost::json::serialize(line) + "\n";
+}
+
+void LogStream::Line(std::string_view level, std::string_view text) {
+  if (out_) Write(Formatted(level, text));
+}
+
+void LogStream::Info(const std::vector<std::string>& lines) {
+  if (!out_) return;
+  std::string block;
+  for (const std::string& line : lines) block += Formatted("info", line);
+  Write(block);
 }
 
 void LogStream::Record(std::string_view text, boost::json::object fields) {

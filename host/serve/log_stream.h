@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zelto::serve {
 
@@ -35,6 +36,8 @@ class LogStream {
 
   // `text` is one line without its end.
   void Info(std::string_view text) { Line("info", text); }
+  // Several lines in one write: a reader sees all of them or none.
+  void Info(const std::vector<std::string>& lines);
   void Error(std::string_view text) { Line("error", text); }
   // A line that carries its own time (an access log line): written as it
   // is in text form; in JSON form `fields`, with "time" added when missing.
@@ -46,6 +49,7 @@ class LogStream {
 
  private:
   void Line(std::string_view level, std::string_view text);
+  std::string Formatted(std::string_view level, std::string_view text) const;
   void Write(const std::string& line);
 
   FILE* const out_;

@@ -256,22 +256,26 @@ void RunningSite::FlushFailures() {
   failure_flusher_->WaitUntil(clock_.Now() + period, [this] { FlushFailures(); });
 }
 
+// One write: whoever sees its first line sees the demo logins too.
 void RunningSite::PrintWelcome() {
   if (!out_.out()) return;
   const std::string base = BaseUrl();
-  out_.Info("ZeltoCom chat site: " + base);
-  out_.Info("  start page            " + base);
-  out_.Info("  demo company site     " + base + "site/index.html  (visitors start here)");
-  out_.Info("  operator login        " + base + "operator/login.html");
+  std::vector<std::string> lines = {
+      "ZeltoCom chat site: " + base,
+      "  start page            " + base,
+      "  demo company site     " + base + "site/index.html  (visitors start here)",
+      "  operator login        " + base + "operator/login.html",
+  };
   const auto logins =
       WorkingDemoLogins(SiteDatabase(database_.address, database_.user, database_.password));
-  if (!logins.empty()) out_.Info("  demo operators (id / password):");
+  if (!logins.empty()) lines.push_back("  demo operators (id / password):");
   for (const auto& login : logins) {
     char line[128];
     std::snprintf(line, sizeof line, "    %-3d %s  %s", static_cast<int>(login.id), login.name,
                   login.password);
-    out_.Info(line);
+    lines.push_back(line);
   }
+  out_.Info(lines);
 }
 
 unsigned short RunningSite::port() const { return server_->port(); }

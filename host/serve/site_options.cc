@@ -42,7 +42,8 @@ bool ParseListenAddress(const std::string& text, std::string* address, unsigned 
   bool ok;
   if (!view.empty() && view.find_first_not_of("0123456789") == std::string_view::npos) {
     ok = ParsePort(view, &number);  // PORT
-  } else if (!view.empty() && view.front() == ':') {
+  } else if (view.size() > 1 && view.front() == ':' &&
+             view.find_first_not_of("0123456789", 1) == std::string_view::npos) {
     ok = ParsePort(view.substr(1), &number);  // :PORT
   } else if (!view.empty() && view.front() == '[') {
     const size_t close = view.find(']');  // [V6] or [V6]:PORT

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "tests/support/host/in_process_site.h"
+#include "tests/support/scratch_registry.h"
 #include "tests/support/served_site.h"
 
 namespace zelto::testing {
@@ -26,9 +27,10 @@ TEST(BackupTest, CopyWhileServingThenRestoreIntoTheStoppedSite) {
   const fs::path data = site.db().folder();
   fs::create_directories(data / "files");
   std::ofstream(data / "files" / "a.png") << "picture";
-  site.db().Execute("chat", "insert into msg (cid, msgContent) values (1, 'kept in the backup')");
+  site.db().Execute("chat", "insert into msg (conid, msgContent) values (1, 'kept in the backup')");
   const size_t before = Messages(site.db());
-  const fs::path copy = data.parent_path() / "backup";
+  ScratchRegistry scratch;  // for its folder
+  const fs::path copy = fs::path(scratch.folder()) / "backup";
 
   // A write keeps going while the copy is made: the copy is whole anyway.
   BackupResult made = MakeBackup(data.string(), copy.string());
@@ -38,7 +40,7 @@ TEST(BackupTest, CopyWhileServingThenRestoreIntoTheStoppedSite) {
   EXPECT_FALSE(MakeBackup(data.string(), copy.string()).ok) << "never over an existing copy";
 
   // Changes after the backup, then a restore: refused while the site runs.
-  site.db().Execute("chat", "insert into msg (cid, msgContent) values (1, 'after the backup')");
+  site.db().Execute("chat", "insert into msg (conid, msgContent) values (1, 'after the backup')");
   BackupResult refused = RestoreBackup(copy.string(), data.string());
   EXPECT_FALSE(refused.ok);
   EXPECT_NE(refused.message.find("stop the site first"), std::string::npos) << refused.message;
@@ -63,7 +65,8 @@ TEST(BackupTest, CopyWhileServingThenRestoreIntoTheStoppedSite) {
 
 TEST(BackupTest, RefusalsChangeNothing) {
   SeededDatabase site;
-  const fs::path root = fs::path(site.folder()).parent_path();
+  ScratchRegistry scratch;  // for its folder
+  const fs::path root = scratch.folder();
   const fs::path damaged = root / "damaged";
   fs::create_directories(damaged);
   fs::copy_file(fs::path(site.folder()) / "chat.db", damaged / "chat.db");

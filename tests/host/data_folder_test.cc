@@ -20,6 +20,8 @@ using serve::DataFolderResult;
 TEST(DataFolderTest, OtherEntriesAreLetBeClashesAreRefused) {
   SeededDatabase site;  // a folder with chat.db and count.db
   const fs::path dir = site.folder();
+  ScratchRegistry scratch;  // for its folder
+  const fs::path root = scratch.folder();
   const struct {
     const char* what;
     std::function<void(const fs::path&)> add;  // to a copy of the site's folder
@@ -49,7 +51,7 @@ TEST(DataFolderTest, OtherEntriesAreLetBeClashesAreRefused) {
   };
   int n = 0;
   for (const auto& c : cases) {
-    const fs::path copy = dir.parent_path() / ("case" + std::to_string(n++));
+    const fs::path copy = root / ("case" + std::to_string(n++));
     fs::create_directories(copy);
     if (c.keep_databases) {
       fs::copy_file(dir / "chat.db", copy / "chat.db");
@@ -62,12 +64,12 @@ TEST(DataFolderTest, OtherEntriesAreLetBeClashesAreRefused) {
     fs::remove_all(copy);
   }
   std::string message;
-  std::ofstream(dir.parent_path() / "plain") << "x";
-  EXPECT_EQ(serve::CheckDataFolder((dir.parent_path() / "plain").string(), &message),
+  std::ofstream(root / "plain") << "x";
+  EXPECT_EQ(serve::CheckDataFolder((root / "plain").string(), &message),
             DataFolderResult::kRefused);
-  EXPECT_EQ(serve::CheckDataFolder((dir.parent_path() / "missing").string(), &message),
+  EXPECT_EQ(serve::CheckDataFolder((root / "missing").string(), &message),
             DataFolderResult::kCreated);
-  EXPECT_FALSE(fs::exists(dir.parent_path() / "missing")) << "a check changes nothing";
+  EXPECT_FALSE(fs::exists(root / "missing")) << "a check changes nothing";
 }
 
 TEST(DataFolderTest, OneHolderAtATime) {
