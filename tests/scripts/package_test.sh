@@ -13,6 +13,7 @@ build="$(cd "$1" && pwd)"
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/zelto-package-XXXXXX")"
 server_pid=
 cleanup() {
+  cd /
   if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then kill -KILL "$server_pid"; fi
   rm -rf "$scratch"
 }
@@ -55,10 +56,12 @@ pass "layout, conffile, licence, unit, relative RPATHs"
 # the build folder.
 state="$scratch/state"
 mkdir -p "$state"
-run() { (cd "$state" && env -i PATH=/usr/bin:/bin HOME="$state" ZELTO_REGISTRY="$state/registry" "$@"); }
-[ "$(run "$root/usr/bin/zelto" --version)" = "zelto $version" ] || fail "zelto --version"
-run "$root/usr/bin/zelto" serve --config "$root/etc/zelto/zelto.conf" --data "$state/data" \
-  --listen 127.0.0.1:0 >"$state/out" 2>&1 &
+cd "$state"
+clean_env=(env -i PATH=/usr/bin:/bin HOME="$state" ZELTO_REGISTRY="$state/registry")
+[ "$("${clean_env[@]}" "$root/usr/bin/zelto" --version)" = "zelto $version" ] ||
+  fail "zelto --version"
+"${clean_env[@]}" "$root/usr/bin/zelto" serve --config "$root/etc/zelto/zelto.conf" \
+  --data "$state/data" --listen 127.0.0.1:0 >"$state/out" 2>&1 &
 server_pid=$!
 url=
 for _ in $(seq 300); do
@@ -83,8 +86,13 @@ server_pid=
 [ -f "$state/data/chat.db" ] && [ -f "$state/data/count.db" ] || fail "no databases in the state folder"
 pass "the unpacked program served $url from its own files and stopped"
 
+# The unit as shipped but for the program's path (the unpacked one): a
+# directive systemd cannot parse is only a warning to it, so any word from
+# verify fails the test.
 if command -v systemd-analyze >/dev/null; then
-  if out="$(systemd-analyze verify --root="$root" /usr/lib/systemd/system/zelto.service 2>&1)"; then
+  sed "s|^ExecStart=/usr/bin/zelto|ExecStart=$root/usr/bin/zelto|" \
+    "$root/usr/lib/systemd/system/zelto.service" >"$scratch/zelto.service"
+  if out="$(systemd-analyze verify "$scratch/zelto.service" 2>&1)" && [ -z "$out" ]; then
     pass "systemd-analyze verify"
   else
     echo "$out"
