@@ -10,6 +10,7 @@
 
 #include "tests/support/scratch_registry.h"
 #include "tests/support/seeded_database.h"
+#include "tests/support/serve_process.h"
 
 namespace zelto::testing {
 namespace {
@@ -84,6 +85,10 @@ TEST(DataFolderTest, OneHolderAtATime) {
   EXPECT_EQ(serve::DataFolderLock::Take(scratch.folder(), &error), nullptr);
   EXPECT_NE(error.find("another zelto"), std::string::npos) << error;
   EXPECT_EQ(entries(), before) << "nothing is written into the folder";
+  std::string output;
+  EXPECT_EQ(ServeProcess::RunZelto({"init-db", "--data", scratch.folder(), "--force"}, &output), 1);
+  EXPECT_NE(output.find("stop the site first"), std::string::npos) << output;
+  EXPECT_FALSE(fs::exists(fs::path(scratch.folder()) / "chat.db"));
   first.reset();
   EXPECT_NE(serve::DataFolderLock::Take(scratch.folder(), &error), nullptr) << error;
   EXPECT_EQ(serve::DataFolderLock::Take(scratch.folder() + "/missing", &error), nullptr);
