@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <boost/json/parse.hpp>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <regex>
 
@@ -20,30 +22,39 @@ using serve::AccessRecord;
 using serve::LogFormat;
 using serve::LogStream;
 
-std::string ReadAll(FILE* file) {
-  std::fflush(file);
-  std::rewind(file);
-  std::string text;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
-  return text;
-}
-
+// Logs written into memory; the streams flush every line.
 class LogTest : public ::testing::Test {
  protected:
-  ~LogTest() override { std::fclose(file_); }
+  ~LogTest() override {
+    std::fclose(file_);
+    std::free(buffer_);
+  }
   // 2026-12-08 14:52:08.123 UTC.
   static serve::WallTime Fixed() {
     return serve::WallTime(std::chrono::milliseconds(1796741528123LL));
   }
-  FILE* file_ = std::tmpfile();
+  std::string Written() const { return std::string(buffer_, size_); }
+  // A request of the test's, at Fixed().
+  static AccessRecord Request(std::string method, std::string target, unsigned status) {
+    AccessRecord r;
+    r.remote = "127.0.0.1";
+    r.method = std::move(method);
+    r.target = std::move(target);
+    r.status = status;
+    r.received = Fixed();
+    return r;
+  }
+
+  char* buffer_ = nullptr;
+  size_t size_ = 0;
+  FILE* file_ = open_memstream(&buffer_, &size_);
 };
 
 TEST_F(LogTest, TextLinesStartWithTheirTime) {
   LogStream log(file_, LogFormat::kText, Fixed);
   log.Info("zelto serve: stopped");
   log.Error("two\nlines stay one write");
-  const std::string text = ReadAll(file_);
+  const std::string text = Written();
   const std::regex iso(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.123[+-]\d\d:\d\d )");
   EXPECT_TRUE(std::regex_search(text, iso)) << text;
   EXPECT_NE(text.find(" zelto serve: stopped\n"), std::string::npos) << text;
@@ -52,7 +63,7 @@ TEST_F(LogTest, TextLinesStartWithTheirTime) {
 TEST_F(LogTest, JsonLinesAreObjects) {
   LogStream log(file_, LogFormat::kJson, Fixed);
   log.Error("quote \" and \\ and \x01");
-  const std::string text = ReadAll(file_);
+  const std::string text = Written();
   ASSERT_EQ(text.back(), '\n');
   const auto line = boost::json::parse(text).as_object();
   EXPECT_EQ(line.at("level").as_string(), "error");
@@ -77,18 +88,14 @@ TEST(RedactedQueryTest, NamesStayValuesGo) {
 TEST_F(LogTest, CombinedFormatWithTheTimeTaken) {
   LogStream stream(file_, LogFormat::kText, Fixed);
   AccessLog log(&stream);
-  AccessRecord r;
-  r.remote = "127.0.0.1";
-  r.method = "GET";
-  r.target = "/operator/DoUserMsg.asp?cid=3&msgContent=secret%20words&token=0123abcd";
+  AccessRecord r = Request(
+      "GET", "/operator/DoUserMsg.asp?cid=3&msgContent=secret%20words&token=0123abcd", 200);
   r.referer = "http://site/operator/chat.html?cid=3";
   r.user_agent = "Agent \"1\"\n127.0.0.1 - - forged";
-  r.status = 200;
   r.bytes = 42;
-  r.received = Fixed();
   r.taken = std::chrono::microseconds(4500);
   log.Write(r);
-  const std::string line = ReadAll(file_);
+  const std::string line = Written();
   const std::regex combined(
       R"re(^127\.0\.0\.1 - - \[08/Dec/2026:\d\d:\d\d:08 [+-]\d{4}\] "GET /operator/DoUserMsg\.asp\?cid=\*&msgContent=\*&token=\* HTTP/1\.1" 200 42 "http://site/operator/chat\.html\?cid=\*" "Agent \\x221\\x22\\x0A127\.0\.0\.1 - - forged" 0\.00[45]\n$)re");
   EXPECT_TRUE(std::regex_match(line, combined)) << line;
@@ -100,15 +107,11 @@ TEST_F(LogTest, CombinedFormatWithTheTimeTaken) {
 TEST_F(LogTest, JsonAccessLines) {
   LogStream stream(file_, LogFormat::kJson, Fixed);
   AccessLog log(&stream);
-  AccessRecord r;
-  r.method = "POST";
-  r.target = "/api/login?x=1";
-  r.status = 403;
-  r.received = Fixed();
+  AccessRecord r = Request("POST", "/api/login?x=1", 403);
   r.taken = std::chrono::microseconds(1500);
   r.user_agent = "\xff";
   log.Write(r);
-  const auto line = boost::json::parse(ReadAll(file_)).as_object();
+  const auto line = boost::json::parse(Written()).as_object();
   EXPECT_EQ(line.at("target").as_string(), "/api/login?x=*");
   EXPECT_EQ(line.at("status").as_int64(), 403);
   EXPECT_DOUBLE_EQ(line.at("duration_ms").as_double(), 1.5);
