@@ -139,7 +139,7 @@ int RunServe(const std::vector<std::string>& args) {
       serve::RunningSite::Start(options, serve::SiteSurroundings{}, &failure);
   if (!site) {
     if (failure.status == serve::StartFailure::kUsage) return line.UsageError(failure.message);
-    std::fprintf(stderr, "zelto serve: %s\n", failure.message.c_str());
+    serve::LogStream(stderr, options.log_format).Error("zelto serve: " + failure.message);
     return failure.status;
   }
   // Caught before the welcome says the site is there: a stop asked for

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <regex>
+#include <sstream>
 
 #include "host/serve/log_stream.h"
 #include "tests/support/host/in_process_site.h"
@@ -153,6 +154,32 @@ TEST(AccessLogSiteTest, MessagesAndTokensStayOut) {
         << log;
     EXPECT_NE(log.find("\"http://x/operator/chat.html?cid=*&token=*\""), std::string::npos) << log;
   }
+}
+
+// --log-format json: every line the site writes, its own and the access
+// log's, is one JSON object.
+TEST(AccessLogSiteTest, JsonEverywhere) {
+  ScratchRegistry scratch;  // for its folder
+  const std::string log_path = scratch.folder() + "/access.log";
+  InProcessSite site({"--log-format", "json", "--access-log", log_path});
+  ASSERT_TRUE(site.running());
+  EXPECT_EQ(site.Client()->Get("/healthz?probe=1").status, 200);
+  ASSERT_TRUE(site.Stop());
+  std::ifstream in(log_path);
+  const std::string access((std::istreambuf_iterator<char>(in)), {});
+  for (const std::string& text : {site.Output(), access}) {
+    std::istringstream lines(text);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+      boost::system::error_code ec;
+      const auto value = boost::json::parse(line, ec);
+      ASSERT_FALSE(ec) << line;
+      EXPECT_TRUE(value.as_object().contains("time")) << line;
+    }
+    EXPECT_GT(count, 0);
+  }
+  EXPECT_NE(access.find("\"target\":\"/healthz?probe=*\""), std::string::npos) << access;
+  EXPECT_NE(site.Output().find("\"message\":\"zelto serve: stopped\""), std::string::npos);
 }
 
 }  // namespace
