@@ -7,9 +7,9 @@
 
 #include "host/component_call.h"
 #include "host/module_path.h"
-#include "host/version.h"
 #include "host/serve/site_secret.h"
 #include "host/serve/static_files.h"
+#include "host/version.h"
 #include "platform/ado/engine_failures.h"
 #include "platform/inet/http_fetch.h"
 #include "platform/win/message_box.h"

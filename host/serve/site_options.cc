@@ -77,6 +77,9 @@ std::string CheckSiteOptions(const SiteOptions& options) {
     return "the " + std::string(engine->Name()) + " engine needs --server HOST[:PORT]";
   if (!EngineIsServer() && (login.server || login.user || login.password))
     return "--server, --user and --password are for --engine postgresql";
+  std::error_code ec;
+  if (!options.www_root.empty() && !std::filesystem::is_directory(options.www_root, ec))
+    return "--www " + options.www_root.string() + " is not a folder";
   return "";
 }
 

@@ -188,7 +188,9 @@ TEST(ServeUsageTest, BadOptionsAreUsageErrors) {
         {"serve", "--threads", "0"},
         {"serve", "--session-timeout", "-1"},
         {"serve", "--charset", "latin1"},
-        {"serve", "--frobnicate"}}) {
+        {"serve", "--frobnicate"},
+        {"serve", "--www", "/nonexistent/zelto-www"},
+        {"serve", "--log-format", "xml"}}) {
     std::string output;
     EXPECT_EQ(ServeProcess::RunZelto(args, &output), 2) << args[1] << " " << output;
     EXPECT_NE(output.find("usage: zelto serve"), std::string::npos);
