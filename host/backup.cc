@@ -22,8 +22,7 @@ BackupResult Failed(std::string why) { return {false, std::move(why)}; }
 
 // The attachments of `from` into `to` (made); regular files only, so that a
 // link never takes the copy outside the folder. Counts them in `copied`.
-bool CopyAttachments(const fs::path& from, const fs::path& to, size_t* copied,
-                     std::string* error) {
+bool CopyAttachments(const fs::path& from, const fs::path& to, size_t* copied, std::string* error) {
   std::error_code ec;
   fs::create_directories(to, ec);
   if (ec) {

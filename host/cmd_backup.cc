@@ -57,8 +57,8 @@ int RunBackup(const std::vector<std::string>& args) {
                    "backup, consistent while the site serves) and its attachments (files/) "
                    "into the new folder PATH, which is a data folder of its own.");
   CopyOptions options;
-  const int status = ParseCopyOptions(
-      line, "--to", "the new folder for the copy (must not exist)", args, &options);
+  const int status = ParseCopyOptions(line, "--to", "the new folder for the copy (must not exist)",
+                                      args, &options);
   return status >= 0 ? status : Report("backup", MakeBackup(options.data, options.copy));
 }
 

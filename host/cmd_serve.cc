@@ -2,8 +2,8 @@
 #include <signal.h>
 
 #include <boost/asio/signal_set.hpp>
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -36,8 +36,8 @@ CommandLine ServeCommandLine(SiteOptions* options) {
               "127.0.0.1), ADDR (port 8080); [V6]:PORT for IPv6; port 0 picks one",
               [options](std::string_view name, const std::string& value) -> std::string {
                 if (serve::ParseListenAddress(value, &options->address, &options->port)) return "";
-                return std::string(name) + " wants ADDR:PORT, PORT, :PORT or ADDR, not '" +
-                       value + "'";
+                return std::string(name) + " wants ADDR:PORT, PORT, :PORT or ADDR, not '" + value +
+                       "'";
               })
       .Option("--threads", "N",
               "worker threads for the component and the database "

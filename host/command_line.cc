@@ -140,8 +140,8 @@ bool CommandLine::ReadConfig(const std::vector<std::string>& args, std::string* 
       return false;
     }
     if (const auto [it, added] = seen.emplace(key, number); !added) {
-      *error = where + "'" + key + "' is given again (also line " + std::to_string(it->second) +
-               ")";
+      *error =
+          where + "'" + key + "' is given again (also line " + std::to_string(it->second) + ")";
       return false;
     }
     if (given.count(entry->name)) continue;  // the command line's wins

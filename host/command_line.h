@@ -40,8 +40,9 @@ class CommandLine {
   // line each (the option's name without "--"; a flag takes true or
   // false), blank lines and lines starting with '#' or ';' ignored, a
   // value may be put in double quotes. An option also given on the
-  // command line is taken from there: the command line wins. An unknown key, a line without '=', a key given
-  // twice or a value refused is a usage error naming the file and line.
+  // command line is taken from there: the command line wins. An unknown
+  // key, a line without '=', a key given twice or a value refused is a
+  // usage error naming the file and line.
   CommandLine& ConfigFile();
 
   enum class Outcome { kRun, kHelp, kUsageError };

@@ -9,7 +9,8 @@ namespace zelto {
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
-      {"backup", "copy a SQLite site's databases and attachments, while it serves (--data DIR "
+      {"backup",
+       "copy a SQLite site's databases and attachments, while it serves (--data DIR "
        "--to PATH)",
        RunBackup},
       {"call", "run one page request: METHOD of the component, output on stdout", RunCall},

@@ -6,8 +6,8 @@
 
 #include "platform/com/activation.h"
 #include "platform/com/com_ptr.h"
-#include "platform/com/module_loader.h"
 #include "platform/com/guid.h"
+#include "platform/com/module_loader.h"
 #include "platform/com/registry.h"
 #include "platform/win/codepage.h"
 
@@ -55,8 +55,8 @@ std::string HresultText(HRESULT hr) {
 std::string DefaultModulePath() {
   const std::string dir = ProgramDirectory();
   if (!dir.empty()) {
-    for (const fs::path& candidate : {fs::path(dir) / kModuleName,
-                                      fs::path(dir) / ZELTO_MODULE_DIR_FROM_BIN / kModuleName}) {
+    for (const fs::path& candidate :
+         {fs::path(dir) / kModuleName, fs::path(dir) / ZELTO_MODULE_DIR_FROM_BIN / kModuleName}) {
       std::error_code ec;
       if (fs::is_regular_file(candidate, ec)) return candidate.lexically_normal().string();
     }

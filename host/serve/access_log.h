@@ -2,8 +2,8 @@
 // web servers with the time taken appended in seconds (what log analysers
 // read as %T), or as a JSON object:
 //
-//   127.0.0.1 - - [08/Dec/2026:14:52:08 +0000] "GET /visitor/GetClientMsg.asp?cid=*&wait=* HTTP/1.1"
-//   200 12 "http://host/visitor/chat.html?cid=*" "Mozilla/5.0 ..." 0.004
+//   127.0.0.1 - - [08/Dec/2026:14:52:08 +0000] "GET /visitor/GetClientMsg.asp?cid=*&wait=*
+//   HTTP/1.1" 200 12 "http://host/visitor/chat.html?cid=*" "Mozilla/5.0 ..." 0.004
 //
 // Query values never reach the log: every value of the request target's
 // query and of the Referer's is written as '*', names only, so that
@@ -26,7 +26,7 @@ struct AccessRecord {
   std::string referer, user_agent;
   unsigned status = 0;
   size_t bytes = 0;
-  WallTime received;                 // when the request's header arrived
+  WallTime received;                   // when the request's header arrived
   std::chrono::microseconds taken{0};  // from its header to the answer written
 };
 

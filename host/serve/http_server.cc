@@ -69,7 +69,9 @@ HttpResponse PlainResponse(http::status status, unsigned version, std::string bo
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
   Connection(tcp::socket socket, std::shared_ptr<HttpServer::Shared> shared)
-      : stream_(std::move(socket)), stop_timer_(stream_.get_executor()), shared_(std::move(shared)) {
+      : stream_(std::move(socket)),
+        stop_timer_(stream_.get_executor()),
+        shared_(std::move(shared)) {
     beast::error_code ec;
     const auto endpoint = stream_.socket().remote_endpoint(ec);
     if (!ec) remote_ = endpoint.address().to_string();
@@ -100,10 +102,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
       if (self->awaiting_answer_) return;  // its answer is written with kStopGrace
       // A read or write in progress keeps the limit it began with: cut it off.
       self->stop_timer_.expires_after(kStopGrace);
-      self->stop_timer_.async_wait(
-          [weak = std::weak_ptr<Connection>(self)](beast::error_code ec) {
-            if (auto connection = weak.lock(); connection && !ec) connection->Close();
-          });
+      self->stop_timer_.async_wait([weak = std::weak_ptr<Connection>(self)](beast::error_code ec) {
+        if (auto connection = weak.lock(); connection && !ec) connection->Close();
+      });
     });
   }
 

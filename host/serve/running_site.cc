@@ -68,10 +68,8 @@ bool RunningSite::OpenAccessLog(StartFailure* failure) {
   access_log_ = AccessLogFile::Open(options_.access_log, out_.out(), &failure->message);
   failure->status = StartFailure::kUsage;
   if (!access_log_) return false;
-  access_stream_ =
-      std::make_unique<LogStream>(access_log_->stream(), options_.log_format, [this] {
-        return out_.Now();
-      });
+  access_stream_ = std::make_unique<LogStream>(access_log_->stream(), options_.log_format,
+                                               [this] { return out_.Now(); });
   access_ = std::make_unique<AccessLog>(access_log_->stream() ? access_stream_.get() : nullptr);
   return true;
 }
@@ -155,9 +153,9 @@ void RunningSite::Abandon() {
 void RunningSite::Begin() {
   started_ = true;
   // Failures are logged once with their cause, not once per request.
-  failures_ = std::make_unique<FailureLog>([this](const std::string& line) { log_.Error(line); },
-                                           Seconds(options_.failure_log_seconds),
-                                           "zelto serve: ", clock_);
+  failures_ =
+      std::make_unique<FailureLog>([this](const std::string& line) { log_.Error(line); },
+                                   Seconds(options_.failure_log_seconds), "zelto serve: ", clock_);
   FailureLog* failures = failures_.get();
   ado::SetEngineFailureSink(
       [failures](std::string_view engine, std::string_view what, std::string_view error) {

@@ -112,8 +112,8 @@ class RunningSite {
 
   const SiteOptions options_;
   const Clock& clock_;
-  LogStream out_;     // the start, the welcome, the stop
-  LogStream log_;     // failures
+  LogStream out_;  // the start, the welcome, the stop
+  LogStream log_;  // failures
   std::unique_ptr<LogStream> access_stream_;
   const bool on_server_;
   const DatabaseServer database_;

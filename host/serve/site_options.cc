@@ -47,8 +47,7 @@ bool ParseListenAddress(const std::string& text, std::string* address, unsigned 
     ok = ParsePort(view.substr(1), &number);  // :PORT
   } else if (!view.empty() && view.front() == '[') {
     const size_t close = view.find(']');  // [V6] or [V6]:PORT
-    const std::string_view rest =
-        close == std::string_view::npos ? view : view.substr(close + 1);
+    const std::string_view rest = close == std::string_view::npos ? view : view.substr(close + 1);
     ok = close != std::string_view::npos &&
          ParseHost(std::string(view.substr(1, close - 1)), &host) &&
          (rest.empty() || (rest.front() == ':' && ParsePort(rest.substr(1), &number)));

@@ -35,7 +35,8 @@ bool Copy(sqlite3* from, sqlite3* to, std::string* error) {
     *error = sqlite3_errmsg(to);
     return false;
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyMilliseconds);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyMilliseconds);
   int rc;
   do {
     rc = sqlite3_backup_step(backup, kPagesPerStep);

@@ -89,8 +89,8 @@ TEST(RedactedQueryTest, NamesStayValuesGo) {
 TEST_F(LogTest, CombinedFormatWithTheTimeTaken) {
   LogStream stream(file_, LogFormat::kText, Fixed);
   AccessLog log(&stream);
-  AccessRecord r = Request(
-      "GET", "/operator/DoUserMsg.asp?cid=3&msgContent=secret%20words&token=0123abcd", 200);
+  AccessRecord r =
+      Request("GET", "/operator/DoUserMsg.asp?cid=3&msgContent=secret%20words&token=0123abcd", 200);
   r.referer = "http://site/operator/chat.html?cid=3";
   r.user_agent = "Agent \"1\"\n127.0.0.1 - - forged";
   r.bytes = 42;
@@ -134,12 +134,13 @@ TEST(AccessLogSiteTest, MessagesAndTokensStayOut) {
     auto visitor = site.Client();
     site.Visit(*visitor);
     const std::string cid = std::to_string(ServedSite::OpenChat(*visitor));
-    EXPECT_EQ(visitor->Get("/visitor/DoClientMsg.asp?cid=" + cid +
-                           "&action=sub&msgContent=VisitorSecretWords")
+    EXPECT_EQ(visitor
+                  ->Get("/visitor/DoClientMsg.asp?cid=" + cid +
+                        "&action=sub&msgContent=VisitorSecretWords")
                   .status,
               200);
     EXPECT_EQ(op->Get("/operator/DoUserMsg.asp?cid=" + cid +
-                      "&action=sub&msgContent=OperatorSecretWords&token=" + token,
+                          "&action=sub&msgContent=OperatorSecretWords&token=" + token,
                       {{"Referer", "http://x/operator/chat.html?cid=" + cid + "&token=" + token}})
                   .status,
               200);

@@ -85,8 +85,8 @@ TEST(BackupTest, RefusalsChangeNothing) {
   };
   for (const auto& c : cases) {
     EXPECT_FALSE(c.result.ok) << c.what;
-    EXPECT_NE(c.result.message.find(c.says), std::string::npos) << c.what << ": "
-                                                                 << c.result.message;
+    EXPECT_NE(c.result.message.find(c.says), std::string::npos)
+        << c.what << ": " << c.result.message;
   }
   EXPECT_EQ(fs::file_size(fs::path(site.folder()) / "chat.db"), chat_before);
   EXPECT_FALSE(fs::exists(root / "b"));

@@ -189,15 +189,23 @@ TEST(CommandUsageTest, ListenForms) {
     const char* address;  // null: refused
     unsigned short port;
   } cases[] = {
-      {"9000", "127.0.0.1", 9000},       {":9000", "127.0.0.1", 9000},
-      {"0.0.0.0", "0.0.0.0", 8080},      {"localhost", "127.0.0.1", 8080},
-      {"::1", "::1", 8080},              {"[::1]", "::1", 8080},
-      {"[::]:81", "::", 81},             {"10.0.0.1:0", "10.0.0.1", 0},
+      {"9000", "127.0.0.1", 9000},
+      {":9000", "127.0.0.1", 9000},
+      {"0.0.0.0", "0.0.0.0", 8080},
+      {"localhost", "127.0.0.1", 8080},
+      {"::1", "::1", 8080},
+      {"[::1]", "::1", 8080},
+      {"[::]:81", "::", 81},
+      {"10.0.0.1:0", "10.0.0.1", 0},
       {"::1:80", "::1:80", 8080},  // a bare IPv6 address, not a port
-      {":", nullptr, 0},                 {"", nullptr, 0},
-      {"[::1]80", nullptr, 0},           {"[::1", nullptr, 0},
-      {"65536", nullptr, 0},             {"example.com:80", nullptr, 0},
-      {"1.2.3.4:80:90", nullptr, 0},     {":-1", nullptr, 0},
+      {":", nullptr, 0},
+      {"", nullptr, 0},
+      {"[::1]80", nullptr, 0},
+      {"[::1", nullptr, 0},
+      {"65536", nullptr, 0},
+      {"example.com:80", nullptr, 0},
+      {"1.2.3.4:80:90", nullptr, 0},
+      {":-1", nullptr, 0},
   };
   for (const auto& c : cases) {
     std::string address = "before";
@@ -267,9 +275,9 @@ TEST(CommandUsageTest, ServeTakesAConfigFile) {
   serve::SiteOptions options;
   std::vector<std::string> operands;
   std::string error;
-  ASSERT_EQ(ServeCommandLine(&options).Parse({"--config=" + path, "--threads", "5"}, &operands,
-                                             &error),
-            Outcome::kRun)
+  ASSERT_EQ(
+      ServeCommandLine(&options).Parse({"--config=" + path, "--threads", "5"}, &operands, &error),
+      Outcome::kRun)
       << error;
   EXPECT_EQ(options.port, 9000);
   EXPECT_EQ(options.log_format, serve::LogFormat::kJson);

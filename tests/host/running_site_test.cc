@@ -94,7 +94,8 @@ TEST_F(RunningSiteStartTest, AFailedStartLeavesNothingBehind) {
       {"an access log in a missing folder",
        [&](serve::SiteOptions& o) { o.access_log = folder_ + "/missing/access.log"; },
        StartFailure::kUsage, "cannot open the access log"},
-      {"a data folder with a clash", [&](serve::SiteOptions& o) { o.data_dir = folder_ + "/foreign"; },
+      {"a data folder with a clash",
+       [&](serve::SiteOptions& o) { o.data_dir = folder_ + "/foreign"; },
        StartFailure::kCannotStart, "files is not a folder"},
   };
   for (const auto& c : cases) {

@@ -1,10 +1,10 @@
 // A site always stops, whatever is in progress: held polls, a page fetch
 // that never ends, a client that never finishes sending, and a stop asked
 // for while the site is still starting.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <filesystem>
