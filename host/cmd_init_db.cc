@@ -1,6 +1,8 @@
 // `zelto init-db`: creates the chat and count databases with the schema (and
 // the demo data set) through the platform's database engine, all or nothing.
 #include <cstdio>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -8,6 +10,7 @@
 #include "host/command.h"
 #include "host/command_line.h"
 #include "host/database_login.h"
+#include "host/serve/data_folder.h"
 #include "platform/ado/engine.h"
 
 namespace zelto {
@@ -97,6 +100,18 @@ int RunInitDb(const std::vector<std::string>& args) {
   if (!engine) {
     std::fprintf(stderr, "zelto init-db: unknown database engine in ZELTO_DB_ENGINE\n");
     return 1;
+  }
+  // Never under a site that serves the folder (--force would pull its
+  // databases away).
+  std::unique_ptr<serve::DataFolderLock> lock;
+  std::error_code ec;
+  if (options.data && std::filesystem::is_directory(*options.data, ec)) {
+    std::string error;
+    lock = serve::DataFolderLock::Take(*options.data, &error);
+    if (!lock) {
+      std::fprintf(stderr, "zelto init-db: %s; stop the site first\n", error.c_str());
+      return 1;
+    }
   }
   return CreateDatabases(engine, options);
 }

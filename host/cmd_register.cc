@@ -19,7 +19,8 @@ int Run(const std::vector<std::string>& args, bool unregister) {
                              " the ZeltoCom module's class and type library in the registry (" +
                              RegistryFilePath() +
                              "). MODULE defaults to ZeltoCom.so beside the zelto program, else "
-                             "/usr/local/lib/zelto/ZeltoCom.so.");
+                             "the one installed with it (" +
+                             DefaultModulePath() + " here).");
   std::vector<std::string> operands;
   if (const int status = line.ParseOrExit(args, &operands); status >= 0) return status;
   if (operands.size() > 1) return line.UsageError("too many arguments (at most one MODULE)");

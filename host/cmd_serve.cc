@@ -1,6 +1,9 @@
 // zelto serve: the chat site over HTTP. See docs/site.md for the routes.
+#include <signal.h>
+
 #include <boost/asio/signal_set.hpp>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -30,10 +33,13 @@ CommandLine ServeCommandLine(SiteOptions* options) {
               "empty folder gets new databases with demo data. With a "
               "database server, only the attachments (DIR/files)",
               TextValue(&options->data_dir, "a folder"))
-      .Option("--listen", "ADDR:PORT", "where to listen (default 127.0.0.1:8080; port 0 picks one)",
+      .Option("--listen", "ADDR:PORT",
+              "where to listen (default 127.0.0.1:8080): ADDR:PORT, PORT or :PORT (on "
+              "127.0.0.1), ADDR (port 8080); [V6]:PORT for IPv6; port 0 picks one",
               [options](std::string_view name, const std::string& value) -> std::string {
                 if (serve::ParseListenAddress(value, &options->address, &options->port)) return "";
-                return std::string(name) + " wants ADDR:PORT, not '" + value + "'";
+                return std::string(name) + " wants ADDR:PORT, PORT, :PORT or ADDR, not '" + value +
+                       "'";
               })
       .Option("--threads", "N",
               "worker threads for the component and the database "
@@ -58,6 +64,23 @@ CommandLine ServeCommandLine(SiteOptions* options) {
       .Option("--access-log", "FILE",
               "one line per request to FILE, '-' for stdout (default), 'off'",
               TextValue(&options->access_log, "FILE, '-' or 'off'"))
+      .Option("--www", "DIR",
+              "the site's pages (default: $ZELTO_WWW, else those installed with the "
+              "program, else the source tree's)",
+              [options](std::string_view name, const std::string& value) -> std::string {
+                if (value.empty()) return std::string(name) + " needs a folder";
+                options->www_root = value;
+                return "";
+              })
+      .Option("--log-format", "FORMAT",
+              "text (default: each line headed by its ISO 8601 time; the access log in the "
+              "combined format) or json (one object per line, for log collectors)",
+              [options](std::string_view, const std::string& value) -> std::string {
+                auto format = serve::LogFormatFromName(value);
+                if (!format) return "unknown log format '" + value + "' (text or json)";
+                options->log_format = *format;
+                return "";
+              })
       .Option("--long-poll-max", "N",
               "polls held at most at once waiting for a message (a poll "
               "page's wait=SECONDS, up to 25; default 10000, 0: none)",
@@ -78,6 +101,7 @@ CommandLine ServeCommandLine(SiteOptions* options) {
               "seconds from 0.1 to 86400"));
   AddCodePageOption(line, &options->code_page, CP_UTF8);
   AddDatabaseLoginOptions(line, &options->login);
+  line.ConfigFile();
   line.Epilogue(
       "Stops on SIGINT or SIGTERM after answering the requests in progress.\n"
       "Exit status: 0 stopped, 1 cannot start (data folder, database server, module),\n"
@@ -85,7 +109,27 @@ CommandLine ServeCommandLine(SiteOptions* options) {
   return line;
 }
 
+namespace {
+
+// A stop asked for while the site starts: noted here, acted on once it
+// has started (a start is never cut in the middle of making databases).
+volatile std::sig_atomic_t stop_asked = 0;
+
+void NoteStop(int) { stop_asked = 1; }
+
+void NoteStopsDuringStart() {
+  struct sigaction action {};
+  action.sa_handler = NoteStop;
+  action.sa_flags = SA_RESETHAND;  // a second signal ends a start that hangs
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
+
 int RunServe(const std::vector<std::string>& args) {
+  NoteStopsDuringStart();
   SiteOptions options;
   const CommandLine line = ServeCommandLine(&options);
   std::vector<std::string> operands;
@@ -99,7 +143,7 @@ int RunServe(const std::vector<std::string>& args) {
       serve::RunningSite::Start(options, serve::SiteSurroundings{}, &failure);
   if (!site) {
     if (failure.status == serve::StartFailure::kUsage) return line.UsageError(failure.message);
-    std::fprintf(stderr, "zelto serve: %s\n", failure.message.c_str());
+    serve::LogStream(stderr, options.log_format).Error("zelto serve: " + failure.message);
     return failure.status;
   }
   // Caught before the welcome says the site is there: a stop asked for
@@ -107,11 +151,17 @@ int RunServe(const std::vector<std::string>& args) {
   boost::asio::signal_set signals(site->io(), SIGINT, SIGTERM);
   signals.async_wait([&site](const boost::system::error_code& ec, int signal) {
     if (ec) return;
-    std::printf("zelto serve: signal %d, stopping after the requests in progress\n", signal);
-    std::fflush(stdout);
+    site->Say("zelto serve: signal " + std::to_string(signal) +
+              ", stopping after the requests in progress");
     site->Stop();
   });
-  site->PrintWelcome();
+  if (stop_asked) {
+    site->Say("zelto serve: stop asked for while starting");
+    signals.cancel();  // its wait would keep Run going
+    site->Stop();
+  } else {
+    site->PrintWelcome();
+  }
   site->Run();
   return 0;
 }

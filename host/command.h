@@ -26,9 +26,11 @@ struct Command {
 // In the order `zelto --help` lists them.
 const std::vector<Command>& Commands();
 
+int RunBackup(const std::vector<std::string>& args);
 int RunCall(const std::vector<std::string>& args);
 int RunInitDb(const std::vector<std::string>& args);
 int RunRegister(const std::vector<std::string>& args);
+int RunRestore(const std::vector<std::string>& args);
 int RunServe(const std::vector<std::string>& args);
 int RunUnregister(const std::vector<std::string>& args);
 

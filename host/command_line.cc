@@ -3,6 +3,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
+#include <map>
+#include <set>
 
 namespace zelto {
 namespace {
@@ -34,6 +37,24 @@ std::string Wrapped(const std::string& text, size_t width, size_t indent) {
   return out + line;
 }
 
+std::string Trimmed(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t\r");
+  if (first == std::string_view::npos) return "";
+  const size_t last = text.find_last_not_of(" \t\r");
+  return std::string(text.substr(first, last - first + 1));
+}
+
+// The FILE of "--config FILE" or "--config=FILE" among the options.
+std::optional<std::string> ConfigPath(const std::vector<std::string>& args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--" || arg.size() < 2 || arg[0] != '-') break;
+    if (arg == "--config") return i + 1 < args.size() ? std::optional(args[i + 1]) : std::nullopt;
+    if (arg.rfind("--config=", 0) == 0) return arg.substr(9);
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 CommandLine::CommandLine(std::string command, std::string operands, std::string about)
@@ -60,6 +81,83 @@ CommandLine& CommandLine::Epilogue(std::string text) {
   return *this;
 }
 
+CommandLine& CommandLine::ConfigFile() {
+  config_file_ = true;
+  return Option("--config", "FILE",
+                "options from FILE first, one 'name = value' line each (names without --); "
+                "options given here win",
+                [](std::string_view, const std::string&) { return std::string(); });
+}
+
+bool CommandLine::Apply(const Entry& entry, const std::string& name,
+                        const std::optional<std::string>& value, std::string* error) const {
+  if (entry.flag) {
+    if (value) {
+      *error = name + " takes no value";
+      return false;
+    }
+    entry.flag();
+    return true;
+  }
+  if (std::string refused = entry.set(entry.name, *value); !refused.empty()) {
+    *error = std::move(refused);
+    return false;
+  }
+  return true;
+}
+
+bool CommandLine::ReadConfig(const std::vector<std::string>& args, std::string* error) const {
+  const std::optional<std::string> path = ConfigPath(args);
+  if (!config_file_ || !path) return true;
+  std::ifstream in(*path);
+  if (!in) {
+    *error = "cannot read the config file " + *path;
+    return false;
+  }
+  std::set<std::string> given;  // options on the command line
+  for (const std::string& arg : args) {
+    if (arg == "--") break;
+    if (arg.rfind("--", 0) == 0) given.insert(arg.substr(0, arg.find('=')));
+  }
+  std::map<std::string, int> seen;  // key -> line
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    const std::string where = *path + " line " + std::to_string(number) + ": ";
+    const std::string text = Trimmed(line);
+    if (text.empty() || text[0] == '#' || text[0] == ';') continue;
+    const size_t eq = text.find('=');
+    if (eq == std::string::npos) {
+      *error = where + "wants 'name = value'";
+      return false;
+    }
+    const std::string key = Trimmed(std::string_view(text).substr(0, eq));
+    std::string value = Trimmed(std::string_view(text).substr(eq + 1));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+      value = value.substr(1, value.size() - 2);
+    const Entry* entry = key.empty() || key == "config" ? nullptr : Find("--" + key);
+    if (!entry) {
+      *error = where + "unknown option '" + key + "'";
+      return false;
+    }
+    if (const auto [it, added] = seen.emplace(key, number); !added) {
+      *error =
+          where + "'" + key + "' is given again (also line " + std::to_string(it->second) + ")";
+      return false;
+    }
+    if (given.count(entry->name)) continue;  // the command line's wins
+    std::optional<std::string> set_value = value;
+    if (entry->flag) {
+      if (value == "false" || value == "no" || value == "off" || value == "0") continue;
+      if (value == "true" || value == "yes" || value == "on" || value == "1") set_value.reset();
+    }
+    if (!Apply(*entry, "--" + key, set_value, error)) {
+      *error = where + *error;
+      return false;
+    }
+  }
+  return true;
+}
+
 const CommandLine::Entry* CommandLine::Find(std::string_view name) const {
   for (const Entry& entry : entries_) {
     if (!entry.name.empty() && entry.name == name) return &entry;
@@ -74,6 +172,7 @@ CommandLine::Outcome CommandLine::Parse(const std::vector<std::string>& args,
     if (arg == "--") break;
     if (IsHelp(arg)) return Outcome::kHelp;
   }
+  if (!ReadConfig(args, error)) return Outcome::kUsageError;
   size_t i = 0;
   for (; i < args.size(); ++i) {
     std::string arg = args[i];
@@ -92,25 +191,14 @@ CommandLine::Outcome CommandLine::Parse(const std::vector<std::string>& args,
       *error = "unknown option " + arg;
       return Outcome::kUsageError;
     }
-    if (entry->flag) {
-      if (value) {
-        *error = arg + " takes no value";
-        return Outcome::kUsageError;
-      }
-      entry->flag();
-      continue;
-    }
-    if (!value) {
+    if (!entry->flag && !value) {
       if (i + 1 >= args.size()) {
         *error = arg + " needs a value";
         return Outcome::kUsageError;
       }
       value = args[++i];
     }
-    if (std::string refused = entry->set(entry->name, *value); !refused.empty()) {
-      *error = std::move(refused);
-      return Outcome::kUsageError;
-    }
+    if (!Apply(*entry, arg, value, error)) return Outcome::kUsageError;
   }
   operands->assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
   if (operands_.empty() && !operands->empty()) {

@@ -36,6 +36,14 @@ class CommandLine {
   CommandLine& Heading(const char* title);
   // A closing paragraph of the usage text (exit statuses, ...).
   CommandLine& Epilogue(std::string text);
+  // Adds --config FILE: the options read from FILE first, one `key = value`
+  // line each (the option's name without "--"; a flag takes true or
+  // false), blank lines and lines starting with '#' or ';' ignored, a
+  // value may be put in double quotes. An option also given on the
+  // command line is taken from there: the command line wins. An unknown
+  // key, a line without '=', a key given twice or a value refused is a
+  // usage error naming the file and line.
+  CommandLine& ConfigFile();
 
   enum class Outcome { kRun, kHelp, kUsageError };
   // Reads `args` (those after the command's name): the setters run in the
@@ -63,9 +71,15 @@ class CommandLine {
   };
   const Entry* Find(std::string_view name) const;
   std::string Synopsis() const;
+  // Runs one option's setter (or flag); false with `error` set.
+  bool Apply(const Entry& entry, const std::string& name, const std::optional<std::string>& value,
+             std::string* error) const;
+  // The options of the --config file named in `args`, if any.
+  bool ReadConfig(const std::vector<std::string>& args, std::string* error) const;
 
   std::string command_, operands_, about_, epilogue_;
   std::vector<Entry> entries_;
+  bool config_file_ = false;
 };
 
 // Setters for the usual kinds of value.

@@ -3,17 +3,23 @@
 #include <vector>
 
 #include "host/command.h"
+#include "host/version.h"
 
 namespace zelto {
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
+      {"backup",
+       "copy a SQLite site's databases and attachments, while it serves (--data DIR "
+       "--to PATH)",
+       RunBackup},
       {"call", "run one page request: METHOD of the component, output on stdout", RunCall},
       {"init-db",
        "create the chat and count databases (--data DIR | --engine postgresql "
        "--server HOST[:PORT] --user U --password P|--password-file F) [--demo] [--force]",
        RunInitDb},
       {"register", "register the ZeltoCom module (class, ProgIDs, type library)", RunRegister},
+      {"restore", "put a backup back into a stopped site (--from PATH --data DIR)", RunRestore},
       {"serve", "serve the chat site over HTTP (--data DIR --listen ADDR:PORT)", RunServe},
       {"unregister", "remove the ZeltoCom module's registration", RunUnregister},
   };
@@ -27,7 +33,9 @@ void PrintHelp(FILE* out) {
                "usage: zelto COMMAND [OPTIONS]\n\n"
                "ZeltoCom, the server side of a web live chat.\n\ncommands:\n");
   for (const Command& c : Commands()) std::fprintf(out, "  %-12s %s\n", c.name, c.summary);
-  std::fprintf(out, "\n'zelto COMMAND --help' describes a command's options.\n");
+  std::fprintf(out,
+               "\n'zelto COMMAND --help' describes a command's options; "
+               "'zelto --version' says the version.\n");
 }
 
 }  // namespace
@@ -40,6 +48,10 @@ int RunZelto(const std::vector<std::string>& args) {
   const std::string& name = args[0];
   if (name == "--help" || name == "-h" || name == "help") {
     PrintHelp(stdout);
+    return 0;
+  }
+  if (name == "--version" || name == "version") {
+    std::printf("zelto %s\n", ProductVersion());
     return 0;
   }
   for (const Command& c : Commands()) {

@@ -6,23 +6,45 @@
 
 #include "platform/com/activation.h"
 #include "platform/com/com_ptr.h"
+#include "platform/com/guid.h"
 #include "platform/com/module_loader.h"
+#include "platform/com/registry.h"
 #include "platform/win/codepage.h"
 
 namespace zelto {
 namespace {
 
-constexpr char kModuleName[] = "ZeltoCom.so";
-constexpr char kInstalledModule[] = "/usr/local/lib/zelto/ZeltoCom.so";
-constexpr char kProgID[] = "ZeltoCom.CZeltoCom";
+namespace fs = std::filesystem;
 
-std::string ProgramDirectory() {
-  std::error_code ec;
-  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string() : self.parent_path().string();
+constexpr char kModuleName[] = "ZeltoCom.so";
+constexpr char kProgID[] = "ZeltoCom.CZeltoCom";
+// The installed module's folder, as seen from the installed program's.
+#ifndef ZELTO_MODULE_DIR_FROM_BIN
+#define ZELTO_MODULE_DIR_FROM_BIN "../lib/zelto"
+#endif
+#ifndef ZELTO_MODULE_DIR
+#define ZELTO_MODULE_DIR "/usr/local/lib/zelto"
+#endif
+
+// The module's path in the registry, when the component's class is there.
+std::string RegisteredModule() {
+  CLSID clsid;
+  const std::u16string progid = Utf8ToWide(kProgID);
+  if (FAILED(CLSIDFromProgID(progid.c_str(), &clsid))) return "";
+  std::string path;
+  RegistryRead([&](const RegistryTree& tree) {
+    path = tree.GetValue("CLSID\\" + GuidToString(clsid) + "\\InprocServer32", "").value_or("");
+  });
+  return path;
 }
 
 }  // namespace
+
+std::string ProgramDirectory() {
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : self.parent_path().string();
+}
 
 std::string HresultText(HRESULT hr) {
   char text[16];
@@ -33,11 +55,13 @@ std::string HresultText(HRESULT hr) {
 std::string DefaultModulePath() {
   const std::string dir = ProgramDirectory();
   if (!dir.empty()) {
-    std::filesystem::path beside = std::filesystem::path(dir) / kModuleName;
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(beside, ec)) return beside.string();
+    for (const fs::path& candidate :
+         {fs::path(dir) / kModuleName, fs::path(dir) / ZELTO_MODULE_DIR_FROM_BIN / kModuleName}) {
+      std::error_code ec;
+      if (fs::is_regular_file(candidate, ec)) return candidate.lexically_normal().string();
+    }
   }
-  return kInstalledModule;
+  return fs::path(ZELTO_MODULE_DIR) / kModuleName;
 }
 
 HRESULT RegisterModule(const std::string& path, bool unregister, std::string* error) {
@@ -69,17 +93,20 @@ HRESULT RegisterModule(const std::string& path, bool unregister, std::string* er
   return hr;
 }
 
-HRESULT EnsureRegistered(std::string* error) {
+HRESULT EnsureRegistered(std::string* error, std::string* module) {
   CLSID clsid;
   const std::u16string progid = Utf8ToWide(kProgID);
   if (SUCCEEDED(CLSIDFromProgID(progid.c_str(), &clsid))) {
     ComPtr<IClassFactory> factory;
     if (SUCCEEDED(CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
                                    factory.ReceiveVoid()))) {
+      if (module) *module = RegisteredModule() + " (registered before)";
       return S_OK;
     }
   }
-  return RegisterModule(DefaultModulePath(), false, error);
+  const HRESULT hr = RegisterModule(DefaultModulePath(), false, error);
+  if (SUCCEEDED(hr) && module) *module = RegisteredModule() + " (registered now)";
+  return hr;
 }
 
 }  // namespace zelto

@@ -7,8 +7,13 @@
 
 namespace zelto {
 
-// ZeltoCom.so beside the running program when it is there, else the
-// installed /usr/local/lib/zelto/ZeltoCom.so.
+// The running program's folder (from /proc/self/exe); "" when unknown.
+std::string ProgramDirectory();
+
+// ZeltoCom.so beside the running program (a build tree) when it is there,
+// else in the private library folder of an installed program (found from
+// the program's folder, so that an installed tree works wherever it is
+// unpacked), else in the library folder the build was configured for.
 std::string DefaultModulePath();
 
 // Loads the module at `path` and calls its DllRegisterServer (or, with
@@ -18,8 +23,10 @@ std::string DefaultModulePath();
 HRESULT RegisterModule(const std::string& path, bool unregister, std::string* error);
 
 // Registers DefaultModulePath() unless the component's ProgID is already
-// registered and its class object can be had.
-HRESULT EnsureRegistered(std::string* error);
+// registered and its class object can be had. `module`, when given, gets
+// the registered module's path and whether it was registered now or before
+// ("/usr/lib/zelto/ZeltoCom.so (registered now)").
+HRESULT EnsureRegistered(std::string* error, std::string* module = nullptr);
 
 // "0x80040154" for messages.
 std::string HresultText(HRESULT hr);

@@ -1,28 +1,43 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the site need, and only
+# Installs the Debian packages (Debian 12, bookworm) a task needs, and only
 # those that are missing. Quiet when everything is already present.
+#   install-deps.sh        what building and running the site need
+#   install-deps.sh test   that and the test tools: GoogleTest and Google
+#                          Benchmark, clang for fuzzing, the PostgreSQL
+#                          server, chromium and the browser test's Node
+#                          packages, dpkg-dev for the package test
 set -euo pipefail
+
+what="${1:-build}"
+case "$what" in build|test) ;; *) echo "usage: $0 [build|test]" >&2; exit 2 ;; esac
 
 packages=(
   g++ cmake ninja-build make pkg-config
-  clang libclang-rt-14-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev sqlite3
+  libsqlite3-dev
   libcurl4-openssl-dev
   libffi-dev
   # Boost: Asio and Beast for the HTTP host, Boost.JSON for its answers (its
   # compiled part built with the host from boost/json/src.hpp, so no separate
   # libboost-json package or run-time library is needed).
   libboost1.81-dev libcrypt-dev libssl-dev
-  libpq-dev postgresql-15 postgresql-contrib
-  # Fonts for the screenshots of the browser tests: Chinese, the other
-  # scripts (Arabic, Devanagari, Hangul, ...) and colour emoji.
-  chromium chromium-driver fonts-wqy-microhei fonts-noto-core fonts-noto-color-emoji
+  libpq-dev
 )
+if [ "$what" = test ]; then
+  packages+=(
+    libgtest-dev libgmock-dev libbenchmark-dev
+    clang libclang-rt-14-dev
+    sqlite3 curl
+    postgresql-15 postgresql-contrib
+    # Fonts for the screenshots of the browser tests: Chinese, the other
+    # scripts (Arabic, Devanagari, Hangul, ...) and colour emoji.
+    chromium chromium-driver fonts-wqy-microhei fonts-noto-core fonts-noto-color-emoji
+    dpkg-dev
+  )
+  # Node.js and npm for the browser test, from Debian when the machine has none.
+  command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
+fi
 
 missing=()
-# Node.js and npm for the browser test, from Debian when the machine has none.
-command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
     missing+=("$p")
@@ -38,6 +53,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
+[ "$what" = test ] || exit 0
 # The browser test's playwright-core, from tests/e2e/package-lock.json. It
 # drives Debian's chromium: no browser is downloaded.
 e2e="$(cd "$(dirname "$0")/.." && pwd)/tests/e2e"

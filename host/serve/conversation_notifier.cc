@@ -47,12 +47,13 @@ bool Command(PGconn* conn, const std::string& sql) {
 
 ConversationNotifier::ConversationNotifier(DatabaseServer server, std::string database,
                                            std::function<void(LONG)> on_remote,
-                                           std::function<void(bool)> on_link, FILE* log)
+                                           std::function<void(bool)> on_link,
+                                           std::function<void(const std::string&)> say)
     : server_(std::move(server)),
       database_(std::move(database)),
       on_remote_(std::move(on_remote)),
       on_link_(std::move(on_link)),
-      log_(log),
+      say_(std::move(say)),
       wake_fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 ConversationNotifier::~ConversationNotifier() {
@@ -79,9 +80,7 @@ void ConversationNotifier::Stop() {
 }
 
 void ConversationNotifier::Say(const char* line) {
-  if (!log_) return;
-  std::fprintf(log_, "zelto serve: %s\n", line);
-  std::fflush(log_);
+  if (say_) say_(std::string("zelto serve: ") + line);
 }
 
 void ConversationNotifier::Signal() {

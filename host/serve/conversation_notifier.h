@@ -6,7 +6,7 @@
 // other hosts reach `on_remote(cid)`; its own are skipped. When the server
 // goes away it reconnects (every second at most); `on_link(false)` says
 // notifications may be missed until `on_link(true)`; the loss and the
-// return of the link are also said once each in `log`. Callbacks run on the
+// return of the link are also said once each through `say` (one line each). Callbacks run on the
 // notifier's thread.
 #pragma once
 
@@ -31,7 +31,7 @@ class ConversationNotifier {
  public:
   ConversationNotifier(DatabaseServer server, std::string database,
                        std::function<void(LONG)> on_remote, std::function<void(bool)> on_link,
-                       FILE* log = stderr);
+                       std::function<void(const std::string& line)> say = nullptr);
   ~ConversationNotifier();  // Stop()
   ConversationNotifier(const ConversationNotifier&) = delete;
   ConversationNotifier& operator=(const ConversationNotifier&) = delete;
@@ -54,7 +54,7 @@ class ConversationNotifier {
   const std::string database_;
   const std::function<void(LONG)> on_remote_;
   const std::function<void(bool)> on_link_;
-  FILE* const log_;
+  const std::function<void(const std::string&)> say_;  // null: nothing said
   int wake_fd_ = -1;  // eventfd: Publish and Stop interrupt the wait
   std::atomic<bool> stopping_{false};
   std::mutex mutex_;

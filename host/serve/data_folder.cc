@@ -1,5 +1,11 @@
 #include "host/serve/data_folder.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -19,17 +25,23 @@ constexpr DemoLogin kDemoLogins[] = {
     {7, "张伟", "demo7"},
 };
 
-// The site's own entries: the databases with their journals, and files/.
-bool IsSiteEntry(const fs::directory_entry& entry) {
+// Why `entry` clashes with what the site keeps in its folder; "" when it
+// does not (another program's file, or the site's own of the right kind).
+std::string Clash(const fs::directory_entry& entry, const fs::path& dir) {
+  std::error_code ec;
   const std::string name = entry.path().filename().string();
-  if (name == "files") return entry.is_directory();
+  if (name == "files")
+    return entry.is_directory(ec) ? "" : "files is not a folder (the site keeps attachments there)";
   for (const char* catalog : kCatalogs) {
     const std::string db = std::string(catalog) + ".db";
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
-      if (name == db + suffix) return true;
+    if (name == db) return entry.is_regular_file(ec) ? "" : db + " is not a file";
+    for (const char* suffix : {"-wal", "-journal"}) {
+      if (name == db + suffix && !fs::exists(dir / db, ec))
+        return name + " is a journal without its database " + db +
+               "; move it away (a new database would take it for its own)";
     }
   }
-  return false;
+  return "";
 }
 
 bool CreateDemoDatabases(const std::string& dir, std::string* message) {
@@ -43,41 +55,44 @@ bool CreateDemoDatabases(const std::string& dir, std::string* message) {
 
 }  // namespace
 
-DataFolderResult PrepareDataFolder(const std::string& dir, std::string* message) {
+DataFolderResult CheckDataFolder(const std::string& dir, std::string* message) {
   std::error_code ec;
-  bool empty = true;
+  if (!fs::exists(dir, ec)) return DataFolderResult::kCreated;
+  if (!fs::is_directory(dir, ec)) {
+    *message = dir + " is not a folder";
+    return DataFolderResult::kRefused;
+  }
   int databases = 0;
-  if (fs::exists(dir, ec)) {
-    if (!fs::is_directory(dir, ec)) {
-      *message = dir + " is not a folder";
+  for (const auto& entry : fs::directory_iterator(dir, ec)) {
+    if (std::string clash = Clash(entry, dir); !clash.empty()) {
+      *message = "the data folder " + dir + " cannot be used: " + clash;
       return DataFolderResult::kRefused;
     }
-    for (const auto& entry : fs::directory_iterator(dir, ec)) {
-      empty = false;
-      if (!IsSiteEntry(entry)) {
-        *message = dir + " holds " + entry.path().filename().string() +
-                   ", which is not the site's; give an empty or new folder with --data";
-        return DataFolderResult::kRefused;
-      }
-      const std::string name = entry.path().filename().string();
-      if (name == "chat.db" || name == "count.db") ++databases;
-    }
-    if (ec) {
-      *message = "cannot read " + dir + ": " + ec.message();
-      return DataFolderResult::kRefused;
-    }
+    const std::string name = entry.path().filename().string();
+    if (name == "chat.db" || name == "count.db") ++databases;
   }
-  if (!empty && databases == 2) {
-    *message = "using the databases in " + dir;
-    return DataFolderResult::kReady;
+  if (ec) {
+    *message = "cannot read " + dir + ": " + ec.message();
+    return DataFolderResult::kRefused;
   }
-  if (!empty && databases != 0) {
+  if (databases == 1) {
     *message = dir +
                " has only one of chat.db and count.db; create both with "
                "'zelto init-db --data " +
                dir + " --force'";
     return DataFolderResult::kRefused;
   }
+  return databases == 2 ? DataFolderResult::kReady : DataFolderResult::kCreated;
+}
+
+DataFolderResult PrepareDataFolder(const std::string& dir, std::string* message) {
+  const DataFolderResult checked = CheckDataFolder(dir, message);
+  if (checked == DataFolderResult::kRefused) return checked;
+  if (checked == DataFolderResult::kReady) {
+    *message = "using the databases in " + dir;
+    return checked;
+  }
+  std::error_code ec;
   fs::create_directories(dir, ec);
   if (ec) {
     *message = "cannot create " + dir + ": " + ec.message();
@@ -87,6 +102,27 @@ DataFolderResult PrepareDataFolder(const std::string& dir, std::string* message)
   *message = "created new databases with demo data in " + dir;
   return DataFolderResult::kCreated;
 }
+
+std::unique_ptr<DataFolderLock> DataFolderLock::Take(const std::string& dir, std::string* error) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = "cannot open the data folder " + dir + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int why = errno;
+    ::close(fd);
+    *error = why == EWOULDBLOCK
+                 ? "another zelto (serve or restore) is using the data folder " + dir +
+                       "; one host per SQLite data folder (several hosts share a "
+                       "PostgreSQL database instead)"
+                 : "cannot lock the data folder " + dir + ": " + std::strerror(why);
+    return nullptr;
+  }
+  return std::unique_ptr<DataFolderLock>(new DataFolderLock(fd));
+}
+
+DataFolderLock::~DataFolderLock() { ::close(fd_); }
 
 std::vector<DemoLogin> WorkingDemoLogins(const SiteDatabase& db) {
   std::vector<DemoLogin> working;

@@ -1,10 +1,12 @@
 // The site's data folder: the databases (DBServer of the sessions) and the
-// attachments (files/). A missing or empty folder gets new databases with
-// the demo data; a folder that holds anything but the site's own files is
-// refused, so `zelto serve` never writes into a folder meant for something
-// else.
+// attachments (files/). A folder without databases gets new ones with the
+// demo data. Other entries may be there (dot files, lost+found of a mounted
+// volume, backups); only what would clash with the site's own is refused:
+// a database or files/ of the wrong kind, one database without the other, a
+// journal left without its database.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,8 +17,30 @@ namespace zelto::serve {
 
 enum class DataFolderResult { kReady, kCreated, kRefused };
 
-// `message` says what was done or why the folder is refused.
+// Changes nothing: kReady when both databases are there, kCreated when
+// PrepareDataFolder would make them, kRefused with the reason in `message`.
+DataFolderResult CheckDataFolder(const std::string& dir, std::string* message);
+// CheckDataFolder, then the databases made when missing; `message` says
+// what was done or why the folder is refused.
 DataFolderResult PrepareDataFolder(const std::string& dir, std::string* message);
+
+// One `zelto serve` (or restore) per SQLite data folder at a time: an
+// exclusive advisory lock (flock) on the folder itself, let go with this
+// object or when the process ends however it ends. Nothing is written into
+// the folder for it.
+class DataFolderLock {
+ public:
+  // Null, with the reason, when another process holds the folder or it
+  // cannot be opened. The folder must exist.
+  static std::unique_ptr<DataFolderLock> Take(const std::string& dir, std::string* error);
+  ~DataFolderLock();
+  DataFolderLock(const DataFolderLock&) = delete;
+  DataFolderLock& operator=(const DataFolderLock&) = delete;
+
+ private:
+  explicit DataFolderLock(int fd) : fd_(fd) {}
+  int fd_;
+};
 
 struct DemoLogin {
   LONG id;

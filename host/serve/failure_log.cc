@@ -21,7 +21,16 @@ constexpr char kOverflow[] = "other failures";
 }  // namespace
 
 FailureLog::FailureLog(FILE* out, Duration interval, std::string prefix, const Clock& clock)
-    : out_(out), interval_(interval), prefix_(std::move(prefix)), clock_(clock) {}
+    : FailureLog(out ? LineWriter([out](const std::string& line) {
+                   const std::string text = line + "\n";
+                   std::fwrite(text.data(), 1, text.size(), out);
+                   std::fflush(out);
+                 })
+                     : LineWriter(),
+                 interval, std::move(prefix), clock) {}
+
+FailureLog::FailureLog(LineWriter write, Duration interval, std::string prefix, const Clock& clock)
+    : write_(std::move(write)), interval_(interval), prefix_(std::move(prefix)), clock_(clock) {}
 
 void FailureLog::Failed(std::string_view what, std::string_view cause) {
   const TimePoint now = clock_.Now();
@@ -84,10 +93,7 @@ size_t FailureLog::tracked() {
 }
 
 void FailureLog::Write(const std::string& line) {
-  if (!out_) return;
-  const std::string text = prefix_ + line + "\n";
-  std::fwrite(text.data(), 1, text.size(), out_);
-  std::fflush(out_);
+  if (write_) write_(prefix_ + line);
 }
 
 }  // namespace zelto::serve

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -22,10 +23,15 @@ namespace zelto::serve {
 
 class FailureLog {
  public:
+  // Takes one line without its end.
+  using LineWriter = std::function<void(const std::string& line)>;
+
   // Lines go to `out` (stderr in the host) with `prefix` in front; times are
   // `clock`'s, which must outlive the log.
   FailureLog(FILE* out, Duration interval,
              std::string prefix = "zelto serve: ", const Clock& clock = SystemClock());
+  // Lines go to `write` (a timestamped log) instead.
+  FailureLog(LineWriter write, Duration interval, std::string prefix, const Clock& clock);
 
   void Failed(std::string_view what, std::string_view cause);
   void Flush();
@@ -43,7 +49,7 @@ class FailureLog {
   };
   void Write(const std::string& line);
 
-  FILE* const out_;
+  const LineWriter write_;  // null: nothing is written
   const Duration interval_;
   const std::string prefix_;
   const Clock& clock_;

@@ -21,10 +21,11 @@ using tcp = asio::ip::tcp;
 class Connection;
 
 struct HttpServer::Shared {
-  Shared(HttpHandler& h, HttpLimits l, FILE* log) : handler(h), limits(l), access_log(log) {}
+  Shared(HttpHandler& h, HttpLimits l, const AccessLog* log)
+      : handler(h), limits(l), access_log(log && log->enabled() ? log : nullptr) {}
   HttpHandler& handler;
   HttpLimits limits;
-  FILE* access_log;
+  const AccessLog* access_log;
   std::atomic<bool> stopping{false};
   std::atomic<size_t> in_progress{0};  // connections with a request being handled
   std::mutex mutex;
@@ -68,7 +69,9 @@ HttpResponse PlainResponse(http::status status, unsigned version, std::string bo
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
   Connection(tcp::socket socket, std::shared_ptr<HttpServer::Shared> shared)
-      : stream_(std::move(socket)), shared_(std::move(shared)) {
+      : stream_(std::move(socket)),
+        stop_timer_(stream_.get_executor()),
+        shared_(std::move(shared)) {
     beast::error_code ec;
     const auto endpoint = stream_.socket().remote_endpoint(ec);
     if (!ec) remote_ = endpoint.address().to_string();
@@ -90,10 +93,18 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   // On the server's stop: an idle connection closes now, a busy one after
-  // its answer is written.
+  // its answer is written. A client still sending its request or not
+  // reading the answer has kStopGrace for it, not the usual limits, so
+  // that no client holds a stop for long.
   void OnStop() {
     asio::post(stream_.get_executor(), [self = shared_from_this()] {
-      if (!self->busy_) self->Close();
+      if (!self->busy_) return self->Close();
+      if (self->awaiting_answer_) return;  // its answer is written with kStopGrace
+      // A read or write in progress keeps the limit it began with: cut it off.
+      self->stop_timer_.expires_after(kStopGrace);
+      self->stop_timer_.async_wait([weak = std::weak_ptr<Connection>(self)](beast::error_code ec) {
+        if (auto connection = weak.lock(); connection && !ec) connection->Close();
+      });
     });
   }
 
@@ -114,6 +125,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     SetBusy(true);  // from here on the request is in progress: a stop lets it finish
     started_ = std::chrono::steady_clock::now();
     const HttpRequest& header = parser_->get();
+    if (shared_->access_log) Remember(header);
     const size_t limit =
         std::min(shared_->limits.max_body_limit, shared_->handler.BodyLimit(header));
     const auto length = parser_->content_length();
@@ -128,10 +140,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void OnBody(beast::error_code ec) {
     if (ec) return OnReadError(ec);
     HttpRequest request = parser_->release();
-    if (shared_->access_log) {  // copied only for the log line
-      method_ = std::string(request.method_string());
-      target_ = std::string(request.target());
-    }
     keep_alive_ = request.keep_alive();
     version_ = request.version();
     stream_.expires_never();  // the handler may take its time; the write has its own limit
@@ -188,10 +196,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   bool RequestLineTooLong() const { return parser_ && parser_->get().target().empty(); }
 
   void RejectTooLarge(unsigned version) {
-    if (parser_ && parser_->is_header_done()) {
-      method_ = std::string(parser_->get().method_string());
-      target_ = std::string(parser_->get().target());
-    }
+    if (shared_->access_log && parser_ && parser_->is_header_done()) Remember(parser_->get());
     WriteFinal(PlainResponse(http::status::payload_too_large, version, "request too large\n"));
   }
 
@@ -210,7 +215,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     response.keep_alive(keep && response.keep_alive());
     response.prepare_payload();
     response_.emplace(std::move(response));
-    stream_.expires_after(shared_->limits.write_timeout);
+    stream_.expires_after(shared_->stopping ? std::min<std::chrono::milliseconds>(
+                                                  kStopGrace, shared_->limits.write_timeout)
+                                            : shared_->limits.write_timeout);
     http::async_write(stream_, *response_,
                       [self = shared_from_this()](beast::error_code ec, size_t bytes) {
                         self->OnWritten(ec, bytes);
@@ -242,14 +249,26 @@ class Connection : public std::enable_shared_from_this<Connection> {
                             });
   }
 
+  // What the access log line tells of the request; copied only for it.
+  void Remember(const HttpRequest& header) {
+    logged_.received = std::chrono::system_clock::now();
+    logged_.method = std::string(header.method_string());
+    logged_.target = std::string(header.target());
+    logged_.version = header.version() == 10 ? "HTTP/1.0" : "HTTP/1.1";
+    logged_.referer = std::string(header[http::field::referer]);
+    logged_.user_agent = std::string(header[http::field::user_agent]);
+  }
+
   void LogAccess(size_t bytes) {
     if (!shared_->access_log) return;
-    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
-                            std::chrono::steady_clock::now() - started_)
-                            .count();
-    std::fprintf(shared_->access_log, "%s \"%s %s\" %u %zu %.1fms\n", remote_.c_str(),
-                 method_.empty() ? "-" : method_.c_str(), target_.empty() ? "-" : target_.c_str(),
-                 response_->result_int(), bytes, micros / 1000.0);
+    logged_.remote = remote_;
+    if (logged_.method.empty()) logged_.received = std::chrono::system_clock::now();
+    logged_.status = response_->result_int();
+    logged_.bytes = bytes;
+    logged_.taken = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - started_);
+    shared_->access_log->Write(logged_);
+    logged_ = AccessRecord{};
   }
 
   void SetBusy(bool busy) {
@@ -262,6 +281,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   void Close() {
+    stop_timer_.cancel();
     beast::error_code ignored;
     stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
     stream_.close();
@@ -270,6 +290,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   using tcp_stream_executor = beast::tcp_stream::executor_type;
 
   beast::tcp_stream stream_;
+  asio::steady_timer stop_timer_;  // the grace of a busy connection at a stop
   std::shared_ptr<HttpServer::Shared> shared_;
   uint64_t id_ = 0;
   std::string remote_ = "-";
@@ -278,6 +299,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::optional<HttpResponse> response_;  // the answer being written
   std::optional<asio::executor_work_guard<tcp_stream_executor>> pending_;
   static constexpr size_t kMaxLinger = 32 * 1024 * 1024;
+  static constexpr std::chrono::milliseconds kStopGrace{5000};
   bool busy_ = false;
   bool awaiting_answer_ = false;  // the handler has the request
   uint64_t requests_ = 0;         // answers written, to tell a stale watch
@@ -286,12 +308,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::vector<char> discard_;
   bool keep_alive_ = false;
   unsigned version_ = 11;
-  std::string method_, target_;
+  AccessRecord logged_;  // the request being answered, for the access log
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };
 
 HttpServer::HttpServer(asio::io_context& io, HttpHandler& handler, HttpLimits limits,
-                       FILE* access_log)
+                       const AccessLog* access_log)
     : io_(io),
       acceptor_(io),
       accept_retry_(io),

@@ -26,6 +26,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "host/serve/access_log.h"
+
 namespace zelto::serve {
 
 namespace http = boost::beast::http;
@@ -79,9 +81,9 @@ bool OpenListener(const boost::asio::ip::tcp::endpoint& endpoint,
 
 class HttpServer {
  public:
-  // `access_log` may be null (no log); lines are written whole.
+  // `access_log` may be null (no log); it must outlive the server.
   HttpServer(boost::asio::io_context& io, HttpHandler& handler, HttpLimits limits,
-             FILE* access_log);
+             const AccessLog* access_log);
   ~HttpServer();
 
   // Binds and listens; false with a one-line reason (address in use, ...).

@@ -7,10 +7,11 @@
 
 #include "host/component_call.h"
 #include "host/module_path.h"
-#include "host/serve/data_folder.h"
 #include "host/serve/site_secret.h"
 #include "host/serve/static_files.h"
+#include "host/version.h"
 #include "platform/ado/engine_failures.h"
+#include "platform/inet/http_fetch.h"
 #include "platform/win/message_box.h"
 
 namespace zelto::serve {
@@ -38,7 +39,8 @@ std::unique_ptr<RunningSite> RunningSite::Start(const SiteOptions& options,
   std::unique_ptr<RunningSite> site(new RunningSite(options, surroundings));
   // What fails without changing anything goes first: a taken port or an
   // unwritable log never leaves new databases behind.
-  if (!site->OpenAccessLog(failure) || !site->Bind(failure) || !site->Register(failure) ||
+  if (!site->CheckDataFolder(failure) || !site->OpenAccessLog(failure) || !site->Bind(failure) ||
+      !site->LockDataFolder(failure) || !site->Register(failure) ||
       !site->PrepareDatabases(failure) || !site->LoadSecret(failure)) {
     site->Abandon();
     return nullptr;
@@ -50,16 +52,26 @@ std::unique_ptr<RunningSite> RunningSite::Start(const SiteOptions& options,
 RunningSite::RunningSite(const SiteOptions& options, const SiteSurroundings& surroundings)
     : options_(options),
       clock_(*surroundings.clock),
-      out_(surroundings.out),
-      log_(surroundings.log),
+      out_(surroundings.out, options.log_format, surroundings.wall_clock),
+      log_(surroundings.log, options.log_format, surroundings.wall_clock),
       on_server_(EngineIsServer()),
       database_(DatabaseOf(options, on_server_)),
       data_dir_(AbsoluteFolder(options.data_dir)) {}
 
+bool RunningSite::CheckDataFolder(StartFailure* failure) {
+  failure->status = StartFailure::kCannotStart;
+  return on_server_ ||
+         serve::CheckDataFolder(data_dir_, &failure->message) != DataFolderResult::kRefused;
+}
+
 bool RunningSite::OpenAccessLog(StartFailure* failure) {
-  access_log_ = AccessLogFile::Open(options_.access_log, out_, &failure->message);
+  access_log_ = AccessLogFile::Open(options_.access_log, out_.out(), &failure->message);
   failure->status = StartFailure::kUsage;
-  return access_log_ != nullptr;
+  if (!access_log_) return false;
+  access_stream_ = std::make_unique<LogStream>(access_log_->stream(), options_.log_format,
+                                               [this] { return out_.Now(); });
+  access_ = std::make_unique<AccessLog>(access_log_->stream() ? access_stream_.get() : nullptr);
+  return true;
 }
 
 bool RunningSite::Bind(StartFailure* failure) {
@@ -74,6 +86,23 @@ bool RunningSite::Bind(StartFailure* failure) {
   return OpenListener({address, options_.port}, &listener_, &failure->message);
 }
 
+// The folder is made here when missing (and removed again when the start
+// fails later), so that it can be locked before anything is written in it.
+bool RunningSite::LockDataFolder(StartFailure* failure) {
+  if (on_server_) return true;
+  failure->status = StartFailure::kCannotStart;
+  std::error_code ec;
+  if (!std::filesystem::exists(data_dir_, ec)) {
+    made_data_dir_ = std::filesystem::create_directories(data_dir_, ec);
+    if (ec) {
+      failure->message = "cannot create " + data_dir_ + ": " + ec.message();
+      return false;
+    }
+  }
+  data_lock_ = DataFolderLock::Take(data_dir_, &failure->message);
+  return data_lock_ != nullptr;
+}
+
 bool RunningSite::PrepareDatabases(StartFailure* failure) {
   failure->status = StartFailure::kCannotStart;
   std::string message;
@@ -83,17 +112,18 @@ bool RunningSite::PrepareDatabases(StartFailure* failure) {
     failure->message = message;
     return false;
   }
-  if (out_) std::fprintf(out_, "%s\n", message.c_str());
+  out_.Info(message);
   return true;
 }
 
 bool RunningSite::Register(StartFailure* failure) {
   failure->status = StartFailure::kCannotStart;
-  std::string message;
-  if (HRESULT hr = EnsureRegistered(&message); FAILED(hr)) {
+  std::string message, module;
+  if (HRESULT hr = EnsureRegistered(&message, &module); FAILED(hr)) {
     failure->message = "cannot register the component: " + message;
     return false;
   }
+  out_.Info(std::string("zelto ") + ProductVersion() + ", component module " + module);
   return true;
 }
 
@@ -113,13 +143,19 @@ bool RunningSite::LoadSecret(StartFailure* failure) {
 
 void RunningSite::Abandon() {
   if (access_log_) access_log_->Discard();
+  data_lock_.reset();
+  std::error_code ec;
+  // Only when nothing but what this start made is in it.
+  if (made_data_dir_ && std::filesystem::is_empty(data_dir_, ec))
+    std::filesystem::remove(data_dir_, ec);
 }
 
 void RunningSite::Begin() {
   started_ = true;
   // Failures are logged once with their cause, not once per request.
-  failures_ = std::make_unique<FailureLog>(log_, Seconds(options_.failure_log_seconds),
-                                           "zelto serve: ", clock_);
+  failures_ =
+      std::make_unique<FailureLog>([this](const std::string& line) { log_.Error(line); },
+                                   Seconds(options_.failure_log_seconds), "zelto serve: ", clock_);
   FailureLog* failures = failures_.get();
   ado::SetEngineFailureSink(
       [failures](std::string_view engine, std::string_view what, std::string_view error) {
@@ -157,6 +193,7 @@ void RunningSite::Begin() {
   config.db_password = database_.password;
   config.charset = options_.charset;
   config.www_root = options_.www_root.empty() ? FindWwwRoot() : options_.www_root;
+  out_.Info("pages from " + config.www_root.string());
   config.files_dir = std::filesystem::path(data_dir_) / "files";
   config.failure_log = failures;
   // A page fetch may hold its worker up to the fetch's time limit: one
@@ -170,7 +207,7 @@ void RunningSite::Begin() {
   config.clock = &clock_;
   site_ = std::make_unique<Site>(config, *workers_, *sessions_);
 
-  server_ = std::make_unique<HttpServer>(io_, *site_, HttpLimits{}, access_log_->stream());
+  server_ = std::make_unique<HttpServer>(io_, *site_, HttpLimits{}, access_.get());
   server_->OnFailure(
       [failures](std::string_view what, std::string_view cause) { failures->Failed(what, cause); });
   server_->Serve(std::move(listener_));
@@ -192,7 +229,8 @@ void RunningSite::StartNotifier() {
   LongPoll* long_poll = long_poll_.get();
   notifier_ = std::make_unique<ConversationNotifier>(
       database_, kChatCatalog, [long_poll](LONG cid) { long_poll->Wake(cid); },
-      [long_poll](bool linked) { long_poll->SetNotificationsReliable(linked); }, log_);
+      [long_poll](bool linked) { long_poll->SetNotificationsReliable(linked); },
+      [this](const std::string& line) { log_.Error(line); });
   notifier_->Start();
 }
 
@@ -216,20 +254,26 @@ void RunningSite::FlushFailures() {
   failure_flusher_->WaitUntil(clock_.Now() + period, [this] { FlushFailures(); });
 }
 
+// One write: whoever sees its first line sees the demo logins too.
 void RunningSite::PrintWelcome() {
-  if (!out_) return;
+  if (!out_.out()) return;
   const std::string base = BaseUrl();
-  std::fprintf(out_, "ZeltoCom chat site: %s\n", base.c_str());
-  std::fprintf(out_, "  start page            %s\n", base.c_str());
-  std::fprintf(out_, "  demo company site     %ssite/index.html  (visitors start here)\n",
-               base.c_str());
-  std::fprintf(out_, "  operator login        %soperator/login.html\n", base.c_str());
+  std::vector<std::string> lines = {
+      "ZeltoCom chat site: " + base,
+      "  start page            " + base,
+      "  demo company site     " + base + "site/index.html  (visitors start here)",
+      "  operator login        " + base + "operator/login.html",
+  };
   const auto logins =
       WorkingDemoLogins(SiteDatabase(database_.address, database_.user, database_.password));
-  if (!logins.empty()) std::fprintf(out_, "  demo operators (id / password):\n");
-  for (const auto& login : logins)
-    std::fprintf(out_, "    %-3d %s  %s\n", static_cast<int>(login.id), login.name, login.password);
-  std::fflush(out_);
+  if (!logins.empty()) lines.push_back("  demo operators (id / password):");
+  for (const auto& login : logins) {
+    char line[128];
+    std::snprintf(line, sizeof line, "    %-3d %s  %s", static_cast<int>(login.id), login.name,
+                  login.password);
+    lines.push_back(line);
+  }
+  out_.Info(lines);
 }
 
 unsigned short RunningSite::port() const { return server_->port(); }
@@ -243,6 +287,8 @@ std::string RunningSite::BaseUrl() const {
 void RunningSite::Run() { io_.run(); }
 
 void RunningSite::Stop() {
+  // A page fetch would hold its worker, and so the stop, up to its time limit.
+  CancelFetchesInProgress();
   asio::post(io_, [this] {
     server_->Stop();
     long_poll_->Stop();
@@ -266,10 +312,7 @@ RunningSite::~RunningSite() {
   SetMessageBoxSink(nullptr);
   InternetSetSettings(fetch_settings_before_);
   failures_->Summarize();
-  if (out_) {
-    std::fprintf(out_, "zelto serve: stopped\n");
-    std::fflush(out_);
-  }
+  out_.Info("zelto serve: stopped");
 }
 
 }  // namespace zelto::serve

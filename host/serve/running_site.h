@@ -4,14 +4,18 @@
 // log and the process-wide sinks pointed at it, the timers) and undoes all
 // of it on every path.
 //
-// Start checks what can fail without changing anything first (the access
-// log opens, the address can be bound, the component is registered), and
-// only then prepares the databases (creating demo ones where there are
-// none) and loads the site secret. A start that fails leaves nothing of its
-// own behind: no socket, no sink, no access log file it made.
+// Start checks what can fail without changing anything first (the data
+// folder holds nothing that clashes, the access log opens, the address can
+// be bound, no other host has the SQLite data folder), and only then
+// registers the component, prepares the databases (creating demo ones
+// where there are none) and loads the site secret. A start that fails
+// leaves nothing of its own behind: no socket, no sink, no access log file
+// or data folder it made. Every line it writes is timestamped (LogStream).
 //
 // Run serves on the calling thread until Stop; the requests in progress
-// are answered first. The destructor then joins the workers, ends the
+// are answered first, within bounds: held polls at once, page fetches
+// cancelled, a client still sending or not reading its answer cut off
+// after a short grace. The destructor then joins the workers, ends the
 // sessions still open as on a timeout, resets the sinks, writes the last
 // failure counts and closes the logs.
 #pragma once
@@ -22,11 +26,14 @@
 #include <memory>
 #include <string>
 
+#include "host/serve/access_log.h"
 #include "host/serve/access_log_file.h"
 #include "host/serve/clock.h"
 #include "host/serve/conversation_notifier.h"
+#include "host/serve/data_folder.h"
 #include "host/serve/failure_log.h"
 #include "host/serve/http_server.h"
+#include "host/serve/log_stream.h"
 #include "host/serve/long_poll.h"
 #include "host/serve/session_store.h"
 #include "host/serve/site.h"
@@ -42,6 +49,7 @@ struct SiteSurroundings {
   const Clock* clock = &SystemClock();
   FILE* out = stdout;  // what was done at the start, the welcome, the stop
   FILE* log = stderr;  // failures
+  WallClock wall_clock = std::chrono::system_clock::now;  // the logs' times
 };
 
 // Why a start failed, with the exit status `zelto serve` gives for it.
@@ -72,6 +80,8 @@ class RunningSite {
   // line ("ZeltoCom chat site: http://...") tells a waiting caller that the
   // site takes requests.
   void PrintWelcome();
+  // One line on `out`, timestamped like every other.
+  void Say(const std::string& line) { out_.Info(line); }
 
   boost::asio::io_context& io() { return io_; }
   unsigned short port() const;
@@ -84,8 +94,10 @@ class RunningSite {
  private:
   RunningSite(const SiteOptions& options, const SiteSurroundings& surroundings);
 
+  bool CheckDataFolder(StartFailure* failure);
   bool OpenAccessLog(StartFailure* failure);
   bool Bind(StartFailure* failure);
+  bool LockDataFolder(StartFailure* failure);
   bool Register(StartFailure* failure);
   bool PrepareDatabases(StartFailure* failure);
   bool LoadSecret(StartFailure* failure);
@@ -94,19 +106,24 @@ class RunningSite {
   void StartNotifier();
   void SweepSessions();
   void FlushFailures();
-  // After a failed start: the access log file this start made goes too.
+  // After a failed start: the access log file and the data folder this
+  // start made go too.
   void Abandon();
 
   const SiteOptions options_;
   const Clock& clock_;
-  FILE* const out_;
-  FILE* const log_;
+  LogStream out_;  // the start, the welcome, the stop
+  LogStream log_;  // failures
+  std::unique_ptr<LogStream> access_stream_;
   const bool on_server_;
   const DatabaseServer database_;
   const std::string data_dir_;  // absolute
 
   boost::asio::io_context io_{1};
   std::unique_ptr<AccessLogFile> access_log_;
+  std::unique_ptr<AccessLog> access_;
+  std::unique_ptr<DataFolderLock> data_lock_;  // SQLite only
+  bool made_data_dir_ = false;
   boost::asio::ip::tcp::acceptor listener_{io_};
   std::string site_secret_;
   bool started_ = false;  // Begin ran: sinks, settings and timers to undo

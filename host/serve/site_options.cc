@@ -10,23 +10,59 @@ namespace zelto::serve {
 
 size_t DefaultWorkerThreads() { return std::max(2u, std::thread::hardware_concurrency()); }
 
-bool ParseListenAddress(const std::string& text, std::string* address, unsigned short* port) {
-  const size_t colon = text.rfind(':');
-  if (colon == std::string::npos || colon == 0) return false;
-  std::string host = text.substr(0, colon);
-  if (host.size() > 2 && host.front() == '[' && host.back() == ']')
-    host = host.substr(1, host.size() - 2);
+namespace {
+
+// A decimal port, 0 to 65535.
+bool ParsePort(std::string_view digits, unsigned short* port) {
+  unsigned value = 0;
+  const auto parsed = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (digits.empty() || parsed.ec != std::errc() || parsed.ptr != digits.data() + digits.size() ||
+      value > 65535)
+    return false;
+  *port = static_cast<unsigned short>(value);
+  return true;
+}
+
+// An IPv4 or IPv6 address, or "localhost" (127.0.0.1), in `address`.
+bool ParseHost(std::string host, std::string* address) {
   if (host == "localhost") host = "127.0.0.1";
   boost::system::error_code ec;
   boost::asio::ip::make_address(host, ec);
-  const std::string_view digits = std::string_view(text).substr(colon + 1);
-  unsigned value = 0;
-  const auto parsed = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (ec || digits.empty() || parsed.ec != std::errc() ||
-      parsed.ptr != digits.data() + digits.size() || value > 65535)
-    return false;
+  if (ec) return false;
   *address = host;
-  *port = static_cast<unsigned short>(value);
+  return true;
+}
+
+}  // namespace
+
+bool ParseListenAddress(const std::string& text, std::string* address, unsigned short* port) {
+  std::string host = kDefaultListenAddress;
+  unsigned short number = kDefaultListenPort;
+  const std::string_view view(text);
+  bool ok;
+  if (!view.empty() && view.find_first_not_of("0123456789") == std::string_view::npos) {
+    ok = ParsePort(view, &number);  // PORT
+  } else if (view.size() > 1 && view.front() == ':' &&
+             view.find_first_not_of("0123456789", 1) == std::string_view::npos) {
+    ok = ParsePort(view.substr(1), &number);  // :PORT
+  } else if (!view.empty() && view.front() == '[') {
+    const size_t close = view.find(']');  // [V6] or [V6]:PORT
+    const std::string_view rest = close == std::string_view::npos ? view : view.substr(close + 1);
+    ok = close != std::string_view::npos &&
+         ParseHost(std::string(view.substr(1, close - 1)), &host) &&
+         (rest.empty() || (rest.front() == ':' && ParsePort(rest.substr(1), &number)));
+  } else if (ParseHost(text, &host)) {
+    ok = true;  // ADDR alone, a bare IPv6 address included
+  } else {
+    const size_t colon = view.rfind(':');  // ADDR:PORT
+    ok = colon != std::string_view::npos && colon > 0 &&
+         view.substr(0, colon).find(':') == std::string_view::npos &&
+         ParseHost(std::string(view.substr(0, colon)), &host) &&
+         ParsePort(view.substr(colon + 1), &number);
+  }
+  if (!ok) return false;
+  *address = host;
+  *port = number;
   return true;
 }
 
@@ -40,6 +76,9 @@ std::string CheckSiteOptions(const SiteOptions& options) {
     return "the " + std::string(engine->Name()) + " engine needs --server HOST[:PORT]";
   if (!EngineIsServer() && (login.server || login.user || login.password))
     return "--server, --user and --password are for --engine postgresql";
+  std::error_code ec;
+  if (!options.www_root.empty() && !std::filesystem::is_directory(options.www_root, ec))
+    return "--www " + options.www_root.string() + " is not a folder";
   return "";
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "host/serve/database_server.h"
+#include "host/serve/log_stream.h"
 #include "host/serve/session_store.h"
 #include "platform/asp/query_string.h"
 
@@ -18,10 +19,13 @@ namespace zelto::serve {
 // bench/http_poll.sh: 4 workers on 2 cores poll at half the rate of 2).
 size_t DefaultWorkerThreads();
 
+constexpr char kDefaultListenAddress[] = "127.0.0.1";
+constexpr unsigned short kDefaultListenPort = 8080;
+
 struct SiteOptions {
   std::string data_dir = "./data";  // the databases, or with a server the attachments
-  std::string address = "127.0.0.1";
-  unsigned short port = 8080;  // 0 picks a free one
+  std::string address = kDefaultListenAddress;
+  unsigned short port = kDefaultListenPort;  // 0 picks a free one
   size_t threads = DefaultWorkerThreads();
   DatabaseLogin login;
   double session_minutes = 20;
@@ -33,12 +37,16 @@ struct SiteOptions {
   // else ZELTO_CODEPAGE, else 65001.
   std::optional<UINT> code_page;
   std::string access_log = "-";    // a file, "-" for standard output, or "off"
+  LogFormat log_format = LogFormat::kText;
   size_t long_poll_max = 10000;    // 0: no long polling
   std::filesystem::path www_root;  // the pages; empty: FindWwwRoot()
 };
 
-// "ADDR:PORT" ("127.0.0.1:8080", "[::1]:0", "localhost:80") into `address`
-// and `port`; false, with both untouched, for anything else.
+// Where to listen into `address` and `port`: "ADDR:PORT" ("127.0.0.1:8080",
+// "[::1]:0", "localhost:80"), "PORT" or ":PORT" (on 127.0.0.1), "ADDR"
+// ("0.0.0.0", "::1", "[::1]"; on port 8080). False, with both untouched,
+// for anything else (a host name but localhost, an IPv6 address with a
+// port but without brackets).
 bool ParseListenAddress(const std::string& text, std::string* address, unsigned short* port);
 
 // Selects the database engine the options name (the process's engine, for

@@ -89,12 +89,17 @@ std::string ContentTypeFor(const fs::path& file) {
   return "application/octet-stream";
 }
 
+// The installed pages' folder, as seen from the installed program's.
+#ifndef ZELTO_WWW_DIR_FROM_BIN
+#define ZELTO_WWW_DIR_FROM_BIN "../share/zelto/www"
+#endif
+
 fs::path FindWwwRoot() {
   if (const char* env = std::getenv("ZELTO_WWW"); env && *env) return env;
   std::error_code ec;
   const fs::path self = fs::read_symlink("/proc/self/exe", ec);
   if (!ec) {
-    const fs::path installed = self.parent_path().parent_path() / "share" / "zelto" / "www";
+    const fs::path installed = (self.parent_path() / ZELTO_WWW_DIR_FROM_BIN).lexically_normal();
     if (fs::is_directory(installed, ec)) return installed;
   }
 #ifdef ZELTO_WWW_SOURCE_DIR

@@ -31,8 +31,9 @@ class StaticFiles {
 // for an unknown extension.
 std::string ContentTypeFor(const std::filesystem::path& file);
 
-// The site's pages: $ZELTO_WWW, else the installed share/zelto/www beside
-// the program's folder, else host/www of the source tree it was built from.
+// The site's pages: $ZELTO_WWW, else the installed share/zelto/www found
+// from the program's folder (bin/../share/zelto/www), else host/www of the
+// source tree it was built from.
 std::filesystem::path FindWwwRoot();
 
 }  // namespace zelto::serve

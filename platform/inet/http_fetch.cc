@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <limits>
 #include <memory>
@@ -44,6 +45,16 @@ size_t AppendBody(char* data, size_t size, size_t count, void* user) {
   }
   sink->body->append(data, bytes);
   return bytes;
+}
+
+// Bumped by CancelFetchesInProgress: a fetch that began under an older
+// value ends at its next progress call (about once a second, and on every
+// transfer step).
+std::atomic<uint64_t> cancel_generation{0};
+
+int AbortWhenCancelled(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const uint64_t started = *static_cast<const uint64_t*>(user);
+  return cancel_generation.load() != started ? 1 : 0;
 }
 
 bool IsLoopback(const sockaddr* address) {
@@ -140,13 +151,22 @@ HttpFetchResult HttpFetch(const HttpFetchRequest& request, const InternetSetting
     curl_easy_setopt(c, CURLOPT_OPENSOCKETFUNCTION, OpenLoopbackSocket);
   }
 
+  uint64_t generation = cancel_generation.load();
+  curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, AbortWhenCancelled);
+  curl_easy_setopt(c, CURLOPT_XFERINFODATA, &generation);
+
   CURLcode code = curl_easy_perform(c);
   curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &result.status);
   if (code != CURLE_OK) {
-    result.error = sink.over_limit ? "page larger than the size limit" : curl_easy_strerror(code);
+    result.error = sink.over_limit                     ? "page larger than the size limit"
+                   : code == CURLE_ABORTED_BY_CALLBACK ? "cancelled"
+                                                       : curl_easy_strerror(code);
     return result;
   }
   result.ok = true;
   result.body = std::move(body);
   return result;
 }
+
+void CancelFetchesInProgress() { ++cancel_generation; }

@@ -23,3 +23,9 @@ struct HttpFetchResult {
 };
 
 HttpFetchResult HttpFetch(const HttpFetchRequest& request, const InternetSettings& settings);
+
+// Ends every fetch in progress within about a second, failing with
+// "cancelled" as a timeout would (a server stopping does not wait for its
+// fetches' time limits); fetches begun afterwards run as usual.
+// Thread-safe.
+void CancelFetchesInProgress();

@@ -58,8 +58,11 @@ TEST(InitDbTest, PostgresServerGetsBothDatabases) {
   EXPECT_NE(body.find("20240520091502731"), std::string::npos) << body;
   EXPECT_EQ(Zelto("init-db --engine nosuch --server x"), 2);
 
-  // The password from a file (first line, line end dropped), never argv.
-  const std::string file = ::testing::TempDir() + "/zelto-init-db-password";
+  // The password from a file (first line, line end dropped), never argv; in
+  // a folder of this run's own, so that concurrent runs do not share it.
+  std::string folder = ::testing::TempDir() + "/zelto-init-db-XXXXXX";
+  ASSERT_NE(mkdtemp(folder.data()), nullptr);
+  const std::string file = folder + "/password";
   for (const std::string& line_end : {"\n", "\r\n", ""}) {
     std::ofstream(file, std::ios::binary)
         << cluster->password << line_end << (line_end.empty() ? "" : "ignored\n");
@@ -80,7 +83,7 @@ TEST(InitDbTest, PostgresServerGetsBothDatabases) {
   EXPECT_EQ(Zelto(on_server + " --user " + cluster->user + " --password-file " + file +
                   ".missing --force"),
             2);
-  std::filesystem::remove(file);
+  std::filesystem::remove_all(folder);
 }
 
 class InitDbDemoTest : public ::testing::TestWithParam<zelto::testing::TestEngine> {

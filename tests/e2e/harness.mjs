@@ -50,7 +50,8 @@ function freePort() {
 //   "    5   王芳  demo5"
 export function parseLogins(text) {
   const logins = [];
-  for (const m of text.matchAll(/^\s+(\d+)\s+(\S+)\s+(\S+)\s*$/gm)) {
+  // Each line may start with its time ("2026-12-08T14:52:08.123+00:00 ").
+  for (const m of text.matchAll(/^(?:\S+ )?\s+(\d+)\s+(\S+)\s+(\S+)\s*$/gm)) {
     logins.push({ id: Number(m[1]), name: m[2], password: m[3] });
   }
   return logins;

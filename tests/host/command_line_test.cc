@@ -171,7 +171,7 @@ TEST(CommandUsageTest, ServeOptionsAsTheSiteGetsThem) {
   EXPECT_EQ(options.max_sessions, serve::SessionStore::kDefaultLimit);
 
   for (const std::string listen :
-       {"nowhere", "127.0.0.1:70000", ":80", "127.0.0.1:", "127.0.0.1:8x", "300.1.1.1:80"}) {
+       {"nowhere", "127.0.0.1:70000", "127.0.0.1:", "127.0.0.1:8x", "300.1.1.1:80"}) {
     serve::SiteOptions refused;
     EXPECT_EQ(ServeCommandLine(&refused).Parse({"--listen", listen}, &operands, &error),
               Outcome::kUsageError)
@@ -180,6 +180,108 @@ TEST(CommandUsageTest, ServeOptionsAsTheSiteGetsThem) {
   }
   EXPECT_EQ(ServeCommandLine(&options).Parse({"stray"}, &operands, &error), Outcome::kUsageError);
   EXPECT_EQ(error, "unexpected argument 'stray'");
+}
+
+// Every form of --listen: the default address or port fills what is left out.
+TEST(CommandUsageTest, ListenForms) {
+  const struct {
+    const char* text;
+    const char* address;  // null: refused
+    unsigned short port;
+  } cases[] = {
+      {"9000", "127.0.0.1", 9000},
+      {":9000", "127.0.0.1", 9000},
+      {"0.0.0.0", "0.0.0.0", 8080},
+      {"localhost", "127.0.0.1", 8080},
+      {"::1", "::1", 8080},
+      {"[::1]", "::1", 8080},
+      {"[::]:81", "::", 81},
+      {"10.0.0.1:0", "10.0.0.1", 0},
+      {"::1:80", "::1:80", 8080},  // a bare IPv6 address, not a port
+      {":", nullptr, 0},
+      {"", nullptr, 0},
+      {"[::1]80", nullptr, 0},
+      {"[::1", nullptr, 0},
+      {"65536", nullptr, 0},
+      {"example.com:80", nullptr, 0},
+      {"1.2.3.4:80:90", nullptr, 0},
+      {":-1", nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    std::string address = "before";
+    unsigned short port = 1;
+    EXPECT_EQ(serve::ParseListenAddress(c.text, &address, &port), c.address != nullptr) << c.text;
+    EXPECT_EQ(address, c.address ? c.address : "before") << c.text;
+    EXPECT_EQ(port, c.address ? c.port : 1) << c.text;
+  }
+}
+
+class ConfigFileTest : public CommandLineTest {
+ protected:
+  ConfigFileTest() { line_.ConfigFile(); }
+  Parsed WithConfig(const std::string& text, std::vector<std::string> args = {}) {
+    std::ofstream(path_) << text;
+    args.insert(args.begin(), {"--config", path_});
+    return Parse(args);
+  }
+  ScratchRegistry scratch_;  // for its folder
+  std::string path_ = scratch_.folder() + "/zelto.conf";
+};
+
+TEST_F(ConfigFileTest, OptionsFromTheFileAndTheCommandLineWins) {
+  const Parsed parsed = WithConfig(
+      "# comment\n; another\n\n  name =  \"two words\"  \ncount=3\nratio = 0.5\nquiet = "
+      "yes\nuser = chat\n",
+      {"--count", "7", "run"});
+  ASSERT_EQ(parsed.outcome, Outcome::kRun) << parsed.error;
+  EXPECT_EQ(name_, "two words");
+  EXPECT_EQ(count_, 7u) << "the command line wins";
+  EXPECT_EQ(ratio_, 0.5);
+  EXPECT_TRUE(quiet_);
+  EXPECT_EQ(login_.user, "chat");
+  EXPECT_EQ(parsed.operands, std::vector<std::string>{"run"});
+
+  quiet_ = false;
+  ASSERT_EQ(WithConfig("quiet = off\n").outcome, Outcome::kRun);
+  EXPECT_FALSE(quiet_);
+}
+
+TEST_F(ConfigFileTest, RefusalsNameTheLine) {
+  const struct {
+    const char* text;
+    const char* says;
+  } cases[] = {
+      {"name = a\nbogus = 1\n", "line 2: unknown option 'bogus'"},
+      {"\nname\n", "line 2: wants 'name = value'"},
+      {"count = 1\ncount = 2\n", "line 2: 'count' is given again (also line 1)"},
+      {"count = 10\n", "line 1: --count wants a number from 1 to 9"},
+      {"config = other.conf\n", "line 1: unknown option 'config'"},
+      {"quiet = maybe\n", "line 1: --quiet takes no value"},
+      {"--name = a\n", "line 1: unknown option '--name'"},
+  };
+  for (const auto& c : cases) {
+    const Parsed parsed = WithConfig(c.text);
+    EXPECT_EQ(parsed.outcome, Outcome::kUsageError) << c.text;
+    EXPECT_EQ(parsed.error, path_ + " " + c.says) << c.text;
+  }
+  EXPECT_EQ(Parse({"--config", path_ + ".missing"}).error,
+            "cannot read the config file " + path_ + ".missing");
+}
+
+TEST(CommandUsageTest, ServeTakesAConfigFile) {
+  ScratchRegistry scratch;
+  const std::string path = scratch.folder() + "/serve.conf";
+  std::ofstream(path) << "listen = :9000\nlog-format = json\nthreads = 3\n";
+  serve::SiteOptions options;
+  std::vector<std::string> operands;
+  std::string error;
+  ASSERT_EQ(
+      ServeCommandLine(&options).Parse({"--config=" + path, "--threads", "5"}, &operands, &error),
+      Outcome::kRun)
+      << error;
+  EXPECT_EQ(options.port, 9000);
+  EXPECT_EQ(options.log_format, serve::LogFormat::kJson);
+  EXPECT_EQ(options.threads, 5u);
 }
 
 }  // namespace

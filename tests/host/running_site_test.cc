@@ -77,8 +77,11 @@ TEST_F(RunningSiteStartTest, AFailedStartLeavesNothingBehind) {
   boost::asio::ip::tcp::acceptor taken(io);
   std::string error;
   ASSERT_TRUE(serve::OpenListener({boost::asio::ip::make_address("127.0.0.1"), 0}, &taken, &error));
+  // Entries of other programs are let be; what clashes with the site's own
+  // files is refused.
   fs::create_directories(folder_ + "/foreign");
   std::ofstream(folder_ + "/foreign/thesis.txt") << "mine";
+  std::ofstream(folder_ + "/foreign/files") << "not a folder";
 
   const struct {
     const char* what;
@@ -91,8 +94,9 @@ TEST_F(RunningSiteStartTest, AFailedStartLeavesNothingBehind) {
       {"an access log in a missing folder",
        [&](serve::SiteOptions& o) { o.access_log = folder_ + "/missing/access.log"; },
        StartFailure::kUsage, "cannot open the access log"},
-      {"a foreign data folder", [&](serve::SiteOptions& o) { o.data_dir = folder_ + "/foreign"; },
-       StartFailure::kCannotStart, "thesis.txt"},
+      {"a data folder with a clash",
+       [&](serve::SiteOptions& o) { o.data_dir = folder_ + "/foreign"; },
+       StartFailure::kCannotStart, "files is not a folder"},
   };
   for (const auto& c : cases) {
     serve::SiteOptions options = Options();
@@ -115,6 +119,25 @@ TEST_F(RunningSiteStartTest, AFailedStartLeavesNothingBehind) {
   StartFailure failure;
   EXPECT_EQ(Start(options, &failure), nullptr);
   EXPECT_TRUE(fs::exists(options.access_log));
+}
+
+// One host per SQLite data folder: the second is refused before it changes
+// anything, and the folder is free again once the first has ended.
+TEST_F(RunningSiteStartTest, ASecondHostOnTheSameFolderIsRefused) {
+  serve::SiteOptions options = Options();
+  StartFailure failure;
+  auto first = Start(options, &failure);
+  ASSERT_NE(first, nullptr) << failure.message;
+  serve::SiteOptions second = Options();
+  second.access_log = folder_ + "/second.log";
+  EXPECT_EQ(Start(second, &failure), nullptr);
+  EXPECT_EQ(failure.status, StartFailure::kCannotStart);
+  EXPECT_NE(failure.message.find("another zelto"), std::string::npos) << failure.message;
+  EXPECT_FALSE(fs::exists(second.access_log));
+  EXPECT_TRUE(PortFree(second.port));
+  first.reset();
+  second.port = FreePort();
+  EXPECT_NE(Start(second, &failure), nullptr) << failure.message;
 }
 
 TEST_F(RunningSiteStartTest, TheEndHandsBackWhatTheSiteTook) {

@@ -99,6 +99,8 @@ std::string HostLines(const std::string& output) {
   std::istringstream lines(output);
   std::string line, kept;
   while (std::getline(lines, line)) {
+    // Past the time every line starts with ("2026-12-08T14:52:08.123+00:00 ").
+    if (line.size() > 30 && line[10] == 'T' && line[29] == ' ') line.erase(0, 30);
     if (line.rfind("zelto serve: ", 0) == 0 || line.rfind("[message box]", 0) == 0)
       kept += line + "\n";
   }

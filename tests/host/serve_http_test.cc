@@ -167,14 +167,17 @@ TEST(ServeDataFolderTest, NewFolderGetsDemoDataAndForeignFolderIsRefused) {
   EXPECT_TRUE(fs::exists(fresh / "chat.db"));
   EXPECT_TRUE(fs::exists(fresh / "count.db"));
 
+  // Other programs' entries may share the folder; one that clashes with
+  // the site's own is refused by name.
   const fs::path foreign = fs::path(scratch.folder()) / "foreign";
   fs::create_directories(foreign);
   std::ofstream(foreign / "thesis.txt") << "mine";
+  std::ofstream(foreign / "files") << "not a folder";
   std::string output;
   EXPECT_EQ(ServeProcess::RunZelto({"serve", "--data", foreign.string(), "--listen", "127.0.0.1:0"},
                                    &output),
             1);
-  EXPECT_NE(output.find("thesis.txt"), std::string::npos) << output;
+  EXPECT_NE(output.find("files is not a folder"), std::string::npos) << output;
   EXPECT_FALSE(fs::exists(foreign / "chat.db"));
 }
 
@@ -185,7 +188,9 @@ TEST(ServeUsageTest, BadOptionsAreUsageErrors) {
         {"serve", "--threads", "0"},
         {"serve", "--session-timeout", "-1"},
         {"serve", "--charset", "latin1"},
-        {"serve", "--frobnicate"}}) {
+        {"serve", "--frobnicate"},
+        {"serve", "--www", "/nonexistent/zelto-www"},
+        {"serve", "--log-format", "xml"}}) {
     std::string output;
     EXPECT_EQ(ServeProcess::RunZelto(args, &output), 2) << args[1] << " " << output;
     EXPECT_NE(output.find("usage: zelto serve"), std::string::npos);
