@@ -67,10 +67,9 @@ DataFolderResult PrepareDataFolder(const std::string& dir, std::string* message)
       return DataFolderResult::kRefused;
     }
   }
-  if (!empty && databases == 2) {
-    *message = "using the databases in " + dir;
-    return DataFolderResult::kReady;
-  }
+  if (!empty && databases == 2)
+    return UseExistingDatabases(SiteDatabase(dir, "", ""), "using the databases in " + dir,
+                                message);
   if (!empty && databases != 0) {
     *message = dir +
                " has only one of chat.db and count.db; create both with "
@@ -86,6 +85,17 @@ DataFolderResult PrepareDataFolder(const std::string& dir, std::string* message)
   if (!CreateDemoDatabases(dir, message)) return DataFolderResult::kRefused;
   *message = "created new databases with demo data in " + dir;
   return DataFolderResult::kCreated;
+}
+
+DataFolderResult UseExistingDatabases(const SiteDatabase& db, const std::string& using_text,
+                                      std::string* message) {
+  std::string upgraded;
+  if (!db.Upgrade(&upgraded)) {
+    *message = upgraded;
+    return DataFolderResult::kRefused;
+  }
+  *message = upgraded.empty() ? using_text : using_text + "\n" + upgraded;
+  return DataFolderResult::kReady;
 }
 
 std::vector<DemoLogin> WorkingDemoLogins(const SiteDatabase& db) {

@@ -15,8 +15,15 @@ namespace zelto::serve {
 
 enum class DataFolderResult { kReady, kCreated, kRefused };
 
-// `message` says what was done or why the folder is refused.
+// `message` says what was done or why the folder is refused. Databases
+// already there are brought to the latest schema version first.
 DataFolderResult PrepareDataFolder(const std::string& dir, std::string* message);
+
+// Databases already there: kReady after their schema upgrade, with `using`
+// and a line per step applied in `message`; kRefused with the reason when
+// the upgrade fails.
+DataFolderResult UseExistingDatabases(const SiteDatabase& db, const std::string& using_text,
+                                      std::string* message);
 
 struct DemoLogin {
   LONG id;

@@ -47,7 +47,8 @@ bool SeededColumnLess::operator()(const std::string& a, const std::string& b) co
   return strcasecmp(a.c_str(), b.c_str()) < 0;
 }
 
-SeededDatabase::SeededDatabase(TestEngine engine, bool demo) : engine_(engine) {
+SeededDatabase::SeededDatabase(TestEngine engine, bool demo, std::string_view schema_folder)
+    : engine_(engine) {
   if (engine == TestEngine::kSqlite) {
     folder_ = MakeScratchFolder("db", &why_);
     if (folder_.empty()) {
@@ -67,7 +68,7 @@ SeededDatabase::SeededDatabase(TestEngine engine, bool demo) : engine_(engine) {
   available_ = true;
   for (const char* name : {"chat", "count"}) {
     std::string script, error;
-    if (!ReadSchemaScript(EngineSettingName(engine), name, demo, &script, &error) ||
+    if (!ReadSchemaScript(EngineSettingName(engine), name, demo, &script, &error, schema_folder) ||
         !ado::CreateDatabase(Target(name).ConnectionString(), script, false, &error)) {
       ADD_FAILURE() << error;
     }
