@@ -90,7 +90,7 @@ int LatestSchemaVersion(std::string_view catalog, std::span<const SchemaStep> st
   return latest;
 }
 
-bool UpgradeSchema(const SqlLogin& login, std::string_view catalog,
+bool UpgradeSchema(const SqlLogin& login, std::string_view catalog, std::string_view database,
                    std::vector<std::string>* applied, std::string* error,
                    std::span<const SchemaStep> steps, SqlFault fault) {
   zelto::ado::Engine* engine = zelto::ado::GetDatabaseEngine();
@@ -98,7 +98,7 @@ bool UpgradeSchema(const SqlLogin& login, std::string_view catalog,
     *error = "no database engine";
     return false;
   }
-  SqlSession session(login, catalog, std::move(fault));
+  SqlSession session(login, database, std::move(fault));
   if (!session.is_open()) {
     *error = session.error();
     return false;

@@ -30,11 +30,12 @@ std::span<const SchemaStep> SchemaSteps();
 // The version the last step of `catalog` makes; 1 when it has none.
 int LatestSchemaVersion(std::string_view catalog, std::span<const SchemaStep> steps = SchemaSteps());
 
-// Brings `catalog` on `login`'s server to the latest version of `steps`, for
-// the configured engine. `applied` (may be null) gets one line per step run
+// Brings database `database` on `login`'s server, a `catalog` database
+// ("chat" or "count", whose steps apply), to the latest version of `steps`,
+// for the configured engine. `applied` (may be null) gets one line per step run
 // ("chat: version 2, the conversation id counter"). False with `error` when
 // the database cannot be reached, a step fails (that step leaves nothing;
 // the steps before it stay), or the database is newer than this program.
-bool UpgradeSchema(const SqlLogin& login, std::string_view catalog,
+bool UpgradeSchema(const SqlLogin& login, std::string_view catalog, std::string_view database,
                    std::vector<std::string>* applied, std::string* error,
                    std::span<const SchemaStep> steps = SchemaSteps(), SqlFault fault = {});

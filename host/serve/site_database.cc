@@ -37,7 +37,7 @@ bool SiteDatabase::Upgrade(std::string* message) const {
   std::vector<std::string> applied;
   for (const char* catalog : {kChatCatalog, kCountCatalog}) {
     std::string error;
-    if (!UpgradeSchema(login_, catalog, &applied, &error, SchemaSteps(), fault_)) {
+    if (!UpgradeSchema(login_, catalog, catalog, &applied, &error, SchemaSteps(), fault_)) {
       *message = "cannot upgrade the databases' schema: " + error;
       return false;
     }

@@ -96,7 +96,7 @@ void SeededDatabase::DropPostgresDatabases() {
   DatabaseTarget admin_target = Target("");
   admin_target.catalog = "postgres";
   std::string error;
-  auto admin = ado::GetDatabaseEngine()->Connect(admin_target.ConnectionString(), &error);
+  auto admin = ado::PostgresEngine()->Connect(admin_target.ConnectionString(), &error);
   ado::ResultSet ignored;
   for (const char* name : {"chat", "count"}) {
     if (!admin ||
@@ -123,7 +123,10 @@ bool SeededDatabase::Run(std::string_view name, std::string_view sql, void* out)
     return false;
   }
   std::string error;
-  auto connection = ado::GetDatabaseEngine()->Connect(Target(name).ConnectionString(), &error);
+  // This fixture's engine, also while another fixture has set another one.
+  ado::Engine* engine =
+      engine_ == TestEngine::kSqlite ? ado::SqliteEngine() : ado::PostgresEngine();
+  auto connection = engine->Connect(Target(name).ConnectionString(), &error);
   if (!connection || !connection->Execute(sql, result, &error)) {
     ADD_FAILURE() << "on " << name << ": " << error << "\nin: " << sql;
     return false;
