@@ -4,8 +4,9 @@
 
 namespace zelto::serve {
 
-SiteDatabase::SiteDatabase(std::string server, std::string user, std::string password)
-    : login_{std::move(server), std::move(user), std::move(password)} {}
+SiteDatabase::SiteDatabase(std::string server, std::string user, std::string password,
+                           std::pair<std::string, std::string> names)
+    : login_{std::move(server), std::move(user), std::move(password)}, names_(std::move(names)) {}
 
 bool SiteDatabase::Query(std::string_view catalog, const std::string& sql,
                          const std::vector<std::string>& columns, std::vector<Row>* rows,
@@ -37,7 +38,7 @@ bool SiteDatabase::Upgrade(std::string* message) const {
   std::vector<std::string> applied;
   for (const char* catalog : {kChatCatalog, kCountCatalog}) {
     std::string error;
-    if (!UpgradeSchema(login_, catalog, catalog, &applied, &error, SchemaSteps(), fault_)) {
+    if (!UpgradeSchema(login_, catalog, NameOf(catalog), &applied, &error, SchemaSteps(), fault_)) {
       *message = "cannot upgrade the databases' schema: " + error;
       return false;
     }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "db/sql_session.h"
@@ -28,10 +29,15 @@ class SiteDatabase {
  public:
   using Row = SqlSession::Row;
 
-  SiteDatabase(std::string server, std::string user, std::string password);
+  // The databases are named `catalog` ("chat", "count") unless `names`
+  // says otherwise ({chat name, count name}, for tests).
+  SiteDatabase(std::string server, std::string user, std::string password,
+               std::pair<std::string, std::string> names = {kChatCatalog, kCountCatalog});
 
-  // A session on `catalog`; check is_open().
-  SqlSession Open(std::string_view catalog) const { return SqlSession(login_, catalog, fault_); }
+  // A session on `catalog` (kChatCatalog, kCountCatalog); check is_open().
+  SqlSession Open(std::string_view catalog) const {
+    return SqlSession(login_, NameOf(catalog), fault_);
+  }
 
   // One statement on a session of its own, for single reads and writes.
   // False, with `error`, when the database cannot be opened or the
@@ -62,7 +68,12 @@ class SiteDatabase {
   const SqlLogin& login() const { return login_; }
 
  private:
+  const std::string& NameOf(std::string_view catalog) const {
+    return catalog == kCountCatalog ? names_.second : names_.first;
+  }
+
   SqlLogin login_;
+  std::pair<std::string, std::string> names_;
   SqlFault fault_;
 };
 
