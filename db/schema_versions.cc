@@ -40,6 +40,12 @@ const SchemaStep* StepTo(std::string_view catalog, int version, std::span<const 
   return nullptr;
 }
 
+std::string UnknownVersion(std::string_view catalog, int version, int latest) {
+  return "the " + std::string(catalog) + " database has schema version " +
+         std::to_string(version) + "; this program knows versions 1 to " +
+         std::to_string(latest) + " (a newer zelto made it?)";
+}
+
 enum class Outcome { kApplied, kCurrent, kFailed };
 
 // One transaction: reads the version and runs the step after it, if any.
@@ -54,9 +60,7 @@ Outcome UpgradeOnce(SqlSession& session, std::string_view catalog, std::string_v
   }
   const std::string name(catalog);
   if (version < 1 || version > latest) {
-    *error = "the " + name + " database has schema version " + std::to_string(version) +
-             "; this program knows versions 1 to " + std::to_string(latest) +
-             " (a newer zelto made it?)";
+    *error = UnknownVersion(catalog, version, latest);
     return Outcome::kFailed;
   }
   if (version == latest) return transaction.Commit() ? Outcome::kCurrent : Outcome::kFailed;
@@ -104,6 +108,18 @@ bool UpgradeSchema(const SqlLogin& login, std::string_view catalog, std::string_
     return false;
   }
   const int latest = LatestSchemaVersion(catalog, steps);
+  // A current database is only read: a read-only one still serves. (A
+  // database of the first release has no version table; this read fails.)
+  std::vector<SqlSession::Row> rows;
+  if (session.Query("select version from schemaVersion where id=1", {"version"}, &rows) &&
+      !rows.empty()) {
+    const int version = ParseWellFormedInteger(rows[0][0]).value_or(0);
+    if (version == latest) return true;
+    if (version > latest) {
+      *error = UnknownVersion(catalog, version, latest);
+      return false;
+    }
+  }
   while (true) {
     std::string step;
     switch (UpgradeOnce(session, catalog, engine->Name(), latest, steps, &step, error)) {

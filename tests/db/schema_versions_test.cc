@@ -72,8 +72,12 @@ TEST_P(SchemaVersionsTest, FirstReleaseDatabasesAreUpgradedOnceKeepingTheirRows)
   EXPECT_EQ(old_.Scalar("chat", "select count(*) from msg"), messages);
   EXPECT_EQ(old_.Scalar("chat", "select count(*) from onlineCst"), visitors);
 
+  // A current database is only read (a read-only one still starts): no
+  // write transaction begins.
   applied.clear();
-  ASSERT_TRUE(Upgrade("chat", &applied, &error)) << error;
+  ASSERT_TRUE(Upgrade("chat", &applied, &error, SchemaSteps(),
+                      [](std::string_view step) { return step == "begin"; }))
+      << error;
   EXPECT_TRUE(applied.empty()) << "a current database is left as it is";
 
   // What a new database has, the upgraded one has.
@@ -103,7 +107,10 @@ TEST_P(SchemaVersionsTest, AStepFailingAnywhereLeavesNothingOfIt) {
     ++commit;
   while (commit < steps.size() && steps[commit] != "commit") ++commit;
   ASSERT_LT(commit, steps.size());
-  for (size_t failing = 0; failing < steps.size(); ++failing) {
+  // The first step is the read that finds a current database; failing it
+  // only sends the upgrade the long way, so the failures start after it.
+  ASSERT_EQ(steps[0], "select version from schemaVersion where id=1");
+  for (size_t failing = 1; failing < steps.size(); ++failing) {
     SCOPED_TRACE("failing " + steps[failing]);
     size_t seen = 0;
     EXPECT_FALSE(Upgrade("chat", &applied, &error, SchemaSteps(),
