@@ -41,9 +41,9 @@ const SchemaStep* StepTo(std::string_view catalog, int version, std::span<const 
 }
 
 std::string UnknownVersion(std::string_view catalog, int version, int latest) {
-  return "the " + std::string(catalog) + " database has schema version " +
-         std::to_string(version) + "; this program knows versions 1 to " +
-         std::to_string(latest) + " (a newer zelto made it?)";
+  return "the " + std::string(catalog) + " database has schema version " + std::to_string(version) +
+         "; this program knows versions 1 to " + std::to_string(latest) +
+         " (a newer zelto made it?)";
 }
 
 enum class Outcome { kApplied, kCurrent, kFailed };

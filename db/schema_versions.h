@@ -28,7 +28,8 @@ struct SchemaStep {
 // Every step, in order of version within each catalog.
 std::span<const SchemaStep> SchemaSteps();
 // The version the last step of `catalog` makes; 1 when it has none.
-int LatestSchemaVersion(std::string_view catalog, std::span<const SchemaStep> steps = SchemaSteps());
+int LatestSchemaVersion(std::string_view catalog,
+                        std::span<const SchemaStep> steps = SchemaSteps());
 
 // Brings database `database` on `login`'s server, a `catalog` database
 // ("chat" or "count", whose steps apply), to the latest version of `steps`,

@@ -63,8 +63,8 @@ SqlSession::SqlSession(const SqlLogin& login, std::string_view catalog, SqlFault
     Failed("cannot create ADODB.Connection", hr);
     return;
   }
-  const ScopedBstr target(Utf8ToWide(
-      SqlServerConnectionString(login.server, catalog_, login.user, login.password)));
+  const ScopedBstr target(
+      Utf8ToWide(SqlServerConnectionString(login.server, catalog_, login.user, login.password)));
   const ScopedBstr empty(u"");
   zelto::ado::TakeLastEngineFailure();
   hr = connection->Open(target.get(), empty.get(), empty.get(), adOptionUnspecified);

@@ -59,8 +59,7 @@ class SqlSession {
 
   // Runs a query and reads `columns` (by name, ASCII case ignored) of every
   // row into `rows`. False with error() when it failed.
-  bool Query(std::string_view sql, const std::vector<std::string>& columns,
-             std::vector<Row>* rows);
+  bool Query(std::string_view sql, const std::vector<std::string>& columns, std::vector<Row>* rows);
   // Runs a statement without rows; `affected` (may be null) gets the number
   // of changed rows.
   bool Execute(std::string_view sql, LONG* affected = nullptr);
@@ -78,8 +77,8 @@ class SqlSession {
   std::string catalog_;
   SqlFault fault_;
   std::string error_;
-  std::string what_failed_;  // error_ without the engine's text
-  bool reported_ = false;    // a sink received error_'s cause
+  std::string what_failed_;         // error_ without the engine's text
+  bool reported_ = false;           // a sink received error_'s cause
   ComPtr<_Connection> connection_;  // null when the open failed
   bool in_transaction_ = false;
 };

@@ -14,9 +14,7 @@ std::string SqlQuoted(std::string_view text) {
 
 std::string SqlStringLiteral(std::string_view text) { return "'" + SqlQuoted(text) + "'"; }
 
-bool IsWellFormedInteger(std::string_view text) {
-  return ParseWellFormedInteger(text).has_value();
-}
+bool IsWellFormedInteger(std::string_view text) { return ParseWellFormedInteger(text).has_value(); }
 
 std::optional<int32_t> ParseWellFormedInteger(std::string_view text) {
   std::string_view digits = text.starts_with('-') ? text.substr(1) : text;

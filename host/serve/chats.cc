@@ -28,8 +28,7 @@ bool ReadInvitation(SqlSession& chat, const std::string& label, Invitation* invi
 
 // The company's operator for a new chat: the first of `online`, else the
 // first of the company.
-bool ChooseOperator(SqlSession& chat, LONG company_id, const std::set<LONG>& online,
-                    LONG* chosen) {
+bool ChooseOperator(SqlSession& chat, LONG company_id, const std::set<LONG>& online, LONG* chosen) {
   std::vector<SqlSession::Row> operators;
   if (!chat.Query("select ID from userinfo where CompanyID=" + SqlId(company_id) + " order by ID",
                   {"ID"}, &operators))
@@ -121,8 +120,7 @@ std::optional<LONG> Chats::TakeVisitor(const OperatorInfo& op, const std::string
       cid = *running;
       return JoinConversation(chat, cid, op.id);
     }
-    return StartConversation(chat, label, op.id, &cid) &&
-           UpdateVisitor(chat, label, "Invited=1");
+    return StartConversation(chat, label, op.id, &cid) && UpdateVisitor(chat, label, "Invited=1");
   });
   if (!done) return std::nullopt;
   return cid;

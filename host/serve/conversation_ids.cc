@@ -43,7 +43,8 @@ bool TakeConversationId(SqlSession& chat, LONG* cid) {
   int64_t last = 0;
   if (!rows.empty()) {
     const std::optional<int64_t> stored = ToInt64(rows[0][0]);
-    if (!stored || *stored < 0) return chat.Fail("the conversation counter holds '" + rows[0][0] + "'");
+    if (!stored || *stored < 0)
+      return chat.Fail("the conversation counter holds '" + rows[0][0] + "'");
     last = *stored;
   } else if (!HighestUsedId(chat, &last) ||
              !chat.Execute("insert into conversationCounter (id, lastCid) values (1, " +
@@ -51,8 +52,8 @@ bool TakeConversationId(SqlSession& chat, LONG* cid) {
     return false;
   }
   if (last >= std::numeric_limits<int32_t>::max())
-    return chat.Fail("conversation ids exhausted (the last one given was " +
-                     std::to_string(last) + ")");
+    return chat.Fail("conversation ids exhausted (the last one given was " + std::to_string(last) +
+                     ")");
   const int64_t next = last + 1;
   if (!chat.Execute("update conversationCounter set lastCid=" + std::to_string(next) +
                     " where id=1"))

@@ -13,8 +13,8 @@ namespace {
 bool AddMember(SqlSession& chat, LONG cid, LONG operator_id, const std::string& label,
                const std::string& now) {
   return chat.Execute("insert into C_members (cid, serid, cstlabel, addtime, IsChat) values (" +
-                      SqlId(cid) + ", " + SqlId(operator_id) + ", " + SqlStringLiteral(label) + ", " +
-                      SqlStringLiteral(now) + ", 1)");
+                      SqlId(cid) + ", " + SqlId(operator_id) + ", " + SqlStringLiteral(label) +
+                      ", " + SqlStringLiteral(now) + ", 1)");
 }
 
 }  // namespace
@@ -26,8 +26,7 @@ bool HasRow(SqlSession& session, const std::string& sql, bool* found) {
   return true;
 }
 
-bool FindRunningConversation(SqlSession& chat, const std::string& label,
-                             std::optional<LONG>* cid) {
+bool FindRunningConversation(SqlSession& chat, const std::string& label, std::optional<LONG>* cid) {
   std::vector<SqlSession::Row> rows;
   if (!chat.Query("select top 1 cid from conversation where cstlabel=" + SqlStringLiteral(label) +
                       " order by cid desc",
@@ -41,8 +40,8 @@ bool StartConversation(SqlSession& chat, const std::string& label, LONG operator
   const std::string now = CurrentTimestampText();
   return TakeConversationId(chat, cid) &&
          chat.Execute("insert into conversation (cid, cstlabel, serid, ctime) values (" +
-                      SqlId(*cid) + ", " + SqlStringLiteral(label) + ", " + SqlId(operator_id) + ", " +
-                      SqlStringLiteral(now) + ")") &&
+                      SqlId(*cid) + ", " + SqlStringLiteral(label) + ", " + SqlId(operator_id) +
+                      ", " + SqlStringLiteral(now) + ")") &&
          AddMember(chat, *cid, 0, label, now) && AddMember(chat, *cid, operator_id, "", now);
 }
 
@@ -67,9 +66,10 @@ bool JoinConversation(SqlSession& chat, LONG cid, LONG operator_id) {
 }
 
 bool FinishConversation(SqlSession& chat, LONG cid) {
-  return chat.Execute("update onlineCst set beChatting=0 where cstLabel in (select cstlabel from "
-                      "C_members where cid=" +
-                      SqlId(cid) + " and cstlabel<>'')") &&
+  return chat.Execute(
+             "update onlineCst set beChatting=0 where cstLabel in (select cstlabel from "
+             "C_members where cid=" +
+             SqlId(cid) + " and cstlabel<>'')") &&
          chat.Execute("update C_members set IsChat=0 where cid=" + SqlId(cid)) &&
          chat.Execute("delete from conversation where cid=" + SqlId(cid));
 }

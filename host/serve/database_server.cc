@@ -36,8 +36,7 @@ DataFolderResult PrepareDatabaseServer(const DatabaseServer& server, std::string
   }
   if (missing.empty())
     return UseExistingDatabases(SiteDatabase(server.address, server.user, server.password),
-                                "using the chat and count databases on " + server.address,
-                                message);
+                                "using the chat and count databases on " + server.address, message);
   if (missing.size() == 1) {
     *message = engine->DatabaseLocation(Target(server, missing[0])) +
                " is missing (or cannot be opened: " + error +

@@ -60,7 +60,8 @@ void Me(SiteContext& site, SiteExchange& ex) {
 void Conversations(SiteContext& site, SiteExchange& ex) {
   std::string error;
   json::array rows;
-  for (const ConversationRow& row : site.app().operators.ConversationsOf(SessionOperator(ex), &error))
+  for (const ConversationRow& row :
+       site.app().operators.ConversationsOf(SessionOperator(ex), &error))
     rows.push_back(
         json::object{{"cid", row.cid}, {"label", row.label}, {"nickName", row.nick_name}});
   if (!error.empty()) return site.DatabaseError(ex, error);

@@ -36,8 +36,7 @@ class Operators {
 
   std::optional<OperatorInfo> FindOperator(LONG id, std::string* error) const;
   // The operator when `password` is right.
-  std::optional<OperatorInfo> Login(LONG id, const std::string& password,
-                                    std::string* error) const;
+  std::optional<OperatorInfo> Login(LONG id, const std::string& password, std::string* error) const;
   std::vector<ConversationRow> ConversationsOf(LONG operator_id, std::string* error) const;
   std::vector<OperatorRow> OperatorsOf(LONG company_id, std::string* error) const;
 

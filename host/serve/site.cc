@@ -2,6 +2,7 @@
 
 #include <boost/beast/http/field.hpp>
 
+#include "db/sql_values.h"
 #include "host/serve/component_pages.h"
 #include "host/serve/http_text.h"
 #include "host/serve/page_input.h"

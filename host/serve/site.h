@@ -37,9 +37,7 @@ class Site : public HttpHandler {
 
   // The web application's work for sessions that ended (a visitor leaves).
   // Runs on the calling thread.
-  void EndSessions(const std::vector<SessionStore::Values>& ended) {
-    context_.EndSessions(ended);
-  }
+  void EndSessions(const std::vector<SessionStore::Values>& ended) { context_.EndSessions(ended); }
 
  private:
   void Dispatch(Exchange& ex);

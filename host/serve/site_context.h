@@ -31,8 +31,8 @@ struct SiteConfig {
   std::filesystem::path files_dir;  // attachments
   size_t form_limit = 64 * 1024;
   size_t upload_limit = 2 * 1024 * 1024;
-  LONG company_id = 1;      // the demo site's company
-  std::string site_secret;  // key of the visitor cookie (LoadSiteSecret)
+  LONG company_id = 1;                // the demo site's company
+  std::string site_secret;            // key of the visitor cookie (LoadSiteSecret)
   FailureLog* failure_log = nullptr;  // where failures go (stderr, rate-limited, when null)
   // Page fetches (CheckDomain) at once; more are answered 503.
   size_t fetch_limit = 1;

@@ -21,9 +21,7 @@ inline constexpr char kCountCatalog[] = "count";
 // An id as it goes into a statement.
 inline std::string SqlId(LONG id) { return std::to_string(id); }
 // An id field as read back; 0 when it is not a well-formed 32-bit integer.
-inline LONG IdField(const std::string& field) {
-  return ParseWellFormedInteger(field).value_or(0);
-}
+inline LONG IdField(const std::string& field) { return ParseWellFormedInteger(field).value_or(0); }
 
 class SiteDatabase {
  public:

@@ -36,8 +36,7 @@ class VisitorTracking {
   // shown on the site after leaving would mislead operators, while a
   // missed address only makes their next visit look like a first one. When
   // the second step fails, `error` says that the first was done.
-  bool VisitorLeft(const std::string& label, const std::string& address,
-                   std::string* error) const;
+  bool VisitorLeft(const std::string& label, const std::string& address, std::string* error) const;
 
  private:
   bool AddOnlineVisitor(SqlSession& chat, const std::string& label, const std::string& address,

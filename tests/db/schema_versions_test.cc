@@ -32,10 +32,11 @@ class SchemaVersionsTest : public ::testing::TestWithParam<TestEngine> {
   bool HasTable(SeededDatabase& db, const std::string& table, const char* catalog = "chat") {
     const bool sqlite = GetParam() == TestEngine::kSqlite;
     return db.Scalar(catalog, sqlite ? "select count(*) from sqlite_master where type='table' and "
-                                      "lower(name)='" + table + "'"
-                                    : "select count(*) from information_schema.tables where "
-                                      "table_schema='public' and table_name='" + table + "'") ==
-           "1";
+                                       "lower(name)='" +
+                                           table + "'"
+                                     : "select count(*) from information_schema.tables where "
+                                       "table_schema='public' and table_name='" +
+                                           table + "'") == "1";
   }
   // Every table's columns and their declared types, one line each.
   std::string Shape(SeededDatabase& db, const char* catalog) {
@@ -53,7 +54,8 @@ class SchemaVersionsTest : public ::testing::TestWithParam<TestEngine> {
   }
   bool Upgrade(const char* catalog, std::vector<std::string>* applied, std::string* error,
                std::span<const SchemaStep> steps = SchemaSteps(), SqlFault fault = {}) {
-    return UpgradeSchema(Login(), catalog, old_.catalog(catalog), applied, error, steps, std::move(fault));
+    return UpgradeSchema(Login(), catalog, old_.catalog(catalog), applied, error, steps,
+                         std::move(fault));
   }
 
   SeededDatabase old_{GetParam(), true, kFirstReleaseSchemaFolder};
@@ -75,9 +77,9 @@ TEST_P(SchemaVersionsTest, FirstReleaseDatabasesAreUpgradedOnceKeepingTheirRows)
   // A current database is only read (a read-only one still starts): no
   // write transaction begins.
   applied.clear();
-  ASSERT_TRUE(Upgrade("chat", &applied, &error, SchemaSteps(),
-                      [](std::string_view step) { return step == "begin"; }))
-      << error;
+  ASSERT_TRUE(Upgrade("chat", &applied, &error, SchemaSteps(), [](std::string_view step) {
+    return step == "begin";
+  })) << error;
   EXPECT_TRUE(applied.empty()) << "a current database is left as it is";
 
   // What a new database has, the upgraded one has.
@@ -140,9 +142,9 @@ TEST_P(SchemaVersionsTest, StepsRunInOrderAndAFailedOneStopsThere) {
   EXPECT_TRUE(HasTable(old_, "steptwo"));
   EXPECT_FALSE(HasTable(old_, "stepthree"));
 
-  const SchemaStep mended[] = {broken[0],
-                               {"chat", 3, "create table stepThree (x int)",
-                                "create table stepThree (x int)", "three"}};
+  const SchemaStep mended[] = {
+      broken[0],
+      {"chat", 3, "create table stepThree (x int)", "create table stepThree (x int)", "three"}};
   applied.clear();
   ASSERT_TRUE(Upgrade("chat", &applied, &error, mended)) << error;
   EXPECT_EQ(applied, std::vector<std::string>{"chat: version 3, three"});

@@ -38,9 +38,9 @@ TEST_P(SqlSessionTest, TextComesBackByteForByteWhateverTheAnsiCodePage) {
   ASSERT_TRUE(session.Execute("insert into Company (ID, CompanyName) values (9, " +
                               SqlStringLiteral(name) + ")"));
   std::vector<SqlSession::Row> rows;
-  ASSERT_TRUE(session.Query("select ID, CompanyName from Company where CompanyName=" +
-                                SqlStringLiteral(name),
-                            {"id", "companyname"}, &rows))
+  ASSERT_TRUE(session.Query(
+      "select ID, CompanyName from Company where CompanyName=" + SqlStringLiteral(name),
+      {"id", "companyname"}, &rows))
       << session.error();
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0], (SqlSession::Row{"9", name}));
@@ -101,7 +101,8 @@ TEST_P(SqlSessionTest, TheFaultHookFailsTheStepItNames) {
     SqlTransaction transaction(session);
     ASSERT_TRUE(transaction.begun());
     ASSERT_TRUE(session.Execute("insert into Company (ID) values (31)"));
-    const bool ran = session.Execute("insert into Company (ID) values (32)") && transaction.Commit();
+    const bool ran =
+        session.Execute("insert into Company (ID) values (32)") && transaction.Commit();
     EXPECT_FALSE(ran) << failing;
     EXPECT_NE(session.error().find("injected fault"), std::string::npos) << session.error();
   }

@@ -25,7 +25,7 @@ using serve::OperatorInfo;
 using serve::SiteDatabase;
 using serve::WebApp;
 
-constexpr char kVisitor[] = "20240520094005468";  // on the site, not chatting
+constexpr char kVisitor[] = "20240520094005468";   // on the site, not chatting
 constexpr char kChatting[] = "20240520091502731";  // in conversation 1 with operator 5
 
 class WebAppTransactionsTest : public ::testing::TestWithParam<TestEngine> {
@@ -89,8 +89,8 @@ class WebAppTransactionsTest : public ::testing::TestWithParam<TestEngine> {
       std::string error;
       if (operation(&error)) break;
       EXPECT_NE(error, "") << name << ", step " << fail_at_;
-      ASSERT_EQ(Snapshot(), before) << name << " left rows behind when step " << fail_at_
-                                    << " failed: " << error;
+      ASSERT_EQ(Snapshot(), before)
+          << name << " left rows behind when step " << fail_at_ << " failed: " << error;
     }
     fail_at_ = 0;
     EXPECT_GT(seen_, 1) << name << " ran at least two steps";
@@ -133,9 +133,8 @@ TEST_P(WebAppTransactionsTest, EveryOperationIsWholeOrNothing) {
   ExpectAllOrNothing("accepting an invitation", [&](std::string* error) {
     return app_->chats.AnswerInvitation("20240520093347112", true, error).has_value();
   });
-  ExpectAllOrNothing("ending a conversation", [&](std::string* error) {
-    return app_->chats.EndConversation(1, error);
-  });
+  ExpectAllOrNothing("ending a conversation",
+                     [&](std::string* error) { return app_->chats.EndConversation(1, error); });
   ExpectAllOrNothing("an operator inviting again", [&](std::string* error) {
     return app_->chats.TakeVisitor(op7, kChatting, error).has_value();
   });
@@ -163,8 +162,7 @@ TEST_P(WebAppTransactionsTest, ALeavingVisitorIsGoneEvenWhenTheAddressIsNotRecor
     fail_at_ = failing;
     seen_ = 0;
     EXPECT_FALSE(app_->visitors.VisitorLeft(label, "192.0.2." + std::to_string(failing), &error));
-    EXPECT_NE(error.find("the visitor left, but their address was not recorded"),
-              std::string::npos)
+    EXPECT_NE(error.find("the visitor left, but their address was not recorded"), std::string::npos)
         << error;
     EXPECT_EQ(db_.Scalar("chat", "select count(*) from onlineCst where cstLabel='" + label + "'"),
               "0");
@@ -180,7 +178,8 @@ TEST_P(WebAppTransactionsTest, ALeavingVisitorIsGoneEvenWhenTheAddressIsNotRecor
 
 TEST_P(WebAppTransactionsTest, NewIdsAreAboveEveryIdAnyTableUsed) {
   // An ended conversation: its row is gone, its members and messages stay.
-  db_.Execute("chat", "insert into C_members (cid, serid, cstlabel, IsChat) values (4000, 5, '', 0)");
+  db_.Execute("chat",
+              "insert into C_members (cid, serid, cstlabel, IsChat) values (4000, 5, '', 0)");
   db_.Execute("chat", "insert into msg (conid, msgContent) values (5000, 'old')");
   std::string error;
   auto chat = app_->chats.OpenChat(kVisitor, {}, &error);
@@ -224,8 +223,10 @@ TEST_P(WebAppTransactionsTest, ChatsOpenedAtOnceOnTwoHostsNeverShareAnId) {
         const std::string label = "Vt" + std::to_string(t) + "n" + std::to_string(i);
         std::string error;
         auto chat = hosts[t % 2]->chats.OpenChat(label, {}, &error);
-        if (chat) cids[t].push_back(chat->cid);
-        else errors[t] += error + "\n";
+        if (chat)
+          cids[t].push_back(chat->cid);
+        else
+          errors[t] += error + "\n";
       }
     });
   }
@@ -238,8 +239,9 @@ TEST_P(WebAppTransactionsTest, ChatsOpenedAtOnceOnTwoHostsNeverShareAnId) {
   EXPECT_EQ(distinct.size(), static_cast<size_t>(kThreads * kChats));
   EXPECT_EQ(db_.Scalar("chat", "select count(*) from conversation where cstlabel like 'Vt%'"),
             std::to_string(kThreads * kChats));
-  EXPECT_EQ(db_.Scalar("chat", "select count(distinct cid) from C_members where cstlabel like "
-                               "'Vt%'"),
+  EXPECT_EQ(db_.Scalar("chat",
+                       "select count(distinct cid) from C_members where cstlabel like "
+                       "'Vt%'"),
             std::to_string(kThreads * kChats));
 }
 
