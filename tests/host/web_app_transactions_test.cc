@@ -88,12 +88,12 @@ class WebAppTransactionsTest : public ::testing::TestWithParam<TestEngine> {
       seen_ = 0;
       std::string error;
       if (operation(&error)) break;
-      EXPECT_NE(error, "") << name << ", step " << fail_at_;
+      EXPECT_NE(error, "") << name << ", step " << fail_at_.load();
       ASSERT_EQ(Snapshot(), before)
-          << name << " left rows behind when step " << fail_at_ << " failed: " << error;
+          << name << " left rows behind when step " << fail_at_.load() << " failed: " << error;
     }
     fail_at_ = 0;
-    EXPECT_GT(seen_, 1) << name << " ran at least two steps";
+    EXPECT_GT(seen_.load(), 1) << name << " ran at least two steps";
     EXPECT_NE(Snapshot(), before) << name << " changed nothing when nothing failed";
   }
 
@@ -108,8 +108,9 @@ class WebAppTransactionsTest : public ::testing::TestWithParam<TestEngine> {
   std::unique_ptr<SiteDatabase> site_db_;
   std::unique_ptr<SiteDatabase> reader_;  // without faults
   std::unique_ptr<WebApp> app_;
-  int fail_at_ = 0;  // 0: nothing fails
-  int seen_ = 0;
+  // The hook runs on every thread that uses the database.
+  std::atomic<int> fail_at_{0};  // 0: nothing fails
+  std::atomic<int> seen_{0};
 };
 
 TEST_P(WebAppTransactionsTest, EveryOperationIsWholeOrNothing) {
