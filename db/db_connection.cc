@@ -4,6 +4,12 @@
 #include "platform/com/activation.h"
 #include "platform/win/codepage.h"
 
+std::string SqlServerConnectionString(const std::string& server, const std::string& database,
+                                      const std::string& user, const std::string& password) {
+  return "Provider=SQLOLEDB.1; Data Source=" + server + "; Initial Catalog=" + database +
+         "; User ID=" + user + "; PWD=" + password;
+}
+
 CDbConnection::CDbConnection() {
   CLSID clsid;
   if (SUCCEEDED(CLSIDFromProgID(u"ADODB.Connection", &clsid))) {
@@ -15,9 +21,7 @@ CDbConnection::~CDbConnection() { Close(); }
 
 bool CDbConnection::Connect(const std::string& server, const std::string& database,
                             const std::string& user, const std::string& password, LONG options) {
-  std::string text = "Provider=SQLOLEDB.1; Data Source=" + server + "; Initial Catalog=" +
-                     database + "; User ID=" + user + "; PWD=" + password;
-  return Open(text, options);
+  return Open(SqlServerConnectionString(server, database, user, password), options);
 }
 
 bool CDbConnection::Open(const std::string& connection_string, LONG options) {

@@ -10,6 +10,12 @@
 struct _Connection;
 struct _Recordset;
 
+// "Provider=SQLOLEDB.1; Data Source=<server>; Initial Catalog=<database>;
+// User ID=<user>; PWD=<password>", with nothing quoted: the one connection
+// string every database session of the product uses.
+std::string SqlServerConnectionString(const std::string& server, const std::string& database,
+                                      const std::string& user, const std::string& password);
+
 class CDbConnection {
  public:
   // Creates the ADO connection object by ProgID; a failed creation leaves a
@@ -19,8 +25,7 @@ class CDbConnection {
   CDbConnection(const CDbConnection&) = delete;
   CDbConnection& operator=(const CDbConnection&) = delete;
 
-  // Builds "Provider=SQLOLEDB.1; Data Source=<server>; Initial Catalog=<database>;
-  // User ID=<user>; PWD=<password>" (no quoting) and returns Open(that, options).
+  // Returns Open(SqlServerConnectionString(...), options).
   bool Connect(const std::string& server, const std::string& database, const std::string& user,
                const std::string& password, LONG options);
   // A non-empty `connection_string` replaces the kept one; an empty one reuses

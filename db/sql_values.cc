@@ -1,7 +1,6 @@
 #include "db/sql_values.h"
 
 #include <charconv>
-#include <cstdint>
 
 std::string SqlQuoted(std::string_view text) {
   std::string out;
@@ -13,13 +12,18 @@ std::string SqlQuoted(std::string_view text) {
   return out;
 }
 
-bool IsWellFormedInteger(std::string_view text) {
+std::string SqlStringLiteral(std::string_view text) { return "'" + SqlQuoted(text) + "'"; }
+
+bool IsWellFormedInteger(std::string_view text) { return ParseWellFormedInteger(text).has_value(); }
+
+std::optional<int32_t> ParseWellFormedInteger(std::string_view text) {
   std::string_view digits = text.starts_with('-') ? text.substr(1) : text;
-  if (digits.empty()) return false;
+  if (digits.empty()) return std::nullopt;
   for (char c : digits) {
-    if (c < '0' || c > '9') return false;
+    if (c < '0' || c > '9') return std::nullopt;
   }
   int32_t value = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return ec == std::errc() && end == text.data() + text.size();
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
 }

@@ -88,10 +88,9 @@ DataFolderResult CheckDataFolder(const std::string& dir, std::string* message) {
 DataFolderResult PrepareDataFolder(const std::string& dir, std::string* message) {
   const DataFolderResult checked = CheckDataFolder(dir, message);
   if (checked == DataFolderResult::kRefused) return checked;
-  if (checked == DataFolderResult::kReady) {
-    *message = "using the databases in " + dir;
-    return checked;
-  }
+  if (checked == DataFolderResult::kReady)
+    return UseExistingDatabases(SiteDatabase(dir, "", ""), "using the databases in " + dir,
+                                message);
   std::error_code ec;
   fs::create_directories(dir, ec);
   if (ec) {
@@ -123,6 +122,17 @@ std::unique_ptr<DataFolderLock> DataFolderLock::Take(const std::string& dir, std
 }
 
 DataFolderLock::~DataFolderLock() { ::close(fd_); }
+
+DataFolderResult UseExistingDatabases(const SiteDatabase& db, const std::string& using_text,
+                                      std::string* message) {
+  std::string upgraded;
+  if (!db.Upgrade(&upgraded)) {
+    *message = upgraded;
+    return DataFolderResult::kRefused;
+  }
+  *message = upgraded.empty() ? using_text : using_text + "\n" + upgraded;
+  return DataFolderResult::kReady;
+}
 
 std::vector<DemoLogin> WorkingDemoLogins(const SiteDatabase& db) {
   std::vector<DemoLogin> working;

@@ -20,8 +20,9 @@ enum class DataFolderResult { kReady, kCreated, kRefused };
 // Changes nothing: kReady when both databases are there, kCreated when
 // PrepareDataFolder would make them, kRefused with the reason in `message`.
 DataFolderResult CheckDataFolder(const std::string& dir, std::string* message);
-// CheckDataFolder, then the databases made when missing; `message` says
-// what was done or why the folder is refused.
+// CheckDataFolder, then the databases made when missing, or those already
+// there brought to the latest schema version; `message` says what was done
+// or why the folder is refused.
 DataFolderResult PrepareDataFolder(const std::string& dir, std::string* message);
 
 // One `zelto serve` (or restore) per SQLite data folder at a time: an
@@ -41,6 +42,12 @@ class DataFolderLock {
   explicit DataFolderLock(int fd) : fd_(fd) {}
   int fd_;
 };
+
+// Databases already there: kReady after their schema upgrade, with `using`
+// and a line per step applied in `message`; kRefused with the reason when
+// the upgrade fails.
+DataFolderResult UseExistingDatabases(const SiteDatabase& db, const std::string& using_text,
+                                      std::string* message);
 
 struct DemoLogin {
   LONG id;

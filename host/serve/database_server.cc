@@ -34,10 +34,9 @@ DataFolderResult PrepareDatabaseServer(const DatabaseServer& server, std::string
   for (const char* catalog : kCatalogs) {
     if (!engine->Connect(Target(server, catalog), &error)) missing.push_back(catalog);
   }
-  if (missing.empty()) {
-    *message = "using the chat and count databases on " + server.address;
-    return DataFolderResult::kReady;
-  }
+  if (missing.empty())
+    return UseExistingDatabases(SiteDatabase(server.address, server.user, server.password),
+                                "using the chat and count databases on " + server.address, message);
   if (missing.size() == 1) {
     *message = engine->DatabaseLocation(Target(server, missing[0])) +
                " is missing (or cannot be opened: " + error +

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/asp/percent_decoding.h"
 #include "platform/com/ascii.h"
 
 namespace zelto::serve {
@@ -16,21 +17,10 @@ namespace {
 // `since` counts as woken (the poll just runs once more).
 constexpr size_t kRecentWakes = 4096;
 
-// A parameter name with its %-escapes decoded and ASCII letters lowered.
+// A parameter name with its %-escapes decoded (as a query string is read:
+// '+' a blank, a bad escape kept as written) and ASCII letters lowered.
 std::string PlainName(std::string_view name) {
-  std::string plain;
-  for (size_t i = 0; i < name.size(); ++i) {
-    char c = name[i];
-    if (c == '%' && i + 2 < name.size() && HexDigit(name[i + 1]) >= 0 &&
-        HexDigit(name[i + 2]) >= 0) {
-      c = static_cast<char>(HexDigit(name[i + 1]) * 16 + HexDigit(name[i + 2]));
-      i += 2;
-    } else if (c == '+') {
-      c = ' ';
-    }
-    plain += FoldAscii(c);
-  }
-  return plain;
+  return LowerAscii(DecodePercentEscapes(name, PercentDecodingRules{}).value_or(std::string()));
 }
 
 int WaitSeconds(std::string_view value) {

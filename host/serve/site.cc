@@ -2,10 +2,13 @@
 
 #include <boost/beast/http/field.hpp>
 
+#include "db/sql_values.h"
 #include "host/serve/component_pages.h"
 #include "host/serve/http_text.h"
 #include "host/serve/page_input.h"
 #include "host/serve/site_exchange.h"
+#include "host/serve/site_routes.h"
+#include "platform/asp/query_string.h"
 
 namespace zelto::serve {
 namespace {
@@ -38,7 +41,7 @@ bool IsImage(const std::string& content_type) {
 std::optional<LONG> QueryCid(std::string_view query) {
   const NamedValues values = ParseQueryString(query);
   const std::u16string* cid = FindValue(values, u"cid");
-  return cid ? ParseId(WideToUtf8(*cid)) : std::nullopt;
+  return cid ? ParseWellFormedInteger(WideToUtf8(*cid)) : std::nullopt;
 }
 
 // On a poll that asked to wait: the seconds it may be held (0: answered at
@@ -48,17 +51,16 @@ constexpr char kWaitHeader[] = "X-Zelto-Wait";
 }  // namespace
 
 Site::Site(SiteConfig config, WorkerPool& workers, SessionStore& sessions)
-    : config_(std::move(config)),
-      own_failures_(stderr, std::chrono::seconds(60)),
-      failures_(config_.failure_log ? *config_.failure_log : own_failures_),
+    : context_(std::move(config), sessions),
+      config_(context_.config()),
       workers_(workers),
-      sessions_(sessions),
-      db_(config_.data_dir, config_.db_user, config_.db_password),
-      app_(db_, config_.company_id),
       www_(config_.www_root),
-      languages_(config_.www_root / "i18n"),
-      files_(config_.files_dir),
-      visitor_cookie_(config_.site_secret) {}
+      files_(config_.files_dir) {
+  AddVisitorRoutes(routes_, context_);
+  AddOperatorRoutes(routes_, context_);
+  AddConversationRoutes(routes_, context_);
+  AddUploadRoutes(routes_, context_);
+}
 
 size_t Site::BodyLimit(const HttpRequest& header) const {
   const std::string_view target = header.target();
@@ -81,12 +83,11 @@ void Site::HandleWatched(HttpRequest request, const std::string& remote, Respond
   ex->path = std::string(target.substr(0, question));
   if (question != std::string_view::npos) ex->query = std::string(target.substr(question + 1));
   ex->session_id = CookieValue(ex->request[http::field::cookie], kCookie);
-  if (!ex->session_id.empty()) ex->session = sessions_.Find(ex->session_id);
+  if (!ex->session_id.empty()) ex->session = context_.sessions().Find(ex->session_id);
 
   const std::string& path = ex->path;
   const bool on_worker = FindComponentPage(path) || StartsWith(path, "/api/") ||
-                         StartsWith(path, "/site/") || path == "/site" ||
-                         path == "/operator/cstReWin.asp";
+                         StartsWith(path, "/site/") || path == "/site" || routes_.Find(path);
   if (!on_worker) return Dispatch(*ex);
   if (!workers_.Submit([this, ex] { Dispatch(*ex); })) {
     ex->headers.emplace_back("Retry-After", "1");
@@ -102,8 +103,8 @@ void Site::Dispatch(Exchange& ex) {
     RestoreVisitor(ex);
   if (path == "/healthz") return ex.Reply(http::status::ok, "text/plain; charset=utf-8", "ok\n");
   if (FindComponentPage(path)) return RunPage(ex);
-  if (StartsWith(path, "/api/")) return RunApi(ex);
-  if (path == "/operator/cstReWin.asp") return TakeVisitor(ex);
+  if (const RouteTable::Handler* route = routes_.Find(path)) return RunRoute(ex, *route);
+  if (StartsWith(path, "/api/")) return ex.Error(http::status::not_found, "no such route");
   if (!ex.Is(http::verb::get) && !ex.Is(http::verb::head)) {
     ex.headers.emplace_back("Allow", "GET, HEAD");
     return ex.Error(http::status::method_not_allowed, "method not allowed");
@@ -113,7 +114,7 @@ void Site::Dispatch(Exchange& ex) {
     ex.headers.emplace_back("Cache-Control", "no-cache");
     ex.headers.emplace_back("Vary", "Cookie, Accept-Language");
     return ex.Reply(http::status::ok, "text/javascript; charset=utf-8",
-                    languages_.Script(RequestLanguage(ex), config_.charset));
+                    context_.languages().Script(context_.RequestLanguage(ex), config_.charset));
   }
   if (auto name = AttachmentName(path)) {
     ex.path = "/" + *name;
@@ -135,63 +136,21 @@ void Site::ServeFile(Exchange& ex, const StaticFiles& files, bool attachment) {
   ex.Reply(http::status::ok, file->content_type, std::move(file->body));
 }
 
-SessionStore::Values Site::EnsureSession(Exchange& ex) {
-  if (!ex.session) {
-    ex.session = sessions_.Create(&ex.session_id);
-    ex.new_cookie = ex.session != nullptr;
-    if (!ex.session) failures_.Failed("sessions", "the store is full; new sessions refused");
-  }
-  return ex.session;
-}
-
-void Site::SessionsFull(Exchange& ex) {
-  ex.headers.emplace_back("Retry-After", "60");
-  ex.Error(http::status::service_unavailable, "too many visitors at once; try again later");
-}
-
 void Site::GiveVisitorLabel(Exchange& ex, const std::string& label) {
   ex.session->SetText(kLabel, label);
   ex.session->SetText(kVisitorAddress, ex.remote);
-  ex.visitor_cookie = visitor_cookie_.Sign(label);
+  ex.visitor_cookie = context_.visitor_cookie().Sign(label);
 }
 
 void Site::RestoreVisitor(Exchange& ex) {
   const std::string cookie = CookieValue(ex.request[http::field::cookie], kVisitorCookie);
   if (cookie.empty()) return;
-  const std::optional<std::string> label = visitor_cookie_.Check(cookie);
-  if (!label || !EnsureSession(ex)) return;
+  const std::optional<std::string> label = context_.visitor_cookie().Check(cookie);
+  if (!label || !context_.EnsureSession(ex)) return;
   GiveVisitorLabel(ex, *label);
   std::string error;
-  if (!app_.VisitorReturned(*label, ex.remote, &error))
-    failures_.Failed("a returning visitor's row", error);
-}
-
-bool Site::RequireOperator(Exchange& ex, bool token) {
-  if (!ex.session || SessionNumber(*ex.session, kOperatorId) == 0) {
-    ex.Error(http::status::unauthorized, "operator login required");
-    return false;
-  }
-  if (!token) return true;
-  std::string given;
-  if (ex.Is(http::verb::get) || ex.Is(http::verb::head)) {
-    const NamedValues query = ParseQueryString(ex.query);
-    if (const std::u16string* value = FindValue(query, u"token")) given = WideToUtf8(*value);
-  } else {
-    given = std::string(ex.request["X-Zelto-Token"]);
-  }
-  if (!SameToken(given, SessionText(*ex.session, kToken))) {
-    ex.Error(http::status::forbidden, "missing or wrong cross-site token");
-    return false;
-  }
-  return true;
-}
-
-bool Site::RequireVisitor(Exchange& ex) {
-  if (!ex.session || SessionText(*ex.session, kLabel).empty()) {
-    ex.Error(http::status::forbidden, "no visitor session: open the company site first");
-    return false;
-  }
-  return true;
+  if (!context_.app().visitors.VisitorReturned(*label, ex.remote, &error))
+    context_.failures().Failed("a returning visitor's row", error);
 }
 
 void Site::RunPage(Exchange& ex) {
@@ -201,14 +160,15 @@ void Site::RunPage(Exchange& ex) {
     return ex.Error(http::status::method_not_allowed, "component pages are GET requests");
   }
   const bool is_operator = page.caller == PageCaller::kOperator;
-  if (is_operator ? !RequireOperator(ex, page.needs_token) : !RequireVisitor(ex)) return;
+  if (is_operator ? !context_.RequireOperator(ex, page.needs_token) : !context_.RequireVisitor(ex))
+    return;
   if (const std::string refused =
           RefusedPageInput(page, ex.query, config_.charset, config_.files_dir);
       !refused.empty())
     return ex.Error(http::status::bad_request, refused);
   const LONG operator_id =
       is_operator ? static_cast<LONG>(SessionNumber(*ex.session, kOperatorId)) : 0;
-  ex.session->SetText(kLanguageSessionValue, RequestLanguage(ex));
+  ex.session->SetText(kLanguageSessionValue, context_.RequestLanguage(ex));
   if (page.effect == PageEffect::kPoll) {
     // The host's own parameter: the component never sees it.
     if (const std::optional<int> wait = TakeWaitParameter(&ex.query)) {
@@ -227,9 +187,9 @@ void Site::RunPage(Exchange& ex) {
   const bool fetches = page.argument == PageArgument::kDomains;
   if (fetches && fetches_.fetch_add(1) >= config_.fetch_limit) {
     fetches_.fetch_sub(1);
-    failures_.Failed(page.method,
-                     "as many page fetches as allowed at once are running; "
-                     "more are refused");
+    context_.failures().Failed(page.method,
+                               "as many page fetches as allowed at once are running; "
+                               "more are refused");
     ex.headers.emplace_back("Retry-After", "5");
     return ex.Error(http::status::service_unavailable,
                     "another comparison is running; try again shortly");
@@ -238,7 +198,7 @@ void Site::RunPage(Exchange& ex) {
       RunComponentPage(page, ex.query, ex.remote, ex.session, operator_id, config_.charset);
   if (fetches) fetches_.fetch_sub(1);
   if (page.effect == PageEffect::kStores && output.error.empty()) {
-    if (const std::optional<LONG> cid = QueryCid(ex.query)) Stored(*cid);
+    if (const std::optional<LONG> cid = QueryCid(ex.query)) context_.Stored(*cid);
   }
   AnswerPage(ex, page, std::move(output));
 }
@@ -269,7 +229,7 @@ void Site::RunPoll(const std::shared_ptr<Exchange>& ex, const ComponentPage& pag
 
 void Site::AnswerPage(Exchange& ex, const ComponentPage& page, PageOutput output) {
   if (!output.error.empty()) {
-    failures_.Failed(page.method, output.error);
+    context_.failures().Failed(page.method, output.error);
     return ex.Error(http::status::internal_server_error, output.error);
   }
   char code[16];
@@ -278,70 +238,32 @@ void Site::AnswerPage(Exchange& ex, const ComponentPage& page, PageOutput output
   ex.Reply(http::status::ok, output.content_type, std::move(output.body));
 }
 
-void Site::Stored(LONG cid) {
-  if (config_.stored) config_.stored(cid);
-}
-
 void Site::ServeCompanySite(Exchange& ex) {
   if (IsHtmlPage(ex.path) && ex.Is(http::verb::get) && www_.Load(ex.path)) {
-    auto session = EnsureSession(ex);
-    if (!session) return SessionsFull(ex);
+    auto session = context_.EnsureSession(ex);
+    if (!session) return context_.SessionsFull(ex);
     std::string label = SessionText(*session, kLabel);
     const bool first_view = label.empty();
     if (first_view) {
-      label = app_.NewVisitorLabel();
+      label = context_.app().visitors.NewVisitorLabel();
       GiveVisitorLabel(ex, label);
     }
     const std::string page =
         "http://" + std::string(ex.request[http::field::host]) + std::string(ex.request.target());
     std::string error;
-    if (!app_.RecordVisit(label, first_view, ex.remote,
-                          std::string(ex.request[http::field::referer]), page, &error))
-      failures_.Failed("recording a visit", error);
+    if (!context_.app().visitors.RecordVisit(label, first_view, ex.remote,
+                                             std::string(ex.request[http::field::referer]), page,
+                                             &error))
+      context_.failures().Failed("recording a visit", error);
   }
   ServeFile(ex, www_, false);
 }
 
-void Site::TakeVisitor(Exchange& ex) {
-  if (!RequireOperator(ex, true)) return;
-  if (ex.request["Sec-Fetch-Site"] == "cross-site")
-    return ex.Error(http::status::forbidden, "cross-site request refused");
-  const NamedValues query = ParseQueryString(ex.query);
-  const std::u16string* label = FindValue(query, u"cstLabel");
-  std::string error;
-  auto op = app_.FindOperator(static_cast<LONG>(SessionNumber(*ex.session, kOperatorId)), &error);
-  std::optional<LONG> cid;
-  if (op && label && !label->empty()) cid = app_.TakeVisitor(*op, WideToUtf8(*label), &error);
-  if (!cid) {
-    const std::string language = RequestLanguage(ex);
-    return ex.Reply(http::status::not_found, "text/html; charset=utf-8",
-                    "<!doctype html><meta charset=utf-8><title>" +
-                        languages_.Text(language, "visitorGone.title") + "</title><p>" +
-                        languages_.Text(language, "visitorGone.text") + "</p>\n");
-  }
-  Stored(*cid);
-  ex.headers.emplace_back("Location", "/operator/chat.html?cid=" + std::to_string(*cid));
-  ex.Reply(http::status::found, "text/plain; charset=utf-8", "");
-}
-
-std::string Site::RequestLanguage(const Exchange& ex) const {
-  return languages_.Choose(ex.request[http::field::cookie],
-                           ex.request[http::field::accept_language]);
-}
-
-void Site::RunApi(Exchange& ex) {
+void Site::RunRoute(Exchange& ex, const RouteTable::Handler& route) {
   // Upload bodies are the file itself; its name comes in the query.
   const bool form_body = ex.Is(http::verb::post) && ex.path != "/api/upload";
   ex.form = ParseForm(form_body ? std::string_view(ex.request.body()) : std::string_view(ex.query));
-  const std::string& p = ex.path;
-  if (p == "/api/login") return Login(ex);
-  if (p == "/api/logout") return Logout(ex);
-  if (p == "/api/upload") return Upload(ex);
-  if (p == "/api/conversation/end") return EndConversation(ex);
-  if (StartsWith(p, "/api/visitor/")) return VisitorApi(ex);
-  if (p == "/api/me" || p == "/api/operators" || StartsWith(p, "/api/operator/"))
-    return OperatorApi(ex);
-  ex.Error(http::status::not_found, "no such route");
+  route(ex);
 }
 
 }  // namespace zelto::serve

@@ -1,56 +1,78 @@
-// SiteDatabase: the web application's own reads and writes of the chat and
-// count databases (visitors, conversations, logins), through the platform's
-// "ADODB.Connection" like every other page of the site, never an engine
-// directly. SQL text is UTF-8 here; values pasted into it go through
-// SqlText (quotes doubled) or are integers the caller has already validated.
+// SiteDatabase: where the site's chat and count databases are, and sessions
+// on them (db/sql_session.h) for the web application's own reads and
+// writes. Statements are UTF-8; values go in through SqlStringLiteral and
+// well-formed integers.
 #pragma once
 
-#include <optional>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-#include "platform/com/hresult.h"
+#include "db/sql_session.h"
+#include "db/sql_values.h"
 
 namespace zelto::serve {
 
 inline constexpr char kChatCatalog[] = "chat";
 inline constexpr char kCountCatalog[] = "count";
 
-// 'text' with every ' doubled: a safe T-SQL string literal.
-std::string SqlText(std::string_view text);
-// A decimal 32-bit integer with nothing around it ("12", "-3"); nullopt for
-// anything else ("12a", " 1", "", "99999999999").
-std::optional<LONG> ParseId(std::string_view text);
+// An id as it goes into a statement.
+inline std::string SqlId(LONG id) { return std::to_string(id); }
+// An id field as read back; 0 when it is not a well-formed 32-bit integer.
+inline LONG IdField(const std::string& field) { return ParseWellFormedInteger(field).value_or(0); }
 
 class SiteDatabase {
  public:
-  using Row = std::vector<std::string>;  // fields as text, "" for NULL
+  using Row = SqlSession::Row;
 
-  SiteDatabase(std::string server, std::string user, std::string password);
+  // The databases are named `catalog` ("chat", "count") unless `names`
+  // says otherwise ({chat name, count name}, for tests).
+  SiteDatabase(std::string server, std::string user, std::string password,
+               std::pair<std::string, std::string> names = {kChatCatalog, kCountCatalog});
 
-  // Runs `sql` on `catalog` and reads `columns` of every row. False (with
-  // `error`) when the database cannot be opened or the statement fails.
+  // A session on `catalog` (kChatCatalog, kCountCatalog); check is_open().
+  SqlSession Open(std::string_view catalog) const {
+    return SqlSession(login_, NameOf(catalog), fault_);
+  }
+
+  // One statement on a session of its own, for single reads and writes.
+  // False, with `error`, when the database cannot be opened or the
+  // statement fails.
   bool Query(std::string_view catalog, const std::string& sql,
              const std::vector<std::string>& columns, std::vector<Row>* rows,
              std::string* error) const;
-  // A statement without rows; `affected` (may be null) gets the changed rows.
   bool Execute(std::string_view catalog, const std::string& sql, LONG* affected,
                std::string* error) const;
 
-  const std::string& server() const { return server_; }
+  // Runs `change` in one write transaction on a session of `catalog`: all
+  // of it stays when `change` returns true and the commit succeeds, nothing
+  // otherwise. False with `error` = the session's error(): the reason when
+  // the database failed (or `change` stopped with SqlSession::Fail), empty
+  // when `change` returned false without a failure (a refusal it reports
+  // itself).
+  bool Write(std::string_view catalog, std::string* error,
+             const std::function<bool(SqlSession&)>& change) const;
+
+  // Brings both databases to the latest schema version; `message` gets one
+  // line per step applied, or why it failed.
+  bool Upgrade(std::string* message) const;
+
+  // For fault tests: every session opened from now on asks `fault` first.
+  // Set before the database is used by other threads.
+  void SetFault(SqlFault fault) { fault_ = std::move(fault); }
+
+  const SqlLogin& login() const { return login_; }
 
  private:
-  std::string ConnectionString(std::string_view catalog) const;
-  bool Run(std::string_view catalog, const std::string& sql,
-           const std::vector<std::string>& columns, std::vector<Row>* rows, LONG* affected_rows,
-           std::string* error) const;
+  const std::string& NameOf(std::string_view catalog) const {
+    return catalog == kCountCatalog ? names_.second : names_.first;
+  }
 
-  std::string server_, user_, password_;
+  SqlLogin login_;
+  std::pair<std::string, std::string> names_;
+  SqlFault fault_;
 };
-
-// The current local time as "YYYY-MM-DD HH:MM:SS", the form every stored
-// time of the site takes.
-std::string NowText();
 
 }  // namespace zelto::serve

@@ -9,9 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include "host/serve/http_server.h"
 #include "host/serve/http_text.h"
 #include "host/serve/json_answer.h"
-#include "host/serve/site.h"
+#include "host/serve/session_store.h"
+#include "host/serve/visitor_cookie.h"
 #include "platform/win/codepage.h"
 
 namespace zelto::serve {
@@ -24,7 +26,7 @@ inline constexpr char kToken[] = "csrf";
 inline constexpr char kLabel[] = "timelabel";
 inline constexpr char kVisitorAddress[] = "visitor_ip";
 
-struct Site::Exchange : std::enable_shared_from_this<Site::Exchange> {
+struct SiteExchange : std::enable_shared_from_this<SiteExchange> {
   HttpRequest request;
   std::string remote;
   Respond respond;

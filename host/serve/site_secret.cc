@@ -36,8 +36,8 @@ std::optional<std::string> LoadSiteSecret(const SiteDatabase& db, std::string* e
     }
     // Fails on the key when another host was first: its secret is read next.
     db.Execute(kChatCatalog,
-               "insert into siteSecret (id, secret) values (1, " + SqlText(*fresh) + ")", nullptr,
-               &ignored);
+               "insert into siteSecret (id, secret) values (1, " + SqlStringLiteral(*fresh) + ")",
+               nullptr, &ignored);
     if (auto secret = ReadSecret(db, error)) return secret;
   }
   if (error->empty()) *error = "the site secret cannot be read or made";

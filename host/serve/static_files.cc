@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "host/serve/http_text.h"
+#include "platform/com/ascii.h"
 
 namespace zelto::serve {
 namespace fs = std::filesystem;
@@ -81,8 +82,7 @@ std::string ContentTypeFor(const fs::path& file) {
       {".pdf", "application/pdf"},
       {".zip", "application/zip"},
   };
-  std::string ext = file.extension().string();
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string ext = LowerAscii(file.extension().string());
   for (const auto& [suffix, type] : kTypes) {
     if (ext == suffix) return type;
   }

@@ -19,6 +19,9 @@ std::shared_ptr<const EngineFailureSink>& Sink() {
   return *sink;
 }
 
+thread_local std::string last_failure;
+thread_local bool last_failure_sunk = false;
+
 }  // namespace
 
 void SetEngineFailureSink(EngineFailureSink sink) {
@@ -28,12 +31,19 @@ void SetEngineFailureSink(EngineFailureSink sink) {
 }
 
 void ReportEngineFailure(std::string_view engine, std::string_view what, std::string_view error) {
+  last_failure.assign(what).append(" (").append(engine).append("): ").append(error);
   std::shared_ptr<const EngineFailureSink> sink;
   {
     std::lock_guard<std::mutex> lock(SinkMutex());
     sink = Sink();
   }
+  last_failure_sunk = sink != nullptr;
   if (sink) (*sink)(engine, what, error);
+}
+
+std::string TakeLastEngineFailure(bool* sunk) {
+  if (sunk) *sunk = last_failure_sunk && !last_failure.empty();
+  return std::exchange(last_failure, std::string());
 }
 
 }  // namespace zelto::ado

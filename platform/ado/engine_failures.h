@@ -6,6 +6,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <string_view>
 
 namespace zelto::ado {
@@ -18,5 +19,12 @@ using EngineFailureSink =
 // Replaces the sink; an empty one removes it (failures then go unseen).
 void SetEngineFailureSink(EngineFailureSink sink);
 void ReportEngineFailure(std::string_view engine, std::string_view what, std::string_view error);
+
+// The last failure reported on the calling thread ("execute (sqlite): no such
+// table: x"), and forgets it; empty when none was reported since the last
+// call. `sunk` (may be null) tells whether a sink received it. The ADO
+// objects answer a failure with an HRESULT only; a caller that must say why
+// reads this right after the failing call, on the same thread.
+std::string TakeLastEngineFailure(bool* sunk = nullptr);
 
 }  // namespace zelto::ado

@@ -55,12 +55,13 @@ std::string MakeScratchFolder(std::string_view prefix, std::string* why) {
 }
 
 bool ReadSchemaScript(std::string_view engine, std::string_view catalog, bool demo,
-                      std::string* script, std::string* error) {
+                      std::string* script, std::string* error, std::string_view folder) {
   const std::string file = std::string(catalog) + ".sql";
-  if (!ReadSourceFile("db/schema/" + std::string(engine) + "/" + file, script, error)) return false;
+  const std::string root(folder);
+  if (!ReadSourceFile(root + "/" + std::string(engine) + "/" + file, script, error)) return false;
   if (!demo) return true;
   std::string rows;
-  if (!ReadSourceFile("db/schema/demo/" + file, &rows, error)) return false;
+  if (!ReadSourceFile(root + "/demo/" + file, &rows, error)) return false;
   *script += "\n" + rows;
   return true;
 }

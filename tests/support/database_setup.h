@@ -19,11 +19,17 @@ namespace zelto::testing {
 // with `why`, when it cannot be made.
 std::string MakeScratchFolder(std::string_view prefix, std::string* why);
 
-// db/schema/<engine>/<catalog>.sql of the source tree (engine "sqlite" or
-// "postgresql"), then, with `demo`, a line break and db/schema/demo/<catalog>.sql.
+// The schema folder of today's scripts, and a copy of the scripts of the
+// first release (schema version 1) for the schema upgrade tests.
+inline constexpr char kSchemaFolder[] = "db/schema";
+inline constexpr char kFirstReleaseSchemaFolder[] = "tests/fixtures/schema-1.0";
+
+// <folder>/<engine>/<catalog>.sql of the source tree (engine "sqlite" or
+// "postgresql"), then, with `demo`, a line break and <folder>/demo/<catalog>.sql.
 // False, with `error` naming the file, when one cannot be read.
 bool ReadSchemaScript(std::string_view engine, std::string_view catalog, bool demo,
-                      std::string* script, std::string* error);
+                      std::string* script, std::string* error,
+                      std::string_view folder = kSchemaFolder);
 
 // A PostgreSQL cluster's settings, as its cluster.env gives them.
 struct TestCluster {

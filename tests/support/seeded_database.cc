@@ -47,7 +47,8 @@ bool SeededColumnLess::operator()(const std::string& a, const std::string& b) co
   return strcasecmp(a.c_str(), b.c_str()) < 0;
 }
 
-SeededDatabase::SeededDatabase(TestEngine engine, bool demo) : engine_(engine) {
+SeededDatabase::SeededDatabase(TestEngine engine, bool demo, std::string_view schema_folder)
+    : engine_(engine) {
   if (engine == TestEngine::kSqlite) {
     folder_ = MakeScratchFolder("db", &why_);
     if (folder_.empty()) {
@@ -67,7 +68,7 @@ SeededDatabase::SeededDatabase(TestEngine engine, bool demo) : engine_(engine) {
   available_ = true;
   for (const char* name : {"chat", "count"}) {
     std::string script, error;
-    if (!ReadSchemaScript(EngineSettingName(engine), name, demo, &script, &error) ||
+    if (!ReadSchemaScript(EngineSettingName(engine), name, demo, &script, &error, schema_folder) ||
         !ado::CreateDatabase(Target(name).ConnectionString(), script, false, &error)) {
       ADD_FAILURE() << error;
     }
@@ -95,7 +96,7 @@ void SeededDatabase::DropPostgresDatabases() {
   DatabaseTarget admin_target = Target("");
   admin_target.catalog = "postgres";
   std::string error;
-  auto admin = ado::GetDatabaseEngine()->Connect(admin_target.ConnectionString(), &error);
+  auto admin = ado::PostgresEngine()->Connect(admin_target.ConnectionString(), &error);
   ado::ResultSet ignored;
   for (const char* name : {"chat", "count"}) {
     if (!admin ||
@@ -122,7 +123,10 @@ bool SeededDatabase::Run(std::string_view name, std::string_view sql, void* out)
     return false;
   }
   std::string error;
-  auto connection = ado::GetDatabaseEngine()->Connect(Target(name).ConnectionString(), &error);
+  // This fixture's engine, also while another fixture has set another one.
+  ado::Engine* engine =
+      engine_ == TestEngine::kSqlite ? ado::SqliteEngine() : ado::PostgresEngine();
+  auto connection = engine->Connect(Target(name).ConnectionString(), &error);
   if (!connection || !connection->Execute(sql, result, &error)) {
     ADD_FAILURE() << "on " << name << ": " << error << "\nin: " << sql;
     return false;

@@ -68,7 +68,10 @@ class SeededDatabase {
   // init-db --demo` (company 1, operators 5, 12 and 7, conversation 1).
   explicit SeededDatabase(bool demo = false) : SeededDatabase(TestEngine::kSqlite, demo) {}
   // Makes `engine` the process's database engine until the fixture goes.
-  explicit SeededDatabase(TestEngine engine, bool demo = false);
+  // The scripts come from `schema_folder` of the source tree (today's, or
+  // kFirstReleaseSchemaFolder for a database as the first release made it).
+  explicit SeededDatabase(TestEngine engine, bool demo = false,
+                          std::string_view schema_folder = kSchemaFolder);
   ~SeededDatabase();
   SeededDatabase(const SeededDatabase&) = delete;
   SeededDatabase& operator=(const SeededDatabase&) = delete;

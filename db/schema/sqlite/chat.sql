@@ -102,3 +102,19 @@ CREATE TABLE IF NOT EXISTS siteSecret (
   id INT PRIMARY KEY,
   secret VARCHAR(64) NOT NULL
 );
+
+-- The web application's conversation ids: the last id handed out (one row,
+-- id 1), raised in the transaction that opens a conversation. The row is
+-- made on first use, above every id any table holds.
+CREATE TABLE IF NOT EXISTS conversationCounter (
+  id INT PRIMARY KEY,
+  lastCid BIGINT NOT NULL
+);
+
+-- The schema's version (one row, id 1); zelto serve upgrades an older
+-- database on start (db/schema_versions.h).
+CREATE TABLE IF NOT EXISTS schemaVersion (
+  id INT PRIMARY KEY,
+  version INT NOT NULL
+);
+INSERT INTO schemaVersion (id, version) VALUES (1, 2);

@@ -1,0 +1,135 @@
+#include "db/schema_versions.h"
+
+#include "db/sql_values.h"
+#include "platform/ado/engine.h"
+
+namespace {
+
+// The conversation id counter: one row (id 1) holding the last id handed
+// out. bigint, so that the id after 2147483647 is seen and refused rather
+// than wrapped.
+constexpr const char* kConversationCounter =
+    "create table if not exists conversationCounter (id int primary key, lastCid bigint not null)";
+
+constexpr SchemaStep kSteps[] = {
+    {"chat", 2, kConversationCounter, kConversationCounter, "the conversation id counter"},
+};
+
+constexpr const char* kVersionTable =
+    "create table if not exists schemaVersion (id int primary key, version int not null)";
+
+// The version recorded in the database, inside the caller's transaction;
+// a database of the first release (no row yet) gets its row, version 1.
+bool RecordedVersion(SqlSession& session, int* version) {
+  std::vector<SqlSession::Row> rows;
+  if (!session.Execute(kVersionTable) ||
+      !session.Query("select version from schemaVersion where id=1", {"version"}, &rows))
+    return false;
+  if (!rows.empty()) {
+    *version = ParseWellFormedInteger(rows[0][0]).value_or(0);
+    return true;
+  }
+  *version = 1;
+  return session.Execute("insert into schemaVersion (id, version) values (1, 1)");
+}
+
+const SchemaStep* StepTo(std::string_view catalog, int version, std::span<const SchemaStep> steps) {
+  for (const SchemaStep& step : steps) {
+    if (catalog == step.catalog && step.version == version) return &step;
+  }
+  return nullptr;
+}
+
+std::string UnknownVersion(std::string_view catalog, int version, int latest) {
+  return "the " + std::string(catalog) + " database has schema version " + std::to_string(version) +
+         "; this program knows versions 1 to " + std::to_string(latest) +
+         " (a newer zelto made it?)";
+}
+
+enum class Outcome { kApplied, kCurrent, kFailed };
+
+// One transaction: reads the version and runs the step after it, if any.
+Outcome UpgradeOnce(SqlSession& session, std::string_view catalog, std::string_view engine,
+                    int latest, std::span<const SchemaStep> steps, std::string* applied,
+                    std::string* error) {
+  SqlTransaction transaction(session);
+  int version = 0;
+  if (!transaction.begun() || !RecordedVersion(session, &version)) {
+    *error = session.error();
+    return Outcome::kFailed;
+  }
+  const std::string name(catalog);
+  if (version < 1 || version > latest) {
+    *error = UnknownVersion(catalog, version, latest);
+    return Outcome::kFailed;
+  }
+  if (version == latest) return transaction.Commit() ? Outcome::kCurrent : Outcome::kFailed;
+  const SchemaStep* step = StepTo(catalog, version + 1, steps);
+  if (!step) {
+    *error = "no upgrade step makes version " + std::to_string(version + 1) + " of " + name;
+    return Outcome::kFailed;
+  }
+  const char* sql = engine == "postgresql" ? step->postgresql : step->sqlite;
+  if (!session.Execute(sql) ||
+      !session.Execute("update schemaVersion set version=" + std::to_string(step->version) +
+                       " where id=1") ||
+      !transaction.Commit()) {
+    *error = "upgrading the " + name + " database to version " + std::to_string(step->version) +
+             " (" + step->what + "): " + session.error();
+    return Outcome::kFailed;
+  }
+  *applied = name + ": version " + std::to_string(step->version) + ", " + step->what;
+  return Outcome::kApplied;
+}
+
+}  // namespace
+
+std::span<const SchemaStep> SchemaSteps() { return kSteps; }
+
+int LatestSchemaVersion(std::string_view catalog, std::span<const SchemaStep> steps) {
+  int latest = 1;
+  for (const SchemaStep& step : steps) {
+    if (catalog == step.catalog && step.version > latest) latest = step.version;
+  }
+  return latest;
+}
+
+bool UpgradeSchema(const SqlLogin& login, std::string_view catalog, std::string_view database,
+                   std::vector<std::string>* applied, std::string* error,
+                   std::span<const SchemaStep> steps, SqlFault fault) {
+  zelto::ado::Engine* engine = zelto::ado::GetDatabaseEngine();
+  if (!engine) {
+    *error = "no database engine";
+    return false;
+  }
+  SqlSession session(login, database, std::move(fault));
+  if (!session.is_open()) {
+    *error = session.error();
+    return false;
+  }
+  const int latest = LatestSchemaVersion(catalog, steps);
+  // A current database is only read: a read-only one still serves. (A
+  // database of the first release has no version table; this read fails.)
+  std::vector<SqlSession::Row> rows;
+  if (session.Query("select version from schemaVersion where id=1", {"version"}, &rows) &&
+      !rows.empty()) {
+    const int version = ParseWellFormedInteger(rows[0][0]).value_or(0);
+    if (version == latest) return true;
+    if (version > latest) {
+      *error = UnknownVersion(catalog, version, latest);
+      return false;
+    }
+  }
+  while (true) {
+    std::string step;
+    switch (UpgradeOnce(session, catalog, engine->Name(), latest, steps, &step, error)) {
+      case Outcome::kFailed:
+        return false;
+      case Outcome::kCurrent:
+        return true;
+      case Outcome::kApplied:
+        if (applied) applied->push_back(std::move(step));
+        break;
+    }
+  }
+}

@@ -1,0 +1,30 @@
+// The route modules of the Site: each registers its routes and their
+// handlers into the table, which the Site fills once at its start. A new
+// group of routes is a new module (a file with its handlers) and a line in
+// Site's constructor. Every handler runs on a worker with the request's
+// form read (the body of a POST, else the query).
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "host/serve/route_table.h"
+#include "host/serve/site_context.h"
+#include "host/serve/site_exchange.h"
+
+namespace zelto::serve {
+
+void AddVisitorRoutes(RouteTable& routes, SiteContext& site);       // /api/visitor/...
+void AddOperatorRoutes(RouteTable& routes, SiteContext& site);      // login, lists, taking
+void AddConversationRoutes(RouteTable& routes, SiteContext& site);  // /api/conversation/...
+void AddUploadRoutes(RouteTable& routes, SiteContext& site);        // /api/upload
+
+// Shared by the modules.
+// False, after answering 405 with Allow, when the request is not `verb`.
+bool Expect(SiteExchange& ex, http::verb verb);
+// The form's `key` as a positive id; nullopt after answering 400.
+std::optional<LONG> FormId(SiteExchange& ex, const std::string& key);
+std::string OkJson();
+std::string CidJson(LONG cid);
+
+}  // namespace zelto::serve
