@@ -17,11 +17,10 @@
 #include <vector>
 
 #include "platform/asp/query_string.h"
+#include "text/text_catalog.h"
 
 namespace zelto::serve {
 
-// The session value the component reads its language from.
-inline constexpr char kLanguageSessionValue[] = "ZeltoLanguage";
 inline constexpr char kLanguageCookie[] = "zlang";
 inline constexpr char kDefaultPageLanguage[] = "zh";
 // The path of the script that tells a page its language, texts and charset.

@@ -168,7 +168,7 @@ void Site::RunPage(Exchange& ex) {
     return ex.Error(http::status::bad_request, refused);
   const LONG operator_id =
       is_operator ? static_cast<LONG>(SessionNumber(*ex.session, kOperatorId)) : 0;
-  ex.session->SetText(kLanguageSessionValue, context_.RequestLanguage(ex));
+  ex.session->SetText(kLanguageSessionKey, context_.RequestLanguage(ex));
   if (page.effect == PageEffect::kPoll) {
     // The host's own parameter: the component never sees it.
     if (const std::optional<int> wait = TakeWaitParameter(&ex.query)) {
