@@ -21,6 +21,8 @@ packages=(
   # libboost-json package or run-time library is needed).
   libboost1.81-dev libcrypt-dev libssl-dev
   libpq-dev
+  # zlib: the host's gzip answers.
+  zlib1g-dev
 )
 if [ "$what" = test ]; then
   packages+=(

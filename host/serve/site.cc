@@ -1,9 +1,13 @@
 #include "host/serve/site.h"
 
+#include <algorithm>
+#include <optional>
+
 #include <boost/beast/http/field.hpp>
 
 #include "db/sql_values.h"
 #include "host/serve/component_pages.h"
+#include "host/serve/content_encoding.h"
 #include "host/serve/http_text.h"
 #include "host/serve/page_input.h"
 #include "host/serve/site_exchange.h"
@@ -47,6 +51,26 @@ std::optional<LONG> QueryCid(std::string_view query) {
 // On a poll that asked to wait: the seconds it may be held (0: answered at
 // once, the host holds no polls or no more now).
 constexpr char kWaitHeader[] = "X-Zelto-Wait";
+
+// Sends `body`, in gzip when the client accepts it and it is worth it.
+void ReplyEncoded(SiteExchange& ex, http::status status, std::string content_type,
+                  std::string body) {
+  if (IsCompressible(content_type)) {
+    auto vary = std::find_if(ex.headers.begin(), ex.headers.end(),
+                             [](const auto& header) { return header.first == "Vary"; });
+    if (vary == ex.headers.end())
+      ex.headers.emplace_back("Vary", "Accept-Encoding");
+    else
+      vary->second += ", Accept-Encoding";
+    if (body.size() >= kCompressFrom && AcceptsGzip(ex.request[http::field::accept_encoding])) {
+      if (std::optional<std::string> packed = Gzip(body)) {
+        ex.headers.emplace_back("Content-Encoding", "gzip");
+        body = std::move(*packed);
+      }
+    }
+  }
+  ex.Reply(status, std::move(content_type), std::move(body));
+}
 
 }  // namespace
 
@@ -113,8 +137,8 @@ void Site::Dispatch(Exchange& ex) {
   if (path == kPageLanguageScript) {
     ex.headers.emplace_back("Cache-Control", "no-cache");
     ex.headers.emplace_back("Vary", "Cookie, Accept-Language");
-    return ex.Reply(http::status::ok, "text/javascript; charset=utf-8",
-                    context_.languages().Script(context_.RequestLanguage(ex), config_.charset));
+    return ReplyEncoded(ex, http::status::ok, "text/javascript; charset=utf-8",
+                        context_.languages().Script(context_.RequestLanguage(ex), config_.charset));
   }
   if (auto name = AttachmentName(path)) {
     ex.path = "/" + *name;
@@ -133,7 +157,8 @@ void Site::ServeFile(Exchange& ex, const StaticFiles& files, bool attachment) {
     ex.headers.emplace_back("Content-Disposition", "attachment");
     file->content_type = "application/octet-stream";
   }
-  ex.Reply(http::status::ok, file->content_type, std::move(file->body));
+  if (attachment) return ex.Reply(http::status::ok, file->content_type, std::move(file->body));
+  ReplyEncoded(ex, http::status::ok, file->content_type, std::move(file->body));
 }
 
 void Site::GiveVisitorLabel(Exchange& ex, const std::string& label) {
@@ -235,7 +260,13 @@ void Site::AnswerPage(Exchange& ex, const ComponentPage& page, PageOutput output
   char code[16];
   std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(output.hr));
   ex.headers.emplace_back("X-Zelto-HResult", code);
-  ex.Reply(http::status::ok, output.content_type, std::move(output.body));
+  // A page that refreshes a list sends the tag it has: the same list is
+  // answered "not modified", without the body.
+  std::string tag = EntityTag(output.body);
+  const bool same = MatchesEntityTag(ex.request[http::field::if_none_match], tag);
+  ex.headers.emplace_back("ETag", std::move(tag));
+  if (same) return ex.Reply(http::status::not_modified, output.content_type, "");
+  ReplyEncoded(ex, http::status::ok, output.content_type, std::move(output.body));
 }
 
 void Site::ServeCompanySite(Exchange& ex) {

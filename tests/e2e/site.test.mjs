@@ -95,6 +95,12 @@ describe('the chat site in a browser', { skip }, () => {
       assert.equal(await cells.nth(6).textContent(), '新访客');
       await row.click();
       assert.equal(await row.getAttribute('class'), 'chosen');
+      // The next refresh of the unchanged list is answered "not modified":
+      // the rows and the choice stay as they are.
+      await operator.page.waitForResponse((r) => r.url().includes('/operator/GetClientList.asp') &&
+                                                 r.status() === 304, { timeout: 15000 });
+      assert.equal(await row.getAttribute('class'), 'chosen');
+      assert.equal(await row.locator('td').count(), 8);
       await operator.page.screenshot({ path: join(out, 'console.png'), fullPage: true });
     });
 

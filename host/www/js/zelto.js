@@ -84,6 +84,24 @@
     return Zelto.bodyText(res);
   };
 
+  // A component page a window refreshes (the visitor list): its body, or
+  // null when it is the same as the last time this key fetched it. The host
+  // answers "not modified" to the tag the page remembers, so an unchanged
+  // list costs a few hundred bytes instead of the whole list.
+  const lastTags = new Map();
+  Zelto.pageIfChanged = async function (key, path, params) {
+    const url = path + (params ? '?' + params : '');
+    const headers = {};
+    if (lastTags.has(key)) headers['If-None-Match'] = lastTags.get(key);
+    const res = await fetch(url, { credentials: 'same-origin', cache: 'no-store', headers });
+    if (res.status === 304) return null;
+    if (!res.ok) throw await failure(res);
+    const text = await Zelto.bodyText(res);
+    const tag = res.headers.get('ETag');
+    if (tag) lastTags.set(key, tag); else lastTags.delete(key);
+    return text;
+  };
+
   // The time of day as the page's language writes it (for "updated at").
   Zelto.clockTime = function () {
     const language = (window.I18n && I18n.language) || 'zh';
