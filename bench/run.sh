@@ -48,6 +48,7 @@ if [ -x "$build_dir/bin/http_poll_minimal_server" ]; then
 fi
 run bash "$here/posts_with_polls.sh" "$build_dir"
 run bash "$here/host_memory.sh" "$build_dir"
+run bash "$here/console_list.sh" "$build_dir"
 run bash "$here/pg_two_hosts.sh" "$build_dir"
 run bash "$here/idle_chat_statements.sh" "$build_dir"
 run bash "$here/chat_load.sh" "$build_dir"

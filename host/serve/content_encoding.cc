@@ -76,7 +76,7 @@ bool IsCompressible(std::string_view content_type) {
 std::optional<std::string> Gzip(std::string_view body) {
   z_stream stream{};
   // 15 window bits + 16: the gzip wrapper; memory level 8 as zlib's default.
-  if (deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+  if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
     return std::nullopt;
   std::string out(deflateBound(&stream, body.size()), '\0');
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.data()));

