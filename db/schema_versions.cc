@@ -11,8 +11,20 @@ namespace {
 constexpr const char* kConversationCounter =
     "create table if not exists conversationCounter (id int primary key, lastCid bigint not null)";
 
+// The site's administration: which operators hold the administrator right
+// or were removed (userinfo itself stays as it is: a removed operator keeps
+// its row, so its past messages still show its name), and the sites
+// allowed to embed a company's chat.
+constexpr const char* kAdministration =
+    "create table if not exists operatorAccount (id int primary key, "
+    "isAdmin int not null default 0, canInvite int not null default 1, "
+    "removed int not null default 0);"
+    "create table if not exists companyOrigin (companyId int not null, "
+    "origin varchar(255) not null, primary key (companyId, origin))";
+
 constexpr SchemaStep kSteps[] = {
     {"chat", 2, kConversationCounter, kConversationCounter, "the conversation id counter"},
+    {"chat", 3, kAdministration, kAdministration, "operator rights and company sites"},
 };
 
 constexpr const char* kVersionTable =

@@ -10,9 +10,9 @@ namespace {
 
 namespace json = boost::json;
 
-std::string OperatorJson(const OperatorInfo& op, const std::string& token) {
-  return JsonAnswer(json::object{
-      {"id", op.id}, {"name", op.name}, {"companyId", op.company_id}, {"token", token}});
+json::object OperatorObject(const OperatorInfo& op, const std::string& token) {
+  return json::object{
+      {"id", op.id}, {"name", op.name}, {"companyId", op.company_id}, {"token", token}};
 }
 
 LONG SessionOperator(const SiteExchange& ex) {
@@ -40,7 +40,7 @@ void Login(SiteContext& site, SiteExchange& ex) {
   ex.session->SetLong(kOperatorId, op->id);
   ex.session->SetLong(kOperatorCompany, op->company_id);
   ex.session->SetText(kToken, token);
-  ex.Json(http::status::ok, OperatorJson(*op, token));
+  ex.Json(http::status::ok, JsonAnswer(OperatorObject(*op, token)));
 }
 
 void Logout(SiteContext& site, SiteExchange& ex) {
@@ -54,7 +54,11 @@ void Me(SiteContext& site, SiteExchange& ex) {
   std::string error;
   auto op = site.app().operators.FindOperator(SessionOperator(ex), &error);
   if (!op) return site.DatabaseError(ex, error.empty() ? "the operator is gone" : error);
-  ex.Json(http::status::ok, OperatorJson(*op, SessionText(*ex.session, kToken)));
+  const auto account = site.app().admin.FindOperator(op->id, &error);
+  if (!error.empty()) return site.DatabaseError(ex, error);
+  json::object me = OperatorObject(*op, SessionText(*ex.session, kToken));
+  me["admin"] = account && account->rights.admin;
+  ex.Json(http::status::ok, JsonAnswer(me));
 }
 
 void Conversations(SiteContext& site, SiteExchange& ex) {
@@ -89,7 +93,20 @@ std::optional<LONG> TakeVisitor(SiteContext& site, SiteExchange& ex, const std::
   return site.app().chats.TakeVisitor(*op, label, error);
 }
 
+// False after answering 403 when the session's operator may not invite
+// visitors (or 500 when the database cannot tell).
+bool MayInvite(SiteContext& site, SiteExchange& ex) {
+  std::string error;
+  const auto account = site.app().admin.FindOperator(SessionOperator(ex), &error);
+  if (!error.empty()) site.DatabaseError(ex, error);
+  if (!error.empty()) return false;
+  if (account && account->rights.invite) return true;
+  ex.Error(http::status::forbidden, "the invitation right is required");
+  return false;
+}
+
 void InviteVisitor(SiteContext& site, SiteExchange& ex) {
+  if (!MayInvite(site, ex)) return;
   std::string error;
   const auto cid = TakeVisitor(site, ex, ex.Form("cstLabel"), &error);
   if (!cid) {
@@ -106,6 +123,7 @@ void TakeVisitorPage(SiteContext& site, SiteExchange& ex) {
   if (!site.RequireOperator(ex, true)) return;
   if (ex.request["Sec-Fetch-Site"] == "cross-site")
     return ex.Error(http::status::forbidden, "cross-site request refused");
+  if (!MayInvite(site, ex)) return;
   const NamedValues query = ParseQueryString(ex.query);
   const std::u16string* label = FindValue(query, u"cstLabel");
   std::string error;

@@ -39,6 +39,22 @@ bool SiteContext::RequireOperator(SiteExchange& ex, bool token) {
     ex.Error(http::status::unauthorized, "operator login required");
     return false;
   }
+  // Removed since the login (by the administration page or a command on
+  // any host): the session ends here.
+  std::string error;
+  const auto active =
+      app_.admin.IsActive(static_cast<LONG>(SessionNumber(*ex.session, kOperatorId)), &error);
+  if (!active) {
+    DatabaseError(ex, error);
+    return false;
+  }
+  if (!*active) {
+    EndSessions({sessions_.End(ex.session_id)});
+    ex.session = nullptr;
+    ex.clear_cookie = true;
+    ex.Error(http::status::unauthorized, "operator login required");
+    return false;
+  }
   if (!token) return true;
   std::string given;
   if (ex.Is(http::verb::get) || ex.Is(http::verb::head)) {

@@ -64,8 +64,9 @@ class SiteContext {
   // The page language of the request (PageLanguages::Choose).
   std::string RequestLanguage(const SiteExchange& ex) const;
 
-  // Answers 401 without an operator's session and, when `token`, 403
-  // without the session's cross-site token; false then.
+  // Answers 401 without an operator's session (or when its operator was
+  // removed, ending the session) and, when `token`, 403 without the
+  // session's cross-site token; false then.
   bool RequireOperator(SiteExchange& ex, bool token);
   // Answers 403 without a visitor's session; false then.
   bool RequireVisitor(SiteExchange& ex);

@@ -81,7 +81,7 @@ export async function startServer(extraArgs = []) {
   const port = await freePort();
   const listen = '127.0.0.1:' + port;
   const child = spawn(bin, ['serve', '--data', data, '--listen', listen, '--threads', '4',
-                            ...extraArgs], {
+                            '--demo', ...extraArgs], {
     stdio: ['ignore', 'pipe', 'pipe'],
     env: {
       ...process.env,
