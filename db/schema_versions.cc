@@ -14,17 +14,21 @@ constexpr const char* kConversationCounter =
 // The site's administration: which operators hold the administrator right
 // or were removed (userinfo itself stays as it is: a removed operator keeps
 // its row, so its past messages still show its name), and the sites
-// allowed to embed a company's chat.
+// allowed to embed a company's chat; operator sessions shared by the hosts
+// of one database.
 constexpr const char* kAdministration =
     "create table if not exists operatorAccount (id int primary key, "
     "isAdmin int not null default 0, canInvite int not null default 1, "
     "removed int not null default 0);"
     "create table if not exists companyOrigin (companyId int not null, "
-    "origin varchar(255) not null, primary key (companyId, origin))";
+    "origin varchar(255) not null, primary key (companyId, origin));"
+    "create table if not exists operatorSession (id varchar(64) primary key, "
+    "operatorId int not null, companyId int not null, token varchar(64) not null, "
+    "lastUsed bigint not null)";
 
 constexpr SchemaStep kSteps[] = {
     {"chat", 2, kConversationCounter, kConversationCounter, "the conversation id counter"},
-    {"chat", 3, kAdministration, kAdministration, "operator rights and company sites"},
+    {"chat", 3, kAdministration, kAdministration, "operator rights, company sites, shared sessions"},
 };
 
 constexpr const char* kVersionTable =

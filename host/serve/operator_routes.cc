@@ -30,6 +30,7 @@ void Login(SiteContext& site, SiteExchange& ex) {
     return ex.Error(http::status::unauthorized, "wrong operator id or password");
   }
   // A new session id at login, so an id known before cannot ride the login.
+  const std::string replaced = ex.session ? ex.session_id : "";
   if (ex.session) {
     ex.session_id = site.sessions().Reissue(ex.session_id);
     ex.session = ex.session_id.empty() ? nullptr : site.sessions().Find(ex.session_id);
@@ -37,15 +38,13 @@ void Login(SiteContext& site, SiteExchange& ex) {
   if (!site.EnsureSession(ex)) return site.SessionsFull(ex);
   ex.new_cookie = true;
   const std::string token = RandomHex128();
-  ex.session->SetLong(kOperatorId, op->id);
-  ex.session->SetLong(kOperatorCompany, op->company_id);
-  ex.session->SetText(kToken, token);
+  if (!site.StartOperatorSession(ex, *op, token, replaced)) return;
   ex.Json(http::status::ok, JsonAnswer(OperatorObject(*op, token)));
 }
 
 void Logout(SiteContext& site, SiteExchange& ex) {
   if (!Expect(ex, http::verb::post) || !site.RequireOperator(ex, true)) return;
-  site.EndSessions({site.sessions().End(ex.session_id)});
+  site.EndOperatorSession(ex);
   ex.clear_cookie = true;
   ex.Json(http::status::ok, OkJson());
 }

@@ -230,6 +230,7 @@ void RunningSite::Begin() {
     if (notifier_) notifier_->Publish(cid);
   };
   config.clock = &clock_;
+  config.shared_sessions = on_server_;
   site_ = std::make_unique<Site>(config, *workers_, *sessions_);
 
   server_ = std::make_unique<HttpServer>(io_, *site_, HttpLimits{}, access_.get());
@@ -268,6 +269,7 @@ void RunningSite::SweepSessions() {
   Site* site = site_.get();
   if (!ended.empty() && !workers_->Submit([site, ended] { site->EndSessions(ended); }))
     site_->EndSessions(ended);
+  if (on_server_) workers_->Submit([site] { site->SweepSharedSessions(); });
   const Duration period = std::clamp<Duration>(
       sessions_->timeout() / 4, std::chrono::milliseconds(50), std::chrono::seconds(30));
   sweeper_->WaitUntil(clock_.Now() + period, [this] { SweepSessions(); });

@@ -39,6 +39,7 @@ class Site : public HttpHandler {
   // Runs on the calling thread.
   void EndSessions(const std::vector<SessionStore::Values>& ended) { context_.EndSessions(ended); }
   const SiteDatabase& database() { return context_.database(); }
+  void SweepSharedSessions() { context_.SweepSharedSessions(); }
 
  private:
   void Dispatch(Exchange& ex);

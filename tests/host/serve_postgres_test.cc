@@ -218,6 +218,54 @@ TEST_F(ServePostgresTest, TwoHostsShareOneDatabase) {
   EXPECT_EQ(Scalar("select count(*) from conversation where cid=" + c), "1");
 }
 
+// Behind a load balancer without sticky sessions: an operator's requests
+// alternate between two hosts with one login; a logout on one host, or the
+// operator's removal by a command, ends the session on both at once. The
+// database holds a hash of the session id, never the id.
+TEST_F(ServePostgresTest, AnOperatorSessionIsValidOnEveryHostUntilItEnds) {
+  auto first = StartHost("first");
+  auto second = StartHost("second");
+  LoopbackHttpClient a(first->port());
+  const std::string token = ServedSite::Login(a, 5, "demo5");
+  ASSERT_FALSE(token.empty());
+  LoopbackHttpClient b(second->port());
+  b.cookies() = a.cookies();
+  const std::string id = a.cookies().begin()->second;
+  EXPECT_EQ(Scalar("select count(*) from operatorSession where id='" + id + "'"), "0");
+  EXPECT_EQ(Scalar("select count(*) from operatorSession where operatorId=5"), "1");
+  for (int round = 0; round < 3; ++round) {
+    for (LoopbackHttpClient* host : {&a, &b}) {
+      const HttpReply me = host->Get("/api/me");
+      ASSERT_EQ(me.status, 200) << me.body;
+      EXPECT_EQ(JsonText(me.body, "token"), token);
+      EXPECT_EQ(host->Get("/operator/GetUserMsg.asp?cid=1").status, 200);
+    }
+  }
+  // An action with the token on the other host: posted once.
+  EXPECT_EQ(b.Get("/operator/DoUserMsg.asp?cid=1&action=sub&msgContent=from-b&token=" + token)
+                .status,
+            200);
+  EXPECT_EQ(Scalar("select count(*) from msg where msgContent='from-b'"), "1");
+
+  ASSERT_EQ(b.Post("/api/logout", "", {{"X-Zelto-Token", token}}).status, 200);
+  EXPECT_EQ(a.Get("/api/me").status, 401);
+  EXPECT_EQ(Scalar("select count(*) from operatorSession where operatorId=5"), "0");
+
+  LoopbackHttpClient c(first->port());
+  ASSERT_FALSE(ServedSite::Login(c, 12, "demo12").empty());
+  LoopbackHttpClient d(second->port());
+  d.cookies() = c.cookies();
+  ASSERT_EQ(d.Get("/api/me").status, 200);
+  std::string output;
+  const std::vector<std::string> remove = {
+      "operator", "remove",         "--id",          "12",         "--engine",
+      "postgresql", "--server",     cluster_.server, "--user",     cluster_.user,
+      "--db-password", cluster_.password};
+  ASSERT_EQ(ServeProcess::RunZelto(remove, &output), 0) << output;
+  EXPECT_EQ(c.Get("/api/me").status, 401);
+  EXPECT_EQ(d.Get("/api/me").status, 401);
+}
+
 TEST_F(ServePostgresTest, HostOutlivesADatabaseRestart) {
   auto host = StartHost("host");
   ASSERT_NE(host->port(), 0);

@@ -126,6 +126,16 @@ CREATE TABLE IF NOT EXISTS companyOrigin (
   origin VARCHAR(255) NOT NULL,
   PRIMARY KEY (companyId, origin)
 );
+-- Operator sessions shared by the hosts of one database: a SHA-256 hash of
+-- the session id, what the operator's pages need, and the time (seconds
+-- since 1970) it was last used.
+CREATE TABLE IF NOT EXISTS operatorSession (
+  id VARCHAR(64) PRIMARY KEY,
+  operatorId INT NOT NULL,
+  companyId INT NOT NULL,
+  token VARCHAR(64) NOT NULL,
+  lastUsed BIGINT NOT NULL
+);
 
 -- The schema's version (one row, id 1); zelto serve upgrades an older
 -- database on start (db/schema_versions.h).
