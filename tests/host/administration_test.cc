@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/serve/administration.h"
+#include "host/serve/data_folder.h"
 #include "host/serve/password.h"
 #include "host/serve/retention.h"
 #include "host/serve/web_app.h"
@@ -266,7 +267,35 @@ TEST_P(RetentionTest, ForgettingAVisitorByLabelOrAddressTakesTheirData) {
   EXPECT_EQ(Count("chat", "onlineCst"), "2");
 }
 
+// Databases made before the administration tables existed (schema version
+// 2) are upgraded on start, keep their rows, and then take an administrator.
+class AdministrationUpgradeTest : public ::testing::TestWithParam<TestEngine> {
+ protected:
+  SeededDatabase old_{GetParam(), true, kSchemaVersion2Folder};
+};
+
+TEST_P(AdministrationUpgradeTest, AVersion2DatabaseIsUpgradedAndAdministered) {
+  ZELTO_SKIP_WITHOUT(old_);
+  const std::string messages = old_.Scalar("chat", "select count(*) from msg");
+  SiteDatabase site(old_.folder(), old_.user(), old_.password(),
+                    {old_.catalog("chat"), old_.catalog("count")});
+  std::string message;
+  ASSERT_EQ(serve::UseExistingDatabases(site, "using them", &message),
+            serve::DataFolderResult::kReady)
+      << message;
+  EXPECT_EQ(message,
+            "using them\nupgraded chat: version 3, operator rights, company sites, shared "
+            "sessions");
+  EXPECT_EQ(old_.Scalar("chat", "select count(*) from msg"), messages);
+  Administration admin(site);
+  ASSERT_TRUE(admin.SetOperator(12, serve::OperatorChange{{}, {}, OperatorRights{true, true, true, true}}));
+  std::string error;
+  EXPECT_TRUE(admin.FindOperator(12, &error)->rights.admin) << error;
+  EXPECT_EQ(old_.Scalar("chat", "select version from schemaVersion"), "3");
+}
+
 ZELTO_ON_EVERY_ENGINE(AdministrationTest);
+ZELTO_ON_EVERY_ENGINE(AdministrationUpgradeTest);
 ZELTO_ON_EVERY_ENGINE(RetentionTest);
 
 }  // namespace
