@@ -15,11 +15,12 @@ constexpr const char* kConversationCounter =
 // or were removed (userinfo itself stays as it is: a removed operator keeps
 // its row, so its past messages still show its name), and the sites
 // allowed to embed a company's chat; operator sessions shared by the hosts
-// of one database.
+// of one database. (No column defaults here: a literal would become a
+// statement parameter, which DDL does not take; the writers name every
+// column.)
 constexpr const char* kAdministration =
     "create table if not exists operatorAccount (id int primary key, "
-    "isAdmin int not null default 0, canInvite int not null default 1, "
-    "removed int not null default 0);"
+    "isAdmin int not null, canInvite int not null, removed int not null);"
     "create table if not exists companyOrigin (companyId int not null, "
     "origin varchar(255) not null, primary key (companyId, origin));"
     "create table if not exists operatorSession (id varchar(64) primary key, "

@@ -27,21 +27,9 @@ struct CompanyOptions {
 // --origins "https://a.example,https://b.example" ("" for none).
 CommandLine::Setter OriginsValue(std::optional<std::vector<std::string>>* out) {
   return [out](std::string_view name, const std::string& value) -> std::string {
-    std::vector<std::string> origins;
-    size_t start = 0;
-    while (start < value.size()) {
-      size_t end = value.find(',', start);
-      if (end == std::string::npos) end = value.size();
-      const std::string one = value.substr(start, end - start);
-      const auto origin = serve::NormalOrigin(one);
-      if (!origin)
-        return std::string(name) + ": '" + one + "' is not a site address like " +
-               "https://www.example.com";
-      origins.push_back(*origin);
-      start = end + 1;
-    }
-    *out = std::move(origins);
-    return "";
+    std::string refused;
+    *out = serve::ParseOrigins(value, &refused);
+    return *out ? "" : std::string(name) + ": " + refused;
   };
 }
 

@@ -90,27 +90,12 @@ void Company(SiteContext& site, SiteExchange& ex, const Admin& admin) {
           JsonAnswer(json::object{{"id", company->id}, {"name", company->name}, {"origins", origins}}));
 }
 
-// name, and origins one per line.
+// name, and origins one per line (or separated by commas or spaces).
 void SetCompany(SiteContext& site, SiteExchange& ex, const Admin& admin) {
-  std::vector<std::string> origins;
-  const std::string text = ex.Form("origins");
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-    while (!line.empty() && line.front() == ' ') line.erase(0, 1);
-    if (!line.empty()) {
-      const auto origin = NormalOrigin(line);
-      if (!origin)
-        return ex.Error(http::status::bad_request,
-                        "'" + line + "' is not a site address like https://www.example.com");
-      origins.push_back(*origin);
-    }
-    start = end + 1;
-  }
-  Answer(site, ex, site.app().admin.SetCompany(admin.company_id, ex.Form("name"), origins));
+  std::string refused;
+  const auto origins = ParseOrigins(ex.Form("origins"), &refused);
+  if (!origins) return ex.Error(http::status::bad_request, refused);
+  Answer(site, ex, site.app().admin.SetCompany(admin.company_id, ex.Form("name"), *origins));
 }
 
 void ListOperators(SiteContext& site, SiteExchange& ex, const Admin& admin) {
@@ -164,12 +149,12 @@ void RemoveOperator(SiteContext& site, SiteExchange& ex, const Admin& admin) {
   Answer(site, ex, site.app().admin.RemoveOperator(*id));
 }
 
-// An administrator's route: the method, the login and token, then the
-// administrator right read from the database (a right taken away counts at
-// once).
+// An administrator's route: the method, the login (and for a change the
+// cross-site token), then the administrator right read from the database
+// (a right taken away counts at once).
 RouteTable::Handler ForAdmin(SiteContext& site, http::verb verb, AdminHandler handler) {
   return [&site, verb, handler](SiteExchange& ex) {
-    if (!Expect(ex, verb) || !site.RequireOperator(ex, true)) return;
+    if (!Expect(ex, verb) || !site.RequireOperator(ex, verb == http::verb::post)) return;
     const LONG id = static_cast<LONG>(SessionNumber(*ex.session, kOperatorId));
     std::string error;
     const auto op = site.app().admin.FindOperator(id, &error);

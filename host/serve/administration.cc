@@ -200,6 +200,25 @@ std::optional<std::string> NormalOrigin(const std::string& text) {
   return origin;
 }
 
+std::optional<std::vector<std::string>> ParseOrigins(const std::string& text,
+                                                     std::string* refused) {
+  std::vector<std::string> origins;
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t end = std::min(text.find_first_of(", \t\r\n", start), text.size());
+    const std::string one = text.substr(start, end - start);
+    start = end + 1;
+    if (one.empty()) continue;
+    const auto origin = NormalOrigin(one);
+    if (!origin) {
+      *refused = "'" + one + "' is not a site address like https://www.example.com";
+      return std::nullopt;
+    }
+    origins.push_back(*origin);
+  }
+  return origins;
+}
+
 AdminResult Administration::AddCompany(const std::string& name,
                                        const std::vector<std::string>& origins) const {
   return Change(db_, [&](SqlSession& chat, AdminResult& result) {

@@ -65,6 +65,10 @@ std::string RefusedPassword(const std::string& password);  // "" when fine
 // An origin is scheme://host[:port] with http or https, nothing after it;
 // it comes back lower-cased without a trailing slash.
 std::optional<std::string> NormalOrigin(const std::string& text);
+// Origins separated by commas, spaces or line breaks, each made normal;
+// nullopt with `refused` naming the first that is not one.
+std::optional<std::vector<std::string>> ParseOrigins(const std::string& text,
+                                                     std::string* refused);
 
 struct NewOperator {
   std::optional<LONG> id;  // else the next free one

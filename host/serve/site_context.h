@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -112,5 +113,6 @@ class SiteContext {
   bool SyncSharedSession(SiteExchange& ex);
   // Without: false after answering when the session's operator was removed.
   bool OperatorStillThere(SiteExchange& ex);
+};
 
 }  // namespace zelto::serve

@@ -199,7 +199,7 @@ describe('a company\'s first day with the package', { skip }, () => {
       zelto('restore', '--from', backup, '--data', restored);
       const second = await startService(restored);
       const reader = await person('reader');
-      await logIn(reader, second.base, 1, 'first-day-secret');
+      await logIn(reader, second.base, 2, 'bruno-password');
       await reader.page.goto(second.base + 'operator/chat.html?cid=' + cid);
       await waitForText(reader.page, 'Good morning from Acme', 'the answer in the restored site');
       assert.match(await listText(reader.page), /Hello, is anyone there\?/);

@@ -25,6 +25,7 @@ using serve::AdminResult;
 using serve::Administration;
 using serve::OperatorRights;
 using serve::SiteDatabase;
+using serve::WebApp;
 
 class AdministrationTest : public ::testing::TestWithParam<TestEngine> {
  protected:
