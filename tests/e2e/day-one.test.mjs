@@ -199,8 +199,10 @@ describe('a company\'s first day with the package', { skip }, () => {
       zelto('restore', '--from', backup, '--data', restored);
       const second = await startService(restored);
       const reader = await person('reader');
-      await logIn(reader, second.base, 2, 'bruno-password');
-      await reader.page.goto(second.base + 'operator/chat.html?cid=' + cid);
+      // Ada supervises: the monitor's view shows the whole conversation
+      // (Bruno's own window would show only what he has not read yet).
+      await logIn(reader, second.base, 1, 'first-day-secret');
+      await reader.page.goto(second.base + 'operator/view.html?cid=' + cid);
       await waitForText(reader.page, 'Good morning from Acme', 'the answer in the restored site');
       assert.match(await listText(reader.page), /Hello, is anyone there\?/);
       await reader.page.screenshot({ path: join(out, 'day-one-restored.png') });
