@@ -35,30 +35,6 @@ CommandLine ServeCommandLine(SiteOptions* options) {
               "empty folder gets new, empty databases. With a "
               "database server, only the attachments (DIR/files)",
               TextValue(&options->data_dir, "a folder"))
-      .Flag("--demo",
-            "new databases get the demo data set (company 1, operators 5/demo5, 12/demo12, "
-            "7/demo7); without it, a site whose demo operators keep these published "
-            "passwords is refused",
-            [options] { options->demo = true; })
-      .Option("--retain-days", "N",
-              "remove ended conversations (with their messages and attachments), visit "
-              "tracks and address records older than N days: at the start and every hour "
-              "(default: keep everything)",
-              DecimalValue(
-                  &options->retain_days, [](double d) { return d > 0 && d <= 100 * 366; },
-                  "days above 0 (at most 100 years)"))
-      .Option("--admin-password-file", "FILE",
-              "when no operator can log in yet, make the first administrator (operator 1 "
-              "of company 1, or the next free id) with the password in FILE's first line",
-              [options](std::string_view name, const std::string& value) -> std::string {
-                std::string password, error;
-                if (!ReadPasswordFile(value, &password, &error))
-                  return std::string(name) + ": " + error;
-                if (std::string refused = serve::RefusedPassword(password); !refused.empty())
-                  return std::string(name) + ": " + refused;
-                options->admin_password = password;
-                return "";
-              })
       .Option("--listen", "ADDR:PORT",
               "where to listen (default 127.0.0.1:8080): ADDR:PORT, PORT or :PORT (on "
               "127.0.0.1), ADDR (port 8080); [V6]:PORT for IPv6; port 0 picks one",
@@ -124,7 +100,31 @@ CommandLine ServeCommandLine(SiteOptions* options) {
           "seconds, and once more when not seen for SEC (default 60)",
           DecimalValue(
               &options->failure_log_seconds, [](double s) { return s >= 0.1 && s <= 24 * 3600; },
-              "seconds from 0.1 to 86400"));
+              "seconds from 0.1 to 86400"))
+      .Flag("--demo",
+            "new databases get the demo data set (company 1, operators 5/demo5, 12/demo12, "
+            "7/demo7); without it, a site whose demo operators keep these published "
+            "passwords is refused",
+            [options] { options->demo = true; })
+      .Option("--retain-days", "N",
+              "remove ended conversations (with their messages and attachments), visit "
+              "tracks and address records older than N days: at the start and every hour "
+              "(default: keep everything)",
+              DecimalValue(
+                  &options->retain_days, [](double d) { return d > 0 && d <= 100 * 366; },
+                  "days above 0 (at most 100 years)"))
+      .Option("--admin-password-file", "FILE",
+              "when no operator can log in yet, make the first administrator (operator 1 "
+              "of company 1, or the next free id) with the password in FILE's first line",
+              [options](std::string_view name, const std::string& value) -> std::string {
+                std::string password, error;
+                if (!ReadPasswordFile(value, &password, &error))
+                  return std::string(name) + ": " + error;
+                if (std::string refused = serve::RefusedPassword(password); !refused.empty())
+                  return std::string(name) + ": " + refused;
+                options->admin_password = password;
+                return "";
+              });
   AddCodePageOption(line, &options->code_page, CP_UTF8);
   AddDatabaseLoginOptions(line, &options->login);
   line.ConfigFile();

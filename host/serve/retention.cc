@@ -107,37 +107,30 @@ bool Retention::RemoveConversations(const std::vector<LONG>& cids, PurgeCounts* 
   return true;
 }
 
-bool Retention::PurgeTracks(const std::string& cutoff, PurgeCounts* counts,
-                            std::string* error) const {
-  const std::string old = "presentTime < " + SqlStringLiteral(cutoff);
+bool Retention::DeleteInBatches(const char* catalog, const char* table, const char* key,
+                                const std::string& where, size_t* removed_total,
+                                std::string* error) const {
+  const std::string sql = std::string("delete from ") + table + " where " + where + " and " + key +
+                          " in (select top " + std::to_string(batch_) + " " + key + " from " +
+                          table + " where " + where + ")";
   while (true) {
     LONG removed = 0;
-    if (!db_.Write(kChatCatalog, error, [&](SqlSession& chat) {
-          return chat.Execute("delete from cstTrack where " + old +
-                                  " and cstLabel in (select top " + std::to_string(batch_) +
-                                  " cstLabel from cstTrack where " + old + ")",
-                              &removed);
-        }))
+    if (!db_.Write(catalog, error, [&](SqlSession& s) { return s.Execute(sql, &removed); }))
       return false;
     if (removed <= 0) return true;
-    counts->tracks += static_cast<size_t>(removed);
+    *removed_total += static_cast<size_t>(removed);
   }
+}
+
+bool Retention::PurgeTracks(const std::string& cutoff, PurgeCounts* counts,
+                            std::string* error) const {
+  return DeleteInBatches(kChatCatalog, "cstTrack", "cstLabel",
+                         "presentTime < " + SqlStringLiteral(cutoff), &counts->tracks, error);
 }
 
 bool Retention::PurgeAddresses(const std::string& where, PurgeCounts* counts,
                                std::string* error) const {
-  while (true) {
-    LONG removed = 0;
-    if (!db_.Write(kCountCatalog, error, [&](SqlSession& count) {
-          return count.Execute("delete from t_Iprecord where " + where +
-                                   " and IP in (select top " + std::to_string(batch_) +
-                                   " IP from t_Iprecord where " + where + ")",
-                               &removed);
-        }))
-      return false;
-    if (removed <= 0) return true;
-    counts->addresses += static_cast<size_t>(removed);
-  }
+  return DeleteInBatches(kCountCatalog, "t_Iprecord", "IP", where, &counts->addresses, error);
 }
 
 void Retention::RemoveFiles(const std::vector<std::string>& names, PurgeCounts* counts) const {

@@ -59,6 +59,10 @@ class Retention {
   // Removes the conversations `cids` (one transaction) and then their files.
   bool RemoveConversations(const std::vector<LONG>& cids, PurgeCounts* counts,
                            std::string* error) const;
+  // Deletes the rows of `table` that match `where`, a batch of `key`
+  // values per transaction, adding the count to `removed`.
+  bool DeleteInBatches(const char* catalog, const char* table, const char* key,
+                       const std::string& where, size_t* removed, std::string* error) const;
   bool PurgeTracks(const std::string& cutoff, PurgeCounts* counts, std::string* error) const;
   bool PurgeAddresses(const std::string& where, PurgeCounts* counts, std::string* error) const;
   void RemoveFiles(const std::vector<std::string>& names, PurgeCounts* counts) const;

@@ -60,15 +60,17 @@ bool SiteContext::RequireOperator(SiteExchange& ex, bool token) {
 }
 
 // Removed since the login (by the administration page or a command): the
-// session ends here, and the request is answered 401 by the caller.
+// session ends here, and the request is answered 401 by the caller. When
+// the database cannot tell, the request goes on as the login allows: the
+// page then meets the same failure and answers it its own way.
 bool SiteContext::OperatorStillThere(SiteExchange& ex) {
   if (!ex.session || SessionNumber(*ex.session, kOperatorId) == 0) return true;
   std::string error;
   const auto active =
       app_.admin.IsActive(static_cast<LONG>(SessionNumber(*ex.session, kOperatorId)), &error);
   if (!active) {
-    DatabaseError(ex, error);
-    return false;
+    failures_.Failed("an operator's removal check", error);
+    return true;
   }
   if (!*active) {
     EndSessions({sessions_.End(ex.session_id)});
@@ -82,11 +84,17 @@ bool SiteContext::SyncSharedSession(SiteExchange& ex) {
   if (ex.session_id.empty()) return true;
   std::string error;
   const auto shared = shared_->Check(ex.session_id, &error);
+  const bool local_operator = ex.session && SessionNumber(*ex.session, kOperatorId) != 0;
   if (!error.empty()) {
+    // A session this host knows goes on as its login allows (as without
+    // shared sessions); one it does not know cannot be told apart.
+    if (local_operator) {
+      failures_.Failed("a shared session's check", error);
+      return true;
+    }
     DatabaseError(ex, error);
     return false;
   }
-  const bool local_operator = ex.session && SessionNumber(*ex.session, kOperatorId) != 0;
   if (!shared) {
     if (local_operator) {  // logged out or removed on some host
       EndSessions({sessions_.End(ex.session_id)});

@@ -7,11 +7,11 @@
 import assert from 'node:assert/strict';
 import { execFileSync, spawn } from 'node:child_process';
 import { existsSync, mkdirSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
-import { createServer } from 'node:net';
 import { dirname, join } from 'node:path';
 import { after, describe, test } from 'node:test';
 import {
-  browserSkip, listText, outputDir, openBrowser, scratchDir, send, until, waitForText, zeltoBinary,
+  browserSkip, freePort, listText, outputDir, openBrowser, scratchDir, send, steps, until,
+  waitForText, zeltoBinary,
 } from './harness.mjs';
 
 const skip = await browserSkip() ||
@@ -24,17 +24,6 @@ function commandExists(name) {
   } catch (e) {
     return false;
   }
-}
-
-function freePort() {
-  return new Promise((ok, fail) => {
-    const probe = createServer();
-    probe.once('error', fail);
-    probe.listen(0, '127.0.0.1', () => {
-      const { port } = probe.address();
-      probe.close(() => ok(port));
-    });
-  });
 }
 
 describe('a company\'s first day with the package', { skip }, () => {
@@ -98,15 +87,7 @@ describe('a company\'s first day with the package', { skip }, () => {
   });
 
   test('package, set-up, administration, chat, backup and restore', async (t) => {
-    let failed = false;
-    const step = (name, fn) => t.test(name, { skip: failed && 'an earlier step failed' }, async () => {
-      try {
-        await fn();
-      } catch (e) {
-        failed = true;
-        throw e;
-      }
-    });
+    const step = steps(t);
     let service;
     let admin;
     let cid;
