@@ -67,8 +67,8 @@ describe('a company\'s first day with the package', { skip }, () => {
     await exited;
   }
 
-  async function person(name) {
-    const p = await openBrowser(name);
+  async function person(name, locale) {
+    const p = await openBrowser(name, locale);
     people.push(p);
     return p;
   }
@@ -145,6 +145,25 @@ describe('a company\'s first day with the package', { skip }, () => {
       await admin.page.screenshot({ path: join(out, 'day-one-admin.png'), fullPage: true });
       assert.match(zelto('operator', 'list', '--data', join(state, 'data')),
                    /^2 +Bruno +1 +list,invite,monitor +active$/m);
+    });
+
+    await step('the administration page in English; a plain operator has none', async () => {
+      const english = await person('admin-en', 'en-US');
+      await logIn(english, service.base, 1, 'first-day-secret');
+      await english.page.goto(service.base + 'operator/admin.html');
+      await english.page.waitForSelector('#operators tr[data-id="2"]');
+      assert.equal(await english.page.textContent('#operators-card h2'), 'Operators');
+      assert.equal(await english.page.textContent('#admin-link'), 'Administration');
+      await english.page.screenshot({ path: join(out, 'day-one-admin-en.png'), fullPage: true });
+      await english.page.click('#logout');
+      await english.page.waitForURL(/login\.html/);
+      await logIn(english, service.base, 2, 'bruno-password');
+      assert.ok(await english.page.locator('#admin-link.hidden').count(), 'no link for Bruno');
+      await english.page.goto(service.base + 'operator/admin.html');
+      await english.page.waitForSelector('#denied:not(.hidden)');
+      assert.equal(await english.page.locator('#operators tr').count(), 0);
+      await english.page.click('#logout');
+      await english.page.waitForURL(/login\.html/);
     });
 
     await step('the new operator logs in; a visitor chats with them', async () => {
