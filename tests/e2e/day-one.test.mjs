@@ -150,14 +150,16 @@ describe('a company\'s first day with the package', { skip }, () => {
     await step('the administration page in English; a plain operator has none', async () => {
       const english = await person('admin-en', 'en-US');
       await logIn(english, service.base, 1, 'first-day-secret');
+      await english.page.waitForSelector('#admin-link:not(.hidden)');
+      assert.equal(await english.page.textContent('#admin-link'), 'Administration');
       await english.page.goto(service.base + 'operator/admin.html');
       await english.page.waitForSelector('#operators tr[data-id="2"]');
       assert.equal(await english.page.textContent('#operators-card h2'), 'Operators');
-      assert.equal(await english.page.textContent('#admin-link'), 'Administration');
       await english.page.screenshot({ path: join(out, 'day-one-admin-en.png'), fullPage: true });
       await english.page.click('#logout');
       await english.page.waitForURL(/login\.html/);
       await logIn(english, service.base, 2, 'bruno-password');
+      await english.page.waitForSelector('#me:not(:empty)');
       assert.ok(await english.page.locator('#admin-link.hidden').count(), 'no link for Bruno');
       await english.page.goto(service.base + 'operator/admin.html');
       await english.page.waitForSelector('#denied:not(.hidden)');
