@@ -40,7 +40,7 @@ test: deps-test $(BUILD_DIR)/build.ninja
 # missing); only the program and its module are built.
 run: deps $(BUILD_DIR)/build.ninja
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target zelto ZeltoCom
-	$(BUILD_DIR)/bin/zelto serve --data data $(ARGS)
+	$(BUILD_DIR)/bin/zelto serve --data data --demo $(ARGS)
 
 # The product into PREFIX (bin, lib/zelto, share/zelto, the service unit).
 install: build

@@ -98,7 +98,7 @@ fi
 for ((i = 0; i < hosts; i++)); do
   port="$(free_port)"
   ZELTO_STATEMENT_COUNTER="$scratch/statements-$port" \
-    "$bin/zelto" serve "${serve_options[@]}" --listen "127.0.0.1:$port" \
+    "$bin/zelto" serve "${serve_options[@]}" --demo --listen "127.0.0.1:$port" \
     >"$scratch/host-$port.out" 2>&1 &
   host_pid=$!
   pids+=("$host_pid")

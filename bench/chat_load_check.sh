@@ -28,7 +28,7 @@ start_host() {  # prints "PORT PID"; the demo data, statements counted
   local port
   port="$(free_port)"
   ZELTO_STATEMENT_COUNTER="$scratch/statements-$port" "$bin/zelto" serve \
-    --data "$scratch/data-$port" --listen "127.0.0.1:$port" --access-log off \
+    --data "$scratch/data-$port" --demo --listen "127.0.0.1:$port" --access-log off \
     >"$scratch/host-$port.out" 2>&1 &
   echo "$port $!"
 }

@@ -81,7 +81,7 @@ rate() {  # label URL [wrk args...]: prints requests per second
 # request; measured separately below).
 export ZELTO_REGISTRY="$scratch/registry"
 zelto_port="$(free_port)"
-"$bin/zelto" serve --data "$scratch/data" --listen "127.0.0.1:$zelto_port" --access-log off \
+"$bin/zelto" serve --data "$scratch/data" --demo --listen "127.0.0.1:$zelto_port" --access-log off \
   >"$scratch/zelto.out" 2>&1 &
 pids+=($!)
 wait_http "http://127.0.0.1:$zelto_port/healthz"

@@ -32,7 +32,7 @@ export ZELTO_REGISTRY="$scratch/registry"
 port="$(free_port)"
 base="http://127.0.0.1:$port"
 "$bin/zelto" serve --engine postgresql --server "$ZELTO_PG_SERVER" --user "$ZELTO_PG_USER" \
-  --password "$ZELTO_PG_PASSWORD" --data "$scratch/files" --listen "127.0.0.1:$port" \
+  --password "$ZELTO_PG_PASSWORD" --data "$scratch/files" --demo --listen "127.0.0.1:$port" \
   --access-log off >"$scratch/host.out" 2>&1 &
 pids+=($!)
 wait_http "$base/healthz"

@@ -29,7 +29,7 @@ start_host() {  # prints "PORT SESSION PID" of a host with operator 5 logged in
   local port
   port="$(free_port)"
   mkdir -p "$scratch/files-$port"
-  "$bin/zelto" serve "${db[@]}" --data "$scratch/files-$port" --listen "127.0.0.1:$port" \
+  "$bin/zelto" serve "${db[@]}" --data "$scratch/files-$port" --demo --listen "127.0.0.1:$port" \
     --access-log off >"$scratch/host-$port.out" 2>&1 &
   local pid=$!
   wait_http "http://127.0.0.1:$port/healthz"

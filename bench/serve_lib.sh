@@ -44,7 +44,7 @@ wait_http() {  # URL: waits until it answers, or fails the script
 start_zelto() {  # PORT [serve options...]: a host with the demo data in $scratch/data-PORT
   local port="$1"
   shift
-  "$bin/zelto" serve --data "$scratch/data-$port" --listen "127.0.0.1:$port" --access-log off \
+  "$bin/zelto" serve --data "$scratch/data-$port" --demo --listen "127.0.0.1:$port" --access-log off \
     "$@" >"$scratch/zelto-$port.out" 2>&1 &
   pids+=($!)
   wait_http "http://127.0.0.1:$port/healthz"

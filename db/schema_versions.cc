@@ -11,8 +11,25 @@ namespace {
 constexpr const char* kConversationCounter =
     "create table if not exists conversationCounter (id int primary key, lastCid bigint not null)";
 
+// The site's administration: which operators hold the administrator right
+// or were removed (userinfo itself stays as it is: a removed operator keeps
+// its row, so its past messages still show its name), and the sites
+// allowed to embed a company's chat; operator sessions shared by the hosts
+// of one database. (No column defaults here: a literal would become a
+// statement parameter, which DDL does not take; the writers name every
+// column.)
+constexpr const char* kAdministration =
+    "create table if not exists operatorAccount (id int primary key, "
+    "isAdmin int not null, canInvite int not null, removed int not null);"
+    "create table if not exists companyOrigin (companyId int not null, "
+    "origin varchar(255) not null, primary key (companyId, origin));"
+    "create table if not exists operatorSession (id varchar(64) primary key, "
+    "operatorId int not null, companyId int not null, token varchar(64) not null, "
+    "lastUsed bigint not null)";
+
 constexpr SchemaStep kSteps[] = {
     {"chat", 2, kConversationCounter, kConversationCounter, "the conversation id counter"},
+    {"chat", 3, kAdministration, kAdministration, "operator rights, company sites, shared sessions"},
 };
 
 constexpr const char* kVersionTable =

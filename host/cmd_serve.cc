@@ -12,6 +12,8 @@
 #include "host/command.h"
 #include "host/command_line.h"
 #include "host/database_login.h"
+#include "host/password_file.h"
+#include "host/serve/administration.h"
 #include "host/serve/running_site.h"
 #include "host/serve/site_options.h"
 #include "platform/win/codepage.h"
@@ -23,14 +25,14 @@ using serve::SiteOptions;
 CommandLine ServeCommandLine(SiteOptions* options) {
   CommandLine line(
       "serve", "",
-      "Serves the chat site: the demo company site where visitors start, the visitors' "
-      "and operators' chat windows, the console and the monitor. On a PostgreSQL server "
-      "(--engine postgresql --server HOST[:PORT] --user U --password P) the site uses its "
-      "databases chat and count, created with demo data when neither exists; any number "
+      "Serves the chat site: the company site where visitors start, the visitors' "
+      "and operators' chat windows, the console, the monitor and the administration page. "
+      "On a PostgreSQL server (--engine postgresql --server HOST[:PORT] --user U --password P) "
+      "the site uses its databases chat and count, created when neither exists; any number "
       "of hosts may share them.");
   line.Option("--data", "DIR",
               "databases and attachments (default ./data); a missing or "
-              "empty folder gets new databases with demo data. With a "
+              "empty folder gets new, empty databases. With a "
               "database server, only the attachments (DIR/files)",
               TextValue(&options->data_dir, "a folder"))
       .Option("--listen", "ADDR:PORT",
@@ -98,7 +100,31 @@ CommandLine ServeCommandLine(SiteOptions* options) {
           "seconds, and once more when not seen for SEC (default 60)",
           DecimalValue(
               &options->failure_log_seconds, [](double s) { return s >= 0.1 && s <= 24 * 3600; },
-              "seconds from 0.1 to 86400"));
+              "seconds from 0.1 to 86400"))
+      .Flag("--demo",
+            "new databases get the demo data set (company 1, operators 5/demo5, 12/demo12, "
+            "7/demo7); without it, a site whose demo operators keep these published "
+            "passwords is refused",
+            [options] { options->demo = true; })
+      .Option("--retain-days", "N",
+              "remove ended conversations (with their messages and attachments), visit "
+              "tracks and address records older than N days: at the start and every hour "
+              "(default: keep everything)",
+              DecimalValue(
+                  &options->retain_days, [](double d) { return d > 0 && d <= 100 * 366; },
+                  "days above 0 (at most 100 years)"))
+      .Option("--admin-password-file", "FILE",
+              "when no operator can log in yet, make the first administrator (operator 1 "
+              "of company 1, or the next free id) with the password in FILE's first line",
+              [options](std::string_view name, const std::string& value) -> std::string {
+                std::string password, error;
+                if (!ReadPasswordFile(value, &password, &error))
+                  return std::string(name) + ": " + error;
+                if (std::string refused = serve::RefusedPassword(password); !refused.empty())
+                  return std::string(name) + ": " + refused;
+                options->admin_password = password;
+                return "";
+              });
   AddCodePageOption(line, &options->code_page, CP_UTF8);
   AddDatabaseLoginOptions(line, &options->login);
   line.ConfigFile();

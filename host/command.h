@@ -28,11 +28,15 @@ const std::vector<Command>& Commands();
 
 int RunBackup(const std::vector<std::string>& args);
 int RunCall(const std::vector<std::string>& args);
+int RunCompany(const std::vector<std::string>& args);
 int RunInitDb(const std::vector<std::string>& args);
+int RunOperator(const std::vector<std::string>& args);
+int RunPurge(const std::vector<std::string>& args);
 int RunRegister(const std::vector<std::string>& args);
 int RunRestore(const std::vector<std::string>& args);
 int RunServe(const std::vector<std::string>& args);
 int RunUnregister(const std::vector<std::string>& args);
+int RunVisitor(const std::vector<std::string>& args);
 
 // The options of `zelto serve`, filling `options`; tests read the same
 // options for the sites they run in their own process.

@@ -14,14 +14,19 @@ const std::vector<Command>& Commands() {
        "--to PATH)",
        RunBackup},
       {"call", "run one page request: METHOD of the component, output on stdout", RunCall},
+      {"company", "the site's companies: add, list, set", RunCompany},
       {"init-db",
        "create the chat and count databases (--data DIR | --engine postgresql "
        "--server HOST[:PORT] --user U --password P|--password-file F) [--demo] [--force]",
        RunInitDb},
+      {"operator", "the site's operators: add, list, set, passwd, remove", RunOperator},
+      {"purge", "remove old ended conversations, visit tracks and address records "
+       "(--retain-days N)", RunPurge},
       {"register", "register the ZeltoCom module (class, ProgIDs, type library)", RunRegister},
       {"restore", "put a backup back into a stopped site (--from PATH --data DIR)", RunRestore},
       {"serve", "serve the chat site over HTTP (--data DIR --listen ADDR:PORT)", RunServe},
       {"unregister", "remove the ZeltoCom module's registration", RunUnregister},
+      {"visitor", "one visitor's data: forget LABEL|ADDRESS", RunVisitor},
   };
   return commands;
 }

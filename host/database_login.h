@@ -9,7 +9,10 @@
 
 namespace zelto {
 
-// Adds the group, under its own heading, filling `login`.
-void AddDatabaseLoginOptions(CommandLine& line, serve::DatabaseLogin* login);
+// Adds the group, under its own heading, filling `login`. A command whose
+// own --password means something else names the database's
+// `password_option` ("--db-password", giving --db-password-file too).
+void AddDatabaseLoginOptions(CommandLine& line, serve::DatabaseLogin* login,
+                             const std::string& password_option = "--password");
 
 }  // namespace zelto

@@ -34,6 +34,8 @@ if [ "$what" = test ]; then
     # scripts (Arabic, Devanagari, Hangul, ...) and colour emoji.
     chromium chromium-driver fonts-wqy-microhei fonts-noto-core fonts-noto-color-emoji
     dpkg-dev
+    # The load balancer in front of two hosts in the PostgreSQL host tests.
+    nginx-light
   )
   # Node.js and npm for the browser test, from Debian when the machine has none.
   command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)

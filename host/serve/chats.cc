@@ -27,13 +27,16 @@ bool ReadInvitation(SqlSession& chat, const std::string& label, Invitation* invi
 }
 
 // The company's operator for a new chat: the first of `online`, else the
-// first of the company.
+// first of the company; removed operators never. False without a failure
+// (error() empty) when the company has none.
 bool ChooseOperator(SqlSession& chat, LONG company_id, const std::set<LONG>& online, LONG* chosen) {
   std::vector<SqlSession::Row> operators;
-  if (!chat.Query("select ID from userinfo where CompanyID=" + SqlId(company_id) + " order by ID",
+  if (!chat.Query("select u.ID as ID from userinfo u left join operatorAccount a on a.id = u.ID "
+                  "where u.CompanyID=" +
+                      SqlId(company_id) + " and (a.removed is null or a.removed = 0) order by u.ID",
                   {"ID"}, &operators))
     return false;
-  if (operators.empty()) return chat.Fail("the company has no operators");
+  if (operators.empty()) return false;
   *chosen = IdField(operators[0][0]);
   for (const auto& row : operators) {
     if (online.count(IdField(row[0]))) {

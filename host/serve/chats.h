@@ -37,7 +37,8 @@ class Chats {
 
   // The visitor's running conversation, or a new one with an operator of the
   // company (the first of `online`, else the first of the company); the
-  // visitor's beChatting 1 either way.
+  // visitor's beChatting 1 either way. Nullopt with `error` empty when the
+  // company has no operator.
   std::optional<VisitorChat> OpenChat(const std::string& label, const std::set<LONG>& online,
                                       std::string* error) const;
   // The preMsg row, once; false when `cid` is not the visitor's.

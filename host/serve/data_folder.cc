@@ -44,10 +44,10 @@ std::string Clash(const fs::directory_entry& entry, const fs::path& dir) {
   return "";
 }
 
-bool CreateDemoDatabases(const std::string& dir, std::string* message) {
+bool CreateDatabases(const std::string& dir, bool demo, std::string* message) {
   for (const char* catalog : kCatalogs) {
     std::string script;
-    if (!DatabaseScript("sqlite", catalog, true, &script, message)) return false;
+    if (!DatabaseScript("sqlite", catalog, demo, &script, message)) return false;
     if (!ado::CreateDatabase(dir, catalog, script, false, message)) return false;
   }
   return true;
@@ -85,7 +85,7 @@ DataFolderResult CheckDataFolder(const std::string& dir, std::string* message) {
   return databases == 2 ? DataFolderResult::kReady : DataFolderResult::kCreated;
 }
 
-DataFolderResult PrepareDataFolder(const std::string& dir, std::string* message) {
+DataFolderResult PrepareDataFolder(const std::string& dir, bool demo, std::string* message) {
   const DataFolderResult checked = CheckDataFolder(dir, message);
   if (checked == DataFolderResult::kRefused) return checked;
   if (checked == DataFolderResult::kReady)
@@ -97,8 +97,8 @@ DataFolderResult PrepareDataFolder(const std::string& dir, std::string* message)
     *message = "cannot create " + dir + ": " + ec.message();
     return DataFolderResult::kRefused;
   }
-  if (!CreateDemoDatabases(dir, message)) return DataFolderResult::kRefused;
-  *message = "created new databases with demo data in " + dir;
+  if (!CreateDatabases(dir, demo, message)) return DataFolderResult::kRefused;
+  *message = std::string("created new databases") + (demo ? " with demo data" : "") + " in " + dir;
   return DataFolderResult::kCreated;
 }
 
@@ -145,6 +145,18 @@ std::vector<DemoLogin> WorkingDemoLogins(const SiteDatabase& db) {
       working.push_back(login);
   }
   return working;
+}
+
+std::string RefusedDemoLogins(const SiteDatabase& db, bool demo) {
+  if (demo) return "";
+  const std::vector<DemoLogin> working = WorkingDemoLogins(db);
+  if (working.empty()) return "";
+  std::string ids;
+  for (const DemoLogin& login : working) ids += (ids.empty() ? "" : ", ") + std::to_string(login.id);
+  return "demo operators (" + ids +
+         ") still have their published passwords: start with --demo to serve the demo, or "
+         "give them passwords of their own ('zelto operator passwd --id N') or remove them "
+         "('zelto operator remove --id N')";
 }
 
 }  // namespace zelto::serve

@@ -1,6 +1,6 @@
 // The site's data folder: the databases (DBServer of the sessions) and the
-// attachments (files/). A folder without databases gets new ones with the
-// demo data. Other entries may be there (dot files, lost+found of a mounted
+// attachments (files/). A folder without databases gets new ones (with the
+// demo data when asked for). Other entries may be there (dot files, lost+found of a mounted
 // volume, backups); only what would clash with the site's own is refused:
 // a database or files/ of the wrong kind, one database without the other, a
 // journal left without its database.
@@ -23,7 +23,9 @@ DataFolderResult CheckDataFolder(const std::string& dir, std::string* message);
 // CheckDataFolder, then the databases made when missing, or those already
 // there brought to the latest schema version; `message` says what was done
 // or why the folder is refused.
-DataFolderResult PrepareDataFolder(const std::string& dir, std::string* message);
+// New databases are empty but for the schema, or hold the demo data set
+// with `demo`.
+DataFolderResult PrepareDataFolder(const std::string& dir, bool demo, std::string* message);
 
 // One `zelto serve` (or restore) per SQLite data folder at a time: an
 // exclusive advisory lock (flock) on the folder itself, let go with this
@@ -56,5 +58,8 @@ struct DemoLogin {
 };
 // The demo operators whose demo password still works in `db`.
 std::vector<DemoLogin> WorkingDemoLogins(const SiteDatabase& db);
+// "" when `db` may serve: with `demo`, or when no demo operator's published
+// password opens it; else why the site is refused.
+std::string RefusedDemoLogins(const SiteDatabase& db, bool demo);
 
 }  // namespace zelto::serve

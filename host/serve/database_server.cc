@@ -21,7 +21,8 @@ ado::ConnectionString Target(const DatabaseServer& server, const char* catalog) 
 
 }  // namespace
 
-DataFolderResult PrepareDatabaseServer(const DatabaseServer& server, std::string* message) {
+DataFolderResult PrepareDatabaseServer(const DatabaseServer& server, bool demo,
+                                       std::string* message) {
   ado::Engine* engine = ado::GetDatabaseEngine();
   if (!engine) {
     *message = "no database engine";
@@ -47,7 +48,7 @@ DataFolderResult PrepareDatabaseServer(const DatabaseServer& server, std::string
   std::string created;
   for (const char* catalog : kCatalogs) {
     std::string script;
-    if (!DatabaseScript(engine->Name(), catalog, true, &script, message)) return DataFolderResult::kRefused;
+    if (!DatabaseScript(engine->Name(), catalog, demo, &script, message)) return DataFolderResult::kRefused;
     const ado::ConnectionString target = Target(server, catalog);
     if (!ado::CreateDatabase(target, script, false, &error)) {
       *message = "cannot use the database server " + server.address + ": " + error;
@@ -55,7 +56,7 @@ DataFolderResult PrepareDatabaseServer(const DatabaseServer& server, std::string
     }
     created += (created.empty() ? "" : " and ") + engine->DatabaseLocation(target);
   }
-  *message = "created " + created + " with demo data";
+  *message = "created " + created + (demo ? " with demo data" : "");
   return DataFolderResult::kCreated;
 }
 

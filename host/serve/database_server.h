@@ -1,7 +1,7 @@
 // The site's databases on a database server (PostgreSQL): the chat and count
 // databases the sessions name (DBName, DBCount) at DBServer. Both present:
-// used as they are. Neither: created with the demo data, as `zelto init-db
-// --demo` makes them. Only one, or a server that cannot be reached or refuses
+// used as they are. Neither: created (with the demo data when asked for),
+// as `zelto init-db` makes them. Only one, or a server that cannot be reached or refuses
 // the credentials: refused, with the reason, and nothing is changed.
 #pragma once
 
@@ -26,6 +26,7 @@ struct DatabaseServer {
 
 // On the configured database engine. `message` says what was done or why
 // the server is refused.
-DataFolderResult PrepareDatabaseServer(const DatabaseServer& server, std::string* message);
+DataFolderResult PrepareDatabaseServer(const DatabaseServer& server, bool demo,
+                                       std::string* message);
 
 }  // namespace zelto::serve

@@ -10,9 +10,9 @@ namespace {
 
 namespace json = boost::json;
 
-std::string OperatorJson(const OperatorInfo& op, const std::string& token) {
-  return JsonAnswer(json::object{
-      {"id", op.id}, {"name", op.name}, {"companyId", op.company_id}, {"token", token}});
+json::object OperatorObject(const OperatorInfo& op, const std::string& token) {
+  return json::object{
+      {"id", op.id}, {"name", op.name}, {"companyId", op.company_id}, {"token", token}};
 }
 
 LONG SessionOperator(const SiteExchange& ex) {
@@ -30,6 +30,7 @@ void Login(SiteContext& site, SiteExchange& ex) {
     return ex.Error(http::status::unauthorized, "wrong operator id or password");
   }
   // A new session id at login, so an id known before cannot ride the login.
+  const std::string replaced = ex.session ? ex.session_id : "";
   if (ex.session) {
     ex.session_id = site.sessions().Reissue(ex.session_id);
     ex.session = ex.session_id.empty() ? nullptr : site.sessions().Find(ex.session_id);
@@ -37,15 +38,13 @@ void Login(SiteContext& site, SiteExchange& ex) {
   if (!site.EnsureSession(ex)) return site.SessionsFull(ex);
   ex.new_cookie = true;
   const std::string token = RandomHex128();
-  ex.session->SetLong(kOperatorId, op->id);
-  ex.session->SetLong(kOperatorCompany, op->company_id);
-  ex.session->SetText(kToken, token);
-  ex.Json(http::status::ok, OperatorJson(*op, token));
+  if (!site.StartOperatorSession(ex, *op, token, replaced)) return;
+  ex.Json(http::status::ok, JsonAnswer(OperatorObject(*op, token)));
 }
 
 void Logout(SiteContext& site, SiteExchange& ex) {
   if (!Expect(ex, http::verb::post) || !site.RequireOperator(ex, true)) return;
-  site.EndSessions({site.sessions().End(ex.session_id)});
+  site.EndOperatorSession(ex);
   ex.clear_cookie = true;
   ex.Json(http::status::ok, OkJson());
 }
@@ -54,7 +53,11 @@ void Me(SiteContext& site, SiteExchange& ex) {
   std::string error;
   auto op = site.app().operators.FindOperator(SessionOperator(ex), &error);
   if (!op) return site.DatabaseError(ex, error.empty() ? "the operator is gone" : error);
-  ex.Json(http::status::ok, OperatorJson(*op, SessionText(*ex.session, kToken)));
+  const auto account = site.app().admin.FindOperator(op->id, &error);
+  if (!error.empty()) return site.DatabaseError(ex, error);
+  json::object me = OperatorObject(*op, SessionText(*ex.session, kToken));
+  me["admin"] = account && account->rights.admin;
+  ex.Json(http::status::ok, JsonAnswer(me));
 }
 
 void Conversations(SiteContext& site, SiteExchange& ex) {
@@ -89,7 +92,20 @@ std::optional<LONG> TakeVisitor(SiteContext& site, SiteExchange& ex, const std::
   return site.app().chats.TakeVisitor(*op, label, error);
 }
 
+// False after answering 403 when the session's operator may not invite
+// visitors (or 500 when the database cannot tell).
+bool MayInvite(SiteContext& site, SiteExchange& ex) {
+  std::string error;
+  const auto account = site.app().admin.FindOperator(SessionOperator(ex), &error);
+  if (!error.empty()) site.DatabaseError(ex, error);
+  if (!error.empty()) return false;
+  if (account && account->rights.invite) return true;
+  ex.Error(http::status::forbidden, "the invitation right is required");
+  return false;
+}
+
 void InviteVisitor(SiteContext& site, SiteExchange& ex) {
+  if (!MayInvite(site, ex)) return;
   std::string error;
   const auto cid = TakeVisitor(site, ex, ex.Form("cstLabel"), &error);
   if (!cid) {
@@ -106,6 +122,7 @@ void TakeVisitorPage(SiteContext& site, SiteExchange& ex) {
   if (!site.RequireOperator(ex, true)) return;
   if (ex.request["Sec-Fetch-Site"] == "cross-site")
     return ex.Error(http::status::forbidden, "cross-site request refused");
+  if (!MayInvite(site, ex)) return;
   const NamedValues query = ParseQueryString(ex.query);
   const std::u16string* label = FindValue(query, u"cstLabel");
   std::string error;

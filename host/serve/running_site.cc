@@ -7,6 +7,9 @@
 
 #include "host/component_call.h"
 #include "host/module_path.h"
+#include "host/serve/administration.h"
+#include "host/serve/password.h"
+#include "host/serve/retention.h"
 #include "host/serve/site_secret.h"
 #include "host/serve/static_files.h"
 #include "host/version.h"
@@ -56,7 +59,8 @@ RunningSite::RunningSite(const SiteOptions& options, const SiteSurroundings& sur
       log_(surroundings.log, options.log_format, surroundings.wall_clock),
       on_server_(EngineIsServer()),
       database_(DatabaseOf(options, on_server_)),
-      data_dir_(AbsoluteFolder(options.data_dir)) {}
+      data_dir_(AbsoluteFolder(options.data_dir)),
+      wall_clock_(surroundings.wall_clock) {}
 
 bool RunningSite::CheckDataFolder(StartFailure* failure) {
   failure->status = StartFailure::kCannotStart;
@@ -106,13 +110,34 @@ bool RunningSite::LockDataFolder(StartFailure* failure) {
 bool RunningSite::PrepareDatabases(StartFailure* failure) {
   failure->status = StartFailure::kCannotStart;
   std::string message;
-  const DataFolderResult prepared = on_server_ ? PrepareDatabaseServer(database_, &message)
-                                               : PrepareDataFolder(data_dir_, &message);
+  const DataFolderResult prepared = on_server_
+                                        ? PrepareDatabaseServer(database_, options_.demo, &message)
+                                        : PrepareDataFolder(data_dir_, options_.demo, &message);
   if (prepared == DataFolderResult::kRefused) {
     failure->message = message;
     return false;
   }
   out_.Info(message);
+  const SiteDatabase db(database_.address, database_.user, database_.password);
+  failure->message = RefusedDemoLogins(db, options_.demo);
+  return failure->message.empty() && MakeFirstAdministrator(db, failure);
+}
+
+// With --admin-password-file on a site where nobody can log in yet:
+// company 1 (when there is none) and its administrator, operator 1.
+bool RunningSite::MakeFirstAdministrator(const SiteDatabase& db, StartFailure* failure) {
+  std::string error;
+  const std::optional<bool> none = Administration(db).NoLogins(&error);
+  if (!none) failure->message = "cannot read the operators: " + error;
+  if (!none || !*none || !options_.admin_password) return none.has_value();
+  const AdminResult made =
+      Administration(db).AddFirstAdministrator(HashPassword(*options_.admin_password));
+  if (!made) {
+    failure->message = "cannot make the first administrator: " + made.message;
+    return false;
+  }
+  out_.Info("first administrator: operator " + std::to_string(made.id) +
+            " (log in at /operator/login.html)");
   return true;
 }
 
@@ -205,6 +230,7 @@ void RunningSite::Begin() {
     if (notifier_) notifier_->Publish(cid);
   };
   config.clock = &clock_;
+  config.shared_sessions = on_server_;
   site_ = std::make_unique<Site>(config, *workers_, *sessions_);
 
   server_ = std::make_unique<HttpServer>(io_, *site_, HttpLimits{}, access_.get());
@@ -214,9 +240,11 @@ void RunningSite::Begin() {
 
   sweeper_ = clock_.NewTimer(io_);
   failure_flusher_ = clock_.NewTimer(io_);
+  purger_ = clock_.NewTimer(io_);
   asio::post(io_, [this] {
     SweepSessions();
     FlushFailures();
+    if (options_.retain_days > 0) PurgeOldData();
   });
 }
 
@@ -241,9 +269,31 @@ void RunningSite::SweepSessions() {
   Site* site = site_.get();
   if (!ended.empty() && !workers_->Submit([site, ended] { site->EndSessions(ended); }))
     site_->EndSessions(ended);
+  if (on_server_) workers_->Submit([site] { site->SweepSharedSessions(); });
   const Duration period = std::clamp<Duration>(
       sessions_->timeout() / 4, std::chrono::milliseconds(50), std::chrono::seconds(30));
   sweeper_->WaitUntil(clock_.Now() + period, [this] { SweepSessions(); });
+}
+
+// Retention: a purge on a worker now and every hour (one at a time; in
+// short transactions, so that requests wait at most one batch).
+void RunningSite::PurgeOldData() {
+  if (!purging_.exchange(true)) {
+    const SiteDatabase& db = site_->database();
+    const std::string cutoff = CutoffText(wall_clock_(), options_.retain_days);
+    const std::filesystem::path files = std::filesystem::path(data_dir_) / "files";
+    const bool queued = workers_->Submit([this, &db, cutoff, files] {
+      PurgeCounts counts;
+      std::string error;
+      if (!Retention(db, files).Purge(cutoff, &counts, &error))
+        failures_->Failed("retention purge", error);
+      if (counts.conversations + counts.tracks + counts.addresses > 0)
+        out_.Info("retention: removed " + counts.Summary() + " older than " + cutoff);
+      purging_ = false;
+    });
+    if (!queued) purging_ = false;
+  }
+  purger_->WaitUntil(clock_.Now() + std::chrono::hours(1), [this] { PurgeOldData(); });
 }
 
 // Counts of repeated failures, and the end of those no longer seen.
@@ -261,7 +311,7 @@ void RunningSite::PrintWelcome() {
   std::vector<std::string> lines = {
       "ZeltoCom chat site: " + base,
       "  start page            " + base,
-      "  demo company site     " + base + "site/index.html  (visitors start here)",
+      "  company site          " + base + "site/index.html  (visitors start here)",
       "  operator login        " + base + "operator/login.html",
   };
   const auto logins =
@@ -272,6 +322,19 @@ void RunningSite::PrintWelcome() {
     std::snprintf(line, sizeof line, "    %-3d %s  %s", static_cast<int>(login.id), login.name,
                   login.password);
     lines.push_back(line);
+  }
+  std::string error;
+  if (Administration(SiteDatabase(database_.address, database_.user, database_.password))
+          .NoLogins(&error)
+          .value_or(false)) {
+    const std::string where = on_server_ ? "--engine postgresql --server " + database_.address +
+                                               " --user U --db-password-file F"
+                                         : "--data " + data_dir_;
+    lines.push_back("  no operator can log in yet; make the first administrator with");
+    lines.push_back("    zelto company add " + where + " --name NAME");
+    lines.push_back("    zelto operator add " + where +
+                    " --company 1 --name NAME --rights list,invite,monitor,admin");
+    lines.push_back("  (or start once with --admin-password-file FILE)");
   }
   out_.Info(lines);
 }
@@ -294,6 +357,7 @@ void RunningSite::Stop() {
     long_poll_->Stop();
     sweeper_->Cancel();
     failure_flusher_->Cancel();
+    purger_->Cancel();
   });
 }
 

@@ -23,6 +23,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <cstdio>
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -100,12 +101,14 @@ class RunningSite {
   bool LockDataFolder(StartFailure* failure);
   bool Register(StartFailure* failure);
   bool PrepareDatabases(StartFailure* failure);
+  bool MakeFirstAdministrator(const SiteDatabase& db, StartFailure* failure);
   bool LoadSecret(StartFailure* failure);
   // Everything that cannot fail: the parts, the sinks, the timers.
   void Begin();
   void StartNotifier();
   void SweepSessions();
   void FlushFailures();
+  void PurgeOldData();
   // After a failed start: the access log file and the data folder this
   // start made go too.
   void Abandon();
@@ -136,7 +139,9 @@ class RunningSite {
   std::unique_ptr<ConversationNotifier> notifier_;
   std::unique_ptr<Site> site_;
   std::unique_ptr<HttpServer> server_;
-  std::unique_ptr<Timer> sweeper_, failure_flusher_;
+  std::unique_ptr<Timer> sweeper_, failure_flusher_, purger_;
+  WallClock wall_clock_;
+  std::atomic<bool> purging_{false};
 };
 
 }  // namespace zelto::serve

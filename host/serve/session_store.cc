@@ -29,11 +29,7 @@ SessionStore::Values SessionStore::Find(std::string_view id) {
   return it->second.values;
 }
 
-SessionStore::Values SessionStore::Create(std::string* id) {
-  auto values = std::make_shared<SessionValues>();
-  if (init_) init_(*values);
-  const auto now = clock_.Now();
-  std::lock_guard lock(mutex_);
+bool SessionStore::MakeRoom(TimePoint now) {
   // A full store is scanned only when one of its sessions may have expired,
   // so that a flood of new visitors at the limit costs no scan each.
   if (sessions_.size() >= limit_ && now >= no_expiry_before_) {
@@ -49,12 +45,41 @@ SessionStore::Values SessionStore::Create(std::string* id) {
     }
     no_expiry_before_ = oldest + timeout_;
   }
-  if (sessions_.size() >= limit_) {
+  return sessions_.size() < limit_;
+}
+
+SessionStore::Values SessionStore::Create(std::string* id) {
+  auto values = std::make_shared<SessionValues>();
+  if (init_) init_(*values);
+  const auto now = clock_.Now();
+  std::lock_guard lock(mutex_);
+  if (!MakeRoom(now)) {
     id->clear();
     return nullptr;
   }
   *id = NewId();
   sessions_[*id] = Entry{values, now};
+  return values;
+}
+
+SessionStore::Values SessionStore::Adopt(std::string_view id,
+                                         const std::function<void(SessionValues&)>& fill) {
+  auto values = std::make_shared<SessionValues>();
+  if (init_) init_(*values);
+  fill(*values);
+  const auto now = clock_.Now();
+  std::lock_guard lock(mutex_);
+  auto it = sessions_.find(std::string(id));
+  if (it != sessions_.end() && now - it->second.last_used < timeout_) {
+    it->second.last_used = now;
+    return it->second.values;
+  }
+  if (it != sessions_.end()) {  // expired here: ended as Sweep would end it
+    ended_.push_back(std::move(it->second.values));
+    sessions_.erase(it);
+  }
+  if (!MakeRoom(now)) return nullptr;
+  sessions_[std::string(id)] = Entry{values, now};
   return values;
 }
 

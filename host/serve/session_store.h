@@ -40,6 +40,11 @@ class SessionStore {
   // A new session; `id` receives its id. Null (and `id` empty) when the
   // store is full of live sessions.
   Values Create(std::string* id);
+  // A session known under `id` elsewhere (another host of the database,
+  // shared_sessions.h): the live one of that id, else a new one filled by
+  // the store's init and then `fill`. Null when the store is full of live
+  // sessions.
+  Values Adopt(std::string_view id, const std::function<void(SessionValues&)>& fill);
   // Moves the session to a new id (after a login); empty when unknown.
   std::string Reissue(std::string_view id);
   // Ends one session now; null when unknown.
@@ -61,6 +66,9 @@ class SessionStore {
   };
   // A fresh id no session has.  REQUIRES: mutex_ held.
   std::string NewId() const;
+  // At the limit, removes the expired sessions (for Sweep); true when a
+  // session may be added.  REQUIRES: mutex_ held.
+  bool MakeRoom(TimePoint now);
 
   const Duration timeout_;
   const std::function<void(SessionValues&)> init_;

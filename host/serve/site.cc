@@ -84,6 +84,7 @@ Site::Site(SiteConfig config, WorkerPool& workers, SessionStore& sessions)
   AddOperatorRoutes(routes_, context_);
   AddConversationRoutes(routes_, context_);
   AddUploadRoutes(routes_, context_);
+  AddAdminRoutes(routes_, context_);
 }
 
 size_t Site::BodyLimit(const HttpRequest& header) const {

@@ -38,6 +38,8 @@ class Site : public HttpHandler {
   // The web application's work for sessions that ended (a visitor leaves).
   // Runs on the calling thread.
   void EndSessions(const std::vector<SessionStore::Values>& ended) { context_.EndSessions(ended); }
+  const SiteDatabase& database() { return context_.database(); }
+  void SweepSharedSessions() { context_.SweepSharedSessions(); }
 
  private:
   void Dispatch(Exchange& ex);

@@ -13,7 +13,11 @@ SiteContext::SiteContext(SiteConfig config, SessionStore& sessions)
       db_(config_.data_dir, config_.db_user, config_.db_password),
       app_(db_, config_.company_id),
       visitor_cookie_(config_.site_secret),
-      languages_(config_.www_root / "i18n") {}
+      languages_(config_.www_root / "i18n") {
+  if (config_.shared_sessions)
+    shared_ = std::make_unique<SharedSessions>(
+        db_, std::chrono::duration_cast<std::chrono::seconds>(sessions_.timeout()));
+}
 
 SessionStore::Values SiteContext::EnsureSession(SiteExchange& ex) {
   if (!ex.session) {
@@ -35,6 +39,7 @@ void SiteContext::SessionsFull(SiteExchange& ex) {
 }
 
 bool SiteContext::RequireOperator(SiteExchange& ex, bool token) {
+  if (shared_ ? !SyncSharedSession(ex) : !OperatorStillThere(ex)) return false;
   if (!ex.session || SessionNumber(*ex.session, kOperatorId) == 0) {
     ex.Error(http::status::unauthorized, "operator login required");
     return false;
@@ -52,6 +57,90 @@ bool SiteContext::RequireOperator(SiteExchange& ex, bool token) {
     return false;
   }
   return true;
+}
+
+// Removed since the login (by the administration page or a command): the
+// session ends here, and the request is answered 401 by the caller. When
+// the database cannot tell, the request goes on as the login allows: the
+// page then meets the same failure and answers it its own way.
+bool SiteContext::OperatorStillThere(SiteExchange& ex) {
+  if (!ex.session || SessionNumber(*ex.session, kOperatorId) == 0) return true;
+  std::string error;
+  const auto active =
+      app_.admin.IsActive(static_cast<LONG>(SessionNumber(*ex.session, kOperatorId)), &error);
+  if (!active) {
+    failures_.Failed("an operator's removal check", error);
+    return true;
+  }
+  if (!*active) {
+    EndSessions({sessions_.End(ex.session_id)});
+    ex.session = nullptr;
+    ex.clear_cookie = true;
+  }
+  return true;
+}
+
+bool SiteContext::SyncSharedSession(SiteExchange& ex) {
+  if (ex.session_id.empty()) return true;
+  std::string error;
+  const auto shared = shared_->Check(ex.session_id, &error);
+  const bool local_operator = ex.session && SessionNumber(*ex.session, kOperatorId) != 0;
+  if (!error.empty()) {
+    // A session this host knows goes on as its login allows (as without
+    // shared sessions); one it does not know cannot be told apart.
+    if (local_operator) {
+      failures_.Failed("a shared session's check", error);
+      return true;
+    }
+    DatabaseError(ex, error);
+    return false;
+  }
+  if (!shared) {
+    if (local_operator) {  // logged out or removed on some host
+      EndSessions({sessions_.End(ex.session_id)});
+      ex.session = nullptr;
+      ex.clear_cookie = true;
+    }
+    return true;
+  }
+  if (local_operator) return true;
+  ex.session = sessions_.Adopt(ex.session_id, [&shared](SessionValues& values) {
+    values.SetLong(kOperatorId, shared->operator_id);
+    values.SetLong(kOperatorCompany, shared->company_id);
+    values.SetText(kToken, shared->token);
+  });
+  if (!ex.session) {
+    SessionsFull(ex);
+    return false;
+  }
+  return true;
+}
+
+bool SiteContext::StartOperatorSession(SiteExchange& ex, const OperatorInfo& op,
+                                       const std::string& token, const std::string& replaced) {
+  ex.session->SetLong(kOperatorId, op.id);
+  ex.session->SetLong(kOperatorCompany, op.company_id);
+  ex.session->SetText(kToken, token);
+  std::string error;
+  if (!shared_ ||
+      shared_->Save(ex.session_id, SharedOperatorSession{op.id, op.company_id, token}, replaced,
+                    &error))
+    return true;
+  sessions_.End(ex.session_id);
+  DatabaseError(ex, error);
+  return false;
+}
+
+void SiteContext::EndOperatorSession(SiteExchange& ex) {
+  std::string error;
+  if (shared_ && !shared_->Remove(ex.session_id, &error))
+    failures_.Failed("a shared session's end", error);
+  EndSessions({sessions_.End(ex.session_id)});
+}
+
+void SiteContext::SweepSharedSessions() {
+  std::string error;
+  if (shared_ && !shared_->Sweep(&error)) failures_.Failed("shared sessions' sweep", error);
 }
 
 bool SiteContext::RequireVisitor(SiteExchange& ex) {
@@ -73,6 +162,9 @@ void SiteContext::Stored(LONG cid) {
 
 std::set<LONG> SiteContext::OnlineOperators() {
   std::set<LONG> online;
+  std::string error;
+  if (shared_) online = shared_->Online(&error);
+  if (!error.empty()) failures_.Failed("the operators online on other hosts", error);
   for (const auto& values : sessions_.Live()) {
     if (LONG id = static_cast<LONG>(SessionNumber(*values, kOperatorId))) online.insert(id);
   }

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "host/serve/page_input.h"
 #include "host/serve/page_language.h"
 #include "host/serve/session_store.h"
+#include "host/serve/shared_sessions.h"
 #include "host/serve/site_database.h"
 #include "host/serve/visitor_cookie.h"
 #include "host/serve/web_app.h"
@@ -46,6 +48,9 @@ struct SiteConfig {
   std::function<void(LONG cid)> stored;
   // What a poll's wait is measured by (the long poll's clock).
   const Clock* clock = &SystemClock();
+  // Operator sessions kept in the database too (shared_sessions.h), for
+  // the hosts of one database server.
+  bool shared_sessions = false;
 };
 
 class SiteContext {
@@ -64,8 +69,9 @@ class SiteContext {
   // The page language of the request (PageLanguages::Choose).
   std::string RequestLanguage(const SiteExchange& ex) const;
 
-  // Answers 401 without an operator's session and, when `token`, 403
-  // without the session's cross-site token; false then.
+  // Answers 401 without an operator's session (or when its operator was
+  // removed, ending the session) and, when `token`, 403 without the
+  // session's cross-site token; false then.
   bool RequireOperator(SiteExchange& ex, bool token);
   // Answers 403 without a visitor's session; false then.
   bool RequireVisitor(SiteExchange& ex);
@@ -80,6 +86,15 @@ class SiteContext {
   // The web application's work for sessions that ended (a visitor leaves).
   // Runs on the calling thread.
   void EndSessions(const std::vector<SessionStore::Values>& ended);
+  // A login: the session's operator values, kept for every host when
+  // sessions are shared. `replaced` is the session's id before the login.
+  // False after answering 500.
+  bool StartOperatorSession(SiteExchange& ex, const OperatorInfo& op, const std::string& token,
+                            const std::string& replaced);
+  // A logout: the session ends here and, when shared, on every host.
+  void EndOperatorSession(SiteExchange& ex);
+  // Shared sessions unused for the timeout are deleted (on a worker).
+  void SweepSharedSessions();
 
  private:
   SiteConfig config_;
@@ -90,6 +105,14 @@ class SiteContext {
   WebApp app_;
   VisitorCookie visitor_cookie_;
   PageLanguages languages_;
+  std::unique_ptr<SharedSessions> shared_;  // null: sessions live in this host only
+
+  // With shared sessions: the request's session brought from the database
+  // (adopted when this host does not know it), or a local operator session
+  // ended when its row is gone. False after answering (500, 503).
+  bool SyncSharedSession(SiteExchange& ex);
+  // Without: false after answering when the session's operator was removed.
+  bool OperatorStillThere(SiteExchange& ex);
 };
 
 }  // namespace zelto::serve

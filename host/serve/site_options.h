@@ -40,6 +40,16 @@ struct SiteOptions {
   LogFormat log_format = LogFormat::kText;
   size_t long_poll_max = 10000;    // 0: no long polling
   std::filesystem::path www_root;  // the pages; empty: FindWwwRoot()
+  // New databases get the demo data set only with `demo`; without it, a
+  // site whose demo operators still have their published passwords is
+  // refused.
+  bool demo = false;
+  // Days of ended conversations, visit tracks and address records kept; 0
+  // keeps everything. The purge runs at the start and every hour.
+  double retain_days = 0;
+  // When no operator can log in yet: the first administrator's password
+  // (company 1 and operator 1, made when missing).
+  std::optional<std::string> admin_password;
 };
 
 // Where to listen into `address` and `port`: "ADDR:PORT" ("127.0.0.1:8080",

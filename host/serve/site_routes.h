@@ -18,6 +18,7 @@ void AddVisitorRoutes(RouteTable& routes, SiteContext& site);       // /api/visi
 void AddOperatorRoutes(RouteTable& routes, SiteContext& site);      // login, lists, taking
 void AddConversationRoutes(RouteTable& routes, SiteContext& site);  // /api/conversation/...
 void AddUploadRoutes(RouteTable& routes, SiteContext& site);        // /api/upload
+void AddAdminRoutes(RouteTable& routes, SiteContext& site);         // /api/admin/...
 
 // Shared by the modules.
 // False, after answering 405 with Allow, when the request is not `verb`.

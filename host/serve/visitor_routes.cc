@@ -11,6 +11,10 @@ void OpenChat(SiteContext& site, SiteExchange& ex, const std::string& label) {
   if (!Expect(ex, http::verb::post)) return;
   std::string error;
   auto chat = site.app().chats.OpenChat(label, site.OnlineOperators(), &error);
+  if (!chat && error.empty()) {
+    ex.headers.emplace_back("Retry-After", "300");
+    return ex.Error(http::status::service_unavailable, "no operator can answer yet");
+  }
   if (!chat) return site.DatabaseError(ex, error);
   site.Stored(chat->cid);
   ex.Json(http::status::ok, JsonAnswer(json::object{{"cid", chat->cid}, {"label", chat->label}}));

@@ -35,7 +35,7 @@ export function scratchDir(prefix) {
   return mkdtempSync(join(tmpdir(), prefix));
 }
 
-function freePort() {
+export function freePort() {
   return new Promise((ok, fail) => {
     const probe = createServer();
     probe.once('error', fail);
@@ -81,7 +81,7 @@ export async function startServer(extraArgs = []) {
   const port = await freePort();
   const listen = '127.0.0.1:' + port;
   const child = spawn(bin, ['serve', '--data', data, '--listen', listen, '--threads', '4',
-                            ...extraArgs], {
+                            '--demo', ...extraArgs], {
     stdio: ['ignore', 'pipe', 'pipe'],
     env: {
       ...process.env,
@@ -211,6 +211,20 @@ export async function login(person, base, account) {
 export async function send(page, text) {
   await page.fill('#text', text);
   await page.click('#send');
+}
+
+// Steps of one test that build on each other: after a failure the rest are
+// skipped. Use: const step = steps(t); await step('name', async () => {...}).
+export function steps(t) {
+  let failed = false;
+  return (name, fn) => t.test(name, { skip: failed && 'an earlier step failed' }, async () => {
+    try {
+      await fn();
+    } catch (e) {
+      failed = true;
+      throw e;
+    }
+  });
 }
 
 // The reason to skip the browser suites (false when chromium starts).

@@ -6,7 +6,7 @@ import assert from 'node:assert/strict';
 import { before, describe, test } from 'node:test';
 import { join } from 'node:path';
 import {
-  browserSkip, listText, login, messageList, popup, send, until, useSite, waitForText,
+  browserSkip, listText, login, messageList, popup, send, steps, until, useSite, waitForText,
 } from './harness.mjs';
 
 const skip = await browserSkip();
@@ -40,15 +40,7 @@ describe('the chat site in a browser', { skip }, () => {
     let colleagueChat;
 
     // The steps build on each other: after a failure the rest are skipped.
-    let failed = false;
-    const step = (name, fn) => t.test(name, { skip: failed && 'an earlier step failed' }, async () => {
-      try {
-        await fn();
-      } catch (e) {
-        failed = true;
-        throw e;
-      }
-    });
+    const step = steps(t);
 
     await step('the operator logs in and sees the console', async () => {
       await login(operator, server.base, wang);

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "host/serve/administration.h"
+#include "host/serve/web_app.h"
 #include "platform/ado/engine_failures.h"
 #include "platform/inet/internet_settings.h"
 #include "tests/support/host/in_process_site.h"
@@ -19,6 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using serve::StartFailure;
+using serve::WebApp;
 
 // A loopback port nothing listens on now.
 unsigned short FreePort() {
@@ -48,6 +51,7 @@ class RunningSiteStartTest : public ::testing::Test {
     options.address = "127.0.0.1";
     options.port = FreePort();
     options.www_root = WriteTestPages(folder_ + "/pages");
+    options.demo = true;
     EXPECT_EQ(serve::CheckSiteOptions(options), "");
     return options;
   }
@@ -160,6 +164,58 @@ TEST_F(RunningSiteStartTest, TheEndHandsBackWhatTheSiteTook) {
   EXPECT_EQ(InternetGetSettings().transfer_timeout_ms, before.transfer_timeout_ms);
   EXPECT_TRUE(PortFree(options.port));
   EXPECT_TRUE(fs::exists(folder_ + "/data/chat.db"));
+}
+
+// A site made for real use: new databases hold no operator; the published
+// demo passwords open nothing; a site that still has them is refused
+// without --demo; --admin-password-file makes the first administrator.
+TEST_F(RunningSiteStartTest, WithoutDemoTheDemoPasswordsOpenNothing) {
+  serve::SiteOptions options = Options();
+  options.demo = false;
+  StartFailure failure;
+  auto site = Start(options, &failure);
+  ASSERT_NE(site, nullptr) << failure.message;
+  site->PrintWelcome();
+  const std::string said = ReadAll(out_);
+  EXPECT_NE(said.find("created new databases in"), std::string::npos) << said;
+  EXPECT_EQ(said.find("demo"), std::string::npos) << said;
+  EXPECT_NE(said.find("zelto operator add --data"), std::string::npos) << said;
+  const serve::SiteDatabase db(options.data_dir, "", "");
+  WebApp app(db, 1);
+  std::string error;
+  for (const auto& [id, password] :
+       std::vector<std::pair<LONG, std::string>>{{5, "demo5"}, {12, "demo12"}, {7, "demo7"}}) {
+    EXPECT_FALSE(app.operators.Login(id, password, &error)) << id;
+  }
+  std::vector<serve::SiteDatabase::Row> rows;
+  ASSERT_TRUE(db.Query("chat", "select count(*) as n from userinfo", {"n"}, &rows, &error));
+  EXPECT_EQ(rows[0][0], "0");
+  site.reset();
+
+  // The demo data set made with --demo refuses a later start without it.
+  serve::SiteOptions demo = Options();
+  demo.data_dir = folder_ + "/demo";
+  demo.access_log = "off";
+  ASSERT_NE(Start(demo, &failure), nullptr) << failure.message;
+  demo.demo = false;
+  EXPECT_EQ(Start(demo, &failure), nullptr);
+  EXPECT_EQ(failure.status, StartFailure::kCannotStart);
+  EXPECT_NE(failure.message.find("published passwords"), std::string::npos) << failure.message;
+}
+
+TEST_F(RunningSiteStartTest, TheFirstAdministratorFromAPasswordFile) {
+  serve::SiteOptions options = Options();
+  options.demo = false;
+  options.admin_password = "first admin password";
+  StartFailure failure;
+  auto site = Start(options, &failure);
+  ASSERT_NE(site, nullptr) << failure.message;
+  EXPECT_NE(ReadAll(out_).find("first administrator: operator 1"), std::string::npos);
+  const serve::SiteDatabase db(options.data_dir, "", "");
+  std::string error;
+  auto op = WebApp(db, 1).operators.Login(1, "first admin password", &error);
+  ASSERT_TRUE(op) << error;
+  EXPECT_TRUE(serve::Administration(db).FindOperator(1, &error)->rights.admin);
 }
 
 }  // namespace

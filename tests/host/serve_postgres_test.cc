@@ -4,7 +4,12 @@
 // visitor moves to another host when one stops and continues the same
 // conversation, and a host outlives a database server restart.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -32,6 +37,71 @@ void WriteFile(const fs::path& path, const std::string& text) {
   std::fputs(text.c_str(), f);
   std::fclose(f);
 }
+
+// A loopback port nothing listens on now.
+uint16_t FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  uint16_t port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    port = ntohs(address.sin_port);
+  ::close(fd);
+  return port;
+}
+
+// nginx (Debian's nginx-light) as a load balancer of its own for a test:
+// round robin over `ports`, on a free 127.0.0.1 port, all its files in
+// `dir`; stopped with the object. port() is 0 when it did not start.
+class NginxBalancer {
+ public:
+  NginxBalancer(const std::string& dir, const std::vector<uint16_t>& ports) {
+    if (::access("/usr/sbin/nginx", X_OK) != 0) return;
+    fs::create_directories(dir + "/logs");
+    for (int attempt = 0; attempt < 5 && port_ == 0; ++attempt) {
+      const uint16_t port = FreePort();
+      std::string upstream;
+      for (uint16_t p : ports) upstream += "    server 127.0.0.1:" + std::to_string(p) + ";\n";
+      WriteFile(dir + "/nginx.conf",
+                "daemon off;\nmaster_process off;\npid " + dir + "/nginx.pid;\n"
+                "error_log " + dir + "/logs/error.log;\nevents {}\nhttp {\n"
+                "  access_log off;\n  upstream zelto {\n" + upstream + "  }\n"
+                "  server {\n    listen 127.0.0.1:" + std::to_string(port) + ";\n"
+                "    location / {\n      proxy_pass http://zelto;\n"
+                "      proxy_read_timeout 60s;\n      proxy_set_header Host $host;\n    }\n  }\n}\n");
+      pid_ = ::fork();
+      if (pid_ == 0) {
+        ::execl("/usr/sbin/nginx", "nginx", "-p", dir.c_str(), "-c", (dir + "/nginx.conf").c_str(),
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+      }
+      for (int i = 0; i < 100 && port_ == 0; ++i) {
+        LoopbackHttpClient probe(port);
+        if (probe.Get("/healthz").status == 200) port_ = port;
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+          pid_ = -1;
+          break;
+        }
+        if (port_ == 0) ::usleep(50 * 1000);
+      }
+    }
+  }
+  ~NginxBalancer() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+  }
+  uint16_t port() const { return port_; }
+
+ private:
+  pid_t pid_ = -1;
+  uint16_t port_ = 0;
+};
 
 class ServePostgresTest : public ::testing::Test {
  public:
@@ -216,6 +286,79 @@ TEST_F(ServePostgresTest, TwoHostsShareOneDatabase) {
   EXPECT_EQ(Scalar("select count(*) from conversation where cstlabel='" + visitor_label + "'"),
             "1");
   EXPECT_EQ(Scalar("select count(*) from conversation where cid=" + c), "1");
+}
+
+// Behind a load balancer without sticky sessions: an operator's requests
+// alternate between two hosts with one login; a logout on one host, or the
+// operator's removal by a command, ends the session on both at once. The
+// database holds a hash of the session id, never the id.
+TEST_F(ServePostgresTest, AnOperatorSessionIsValidOnEveryHostUntilItEnds) {
+  auto first = StartHost("first");
+  auto second = StartHost("second");
+  LoopbackHttpClient a(first->port());
+  const std::string token = ServedSite::Login(a, 5, "demo5");
+  ASSERT_FALSE(token.empty());
+  LoopbackHttpClient b(second->port());
+  b.cookies() = a.cookies();
+  const std::string id = a.cookies().begin()->second;
+  EXPECT_EQ(Scalar("select count(*) from operatorSession where id='" + id + "'"), "0");
+  EXPECT_EQ(Scalar("select count(*) from operatorSession where operatorId=5"), "1");
+  for (int round = 0; round < 3; ++round) {
+    for (LoopbackHttpClient* host : {&a, &b}) {
+      const HttpReply me = host->Get("/api/me");
+      ASSERT_EQ(me.status, 200) << me.body;
+      EXPECT_EQ(JsonText(me.body, "token"), token);
+      EXPECT_EQ(host->Get("/operator/GetUserMsg.asp?cid=1").status, 200);
+    }
+  }
+  // An action with the token on the other host: posted once.
+  EXPECT_EQ(b.Get("/operator/DoUserMsg.asp?cid=1&action=sub&msgContent=from-b&token=" + token)
+                .status,
+            200);
+  EXPECT_EQ(Scalar("select count(*) from msg where msgContent='from-b'"), "1");
+
+  ASSERT_EQ(b.Post("/api/logout", "", {{"X-Zelto-Token", token}}).status, 200);
+  EXPECT_EQ(a.Get("/api/me").status, 401);
+  EXPECT_EQ(Scalar("select count(*) from operatorSession where operatorId=5"), "0");
+
+  LoopbackHttpClient c(first->port());
+  ASSERT_FALSE(ServedSite::Login(c, 12, "demo12").empty());
+  LoopbackHttpClient d(second->port());
+  d.cookies() = c.cookies();
+  ASSERT_EQ(d.Get("/api/me").status, 200);
+  std::string output;
+  const std::vector<std::string> remove = {
+      "operator", "remove",         "--id",          "12",         "--engine",
+      "postgresql", "--server",     cluster_.server, "--user",     cluster_.user,
+      "--db-password", cluster_.password};
+  ASSERT_EQ(ServeProcess::RunZelto(remove, &output), 0) << output;
+  EXPECT_EQ(c.Get("/api/me").status, 401);
+  EXPECT_EQ(d.Get("/api/me").status, 401);
+}
+
+// The documented set-up: nginx round robin over two hosts; an operator
+// logs in once, and every later request (on either host) keeps the login
+// until the logout, after which neither host knows it.
+TEST_F(ServePostgresTest, BehindNginxAnOperatorLogsInOnce) {
+  auto first = StartHost("first");
+  auto second = StartHost("second");
+  NginxBalancer nginx(root_ + "/nginx", {first->port(), second->port()});
+  if (nginx.port() == 0) GTEST_SKIP() << "no nginx (apt install nginx-light)";
+  LoopbackHttpClient op(nginx.port());
+  const std::string token = ServedSite::Login(op, 5, "demo5");
+  ASSERT_FALSE(token.empty());
+  for (int i = 0; i < 6; ++i) {
+    const HttpReply me = op.Get("/api/me");
+    ASSERT_EQ(me.status, 200) << i << ": " << me.body;
+  }
+  // Round robin: both hosts answered the operator.
+  for (const auto* host : {first.get(), second.get()})
+    EXPECT_NE(host->Output().find("\"GET /api/me HTTP/1.0\" 200"), std::string::npos)
+        << host->Output();
+  const auto cookies = op.cookies();
+  ASSERT_EQ(op.Post("/api/logout", "", {{"X-Zelto-Token", token}}).status, 200);
+  op.cookies() = cookies;  // the old session id, replayed
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(op.Get("/api/me").status, 401);
 }
 
 TEST_F(ServePostgresTest, HostOutlivesADatabaseRestart) {

@@ -75,7 +75,7 @@ TEST(ServeStopBoundsTest, AStopDuringTheStart) {
     dup2(fd, 1);
     dup2(fd, 2);
     execl(ZELTO_BIN_DIR "/zelto", "zelto", "serve", "--data", data.c_str(), "--listen",
-          "127.0.0.1:0", static_cast<char*>(nullptr));
+          "127.0.0.1:0", "--demo", static_cast<char*>(nullptr));
     _exit(127);
   }
   const auto output = [&] {

@@ -55,6 +55,28 @@ TEST_F(SessionStoreTest, SessionsExpireExactlyAtTheTimeoutUnlessUsed) {
   EXPECT_NE(store.Find(used), nullptr);
 }
 
+TEST_F(SessionStoreTest, AnAdoptedSessionKeepsItsIdAndCountsAgainstTheLimit) {
+  SessionStore store = Store(2);
+  const auto fill = [](SessionValues& values) { values.SetLong("operator_id", 5); };
+  const std::string mine = NewSession(store);
+  const std::string other(32, 'a');  // an id another host made
+  auto adopted = store.Adopt(other, fill);
+  ASSERT_NE(adopted, nullptr);
+  EXPECT_EQ(serve::SessionText(*adopted, "DBName"), "chat") << "made by init first";
+  EXPECT_EQ(serve::SessionNumber(*adopted, "operator_id"), 5);
+  EXPECT_EQ(store.Find(other), adopted);
+  // A live one is kept as it is; a full store of live sessions refuses.
+  EXPECT_EQ(store.Adopt(other, [](SessionValues& v) { v.SetLong("operator_id", 7); }), adopted);
+  EXPECT_EQ(store.Adopt(std::string(32, 'b'), fill), nullptr);
+  // Expired here: replaced by a new one, the old handed to the sweep.
+  clock_.Advance(seconds(60));
+  auto again = store.Adopt(other, fill);
+  ASSERT_NE(again, nullptr);
+  EXPECT_NE(again, adopted);
+  EXPECT_EQ(store.Sweep().size(), 2u);  // the old copy and `mine`
+  EXPECT_EQ(store.Find(mine), nullptr);
+}
+
 TEST_F(SessionStoreTest, AtTheLimitExpiredSessionsMakeRoomAndLiveOnesStay) {
   SessionStore store = Store(3);
   const std::string first = NewSession(store);

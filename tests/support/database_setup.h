@@ -19,10 +19,12 @@ namespace zelto::testing {
 // with `why`, when it cannot be made.
 std::string MakeScratchFolder(std::string_view prefix, std::string* why);
 
-// The schema folder of today's scripts, and a copy of the scripts of the
-// first release (schema version 1) for the schema upgrade tests.
+// The schema folder of today's scripts, and copies of earlier scripts for
+// the schema upgrade tests: the first release's (schema version 1) and
+// those of schema version 2 (the conversation id counter).
 inline constexpr char kSchemaFolder[] = "db/schema";
 inline constexpr char kFirstReleaseSchemaFolder[] = "tests/fixtures/schema-1.0";
+inline constexpr char kSchemaVersion2Folder[] = "tests/fixtures/schema-v2";
 
 // <folder>/<engine>/<catalog>.sql of the source tree (engine "sqlite" or
 // "postgresql"), then, with `demo`, a line break and <folder>/demo/<catalog>.sql.

@@ -58,7 +58,7 @@ ServeProcess::ServeProcess(const std::string& data_dir, std::vector<std::string>
                            std::vector<std::pair<std::string, std::string>> env) {
   output_path_ = registry_.folder() + "/serve.out";
   std::vector<std::string> args = {ZELTO_BIN_DIR "/zelto", "serve",  "--listen",
-                                   "127.0.0.1:0",          "--data", data_dir};
+                                   "127.0.0.1:0",          "--data", data_dir, "--demo"};
   args.insert(args.end(), extra.begin(), extra.end());
   pid_ = Spawn(args, output_path_, env);
   // Its address, or its end.

@@ -111,10 +111,36 @@ CREATE TABLE IF NOT EXISTS conversationCounter (
   lastCid BIGINT NOT NULL
 );
 
+-- The web application's administration: the administrator right and the
+-- removal of an operator (its userinfo row stays, so that its past
+-- messages keep its name), and the sites allowed to embed each company's
+-- chat.
+CREATE TABLE IF NOT EXISTS operatorAccount (
+  id INT PRIMARY KEY,
+  isAdmin INT NOT NULL DEFAULT 0,
+  canInvite INT NOT NULL DEFAULT 1,
+  removed INT NOT NULL DEFAULT 0
+);
+CREATE TABLE IF NOT EXISTS companyOrigin (
+  companyId INT NOT NULL,
+  origin VARCHAR(255) NOT NULL,
+  PRIMARY KEY (companyId, origin)
+);
+-- Operator sessions shared by the hosts of one database: a SHA-256 hash of
+-- the session id, what the operator's pages need, and the time (seconds
+-- since 1970) it was last used.
+CREATE TABLE IF NOT EXISTS operatorSession (
+  id VARCHAR(64) PRIMARY KEY,
+  operatorId INT NOT NULL,
+  companyId INT NOT NULL,
+  token VARCHAR(64) NOT NULL,
+  lastUsed BIGINT NOT NULL
+);
+
 -- The schema's version (one row, id 1); zelto serve upgrades an older
 -- database on start (db/schema_versions.h).
 CREATE TABLE IF NOT EXISTS schemaVersion (
   id INT PRIMARY KEY,
   version INT NOT NULL
 );
-INSERT INTO schemaVersion (id, version) VALUES (1, 2);
+INSERT INTO schemaVersion (id, version) VALUES (1, 3);

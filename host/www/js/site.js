@@ -16,7 +16,8 @@
       if (win) win.location.href = url; else window.location.href = url;
     } catch (e) {
       if (win) win.close();
-      Zelto.toast(t('site.cannotConnect', { reason: e.message }), 'bad');
+      Zelto.toast(e.status === 503 ? t('site.noOperator')
+                                   : t('site.cannotConnect', { reason: e.message }), 'bad');
     }
   }
 

@@ -136,6 +136,9 @@
     try {
       const me = await Zelto.api('GET', '/api/me');
       Zelto.setToken(me.token);
+      // The administration page's link, for administrators only.
+      const adminLink = document.getElementById('admin-link');
+      if (adminLink && me.admin) adminLink.classList.remove('hidden');
       return me;
     } catch (e) {
       if (e.status === 401) {

@@ -23,8 +23,8 @@ InProcessSite::InProcessSite(std::vector<std::string> serve_args, Time time) {
   std::setvbuf(output_, nullptr, _IONBF, 0);
 
   serve::SiteOptions options;
-  std::vector<std::string> args = {"--listen",   "127.0.0.1:0",  "--data",
-                                   db_.folder(), "--access-log", "off"};
+  std::vector<std::string> args = {"--listen",     "127.0.0.1:0", "--data", db_.folder(),
+                                   "--access-log", "off",         "--demo"};
   args.insert(args.end(), serve_args.begin(), serve_args.end());
   std::vector<std::string> operands;
   std::string error;
