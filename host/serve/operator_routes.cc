@@ -20,15 +20,23 @@ LONG SessionOperator(const SiteExchange& ex) {
 }
 
 void Login(SiteContext& site, SiteExchange& ex) {
-  if (!Expect(ex, http::verb::post)) return;
+  // A foreign page's form must not log a browser in as someone else.
+  if (!Expect(ex, http::verb::post) || !site.RequireSameSite(ex)) return;
   auto id = FormId(ex, "id");
   if (!id) return;
+  LoginThrottle& throttle = site.logins();
+  if (const auto wait = throttle.Refused(*id, ex.remote))
+    return site.TooMany(ex, *wait, "too many failed logins; try again later");
   std::string error;
   auto op = site.app().operators.Login(*id, ex.Form("password"), &error);
   if (!op) {
     if (!error.empty()) return site.DatabaseError(ex, error);
+    if (throttle.Failed(*id, ex.remote))
+      site.failures().Failed("login", "operator " + std::to_string(*id) + " from " + ex.remote +
+                                          ": failed logins in a row; attempts now delayed");
     return ex.Error(http::status::unauthorized, "wrong operator id or password");
   }
+  throttle.Succeeded(*id);
   // A new session id at login, so an id known before cannot ride the login.
   if (ex.session) {
     ex.session_id = site.sessions().Reissue(ex.session_id);
@@ -44,7 +52,8 @@ void Login(SiteContext& site, SiteExchange& ex) {
 }
 
 void Logout(SiteContext& site, SiteExchange& ex) {
-  if (!Expect(ex, http::verb::post) || !site.RequireOperator(ex, true)) return;
+  if (!Expect(ex, http::verb::post) || !site.RequireOperator(ex, true) || !site.RequireSameSite(ex))
+    return;
   site.EndSessions({site.sessions().End(ex.session_id)});
   ex.clear_cookie = true;
   ex.Json(http::status::ok, OkJson());
@@ -89,7 +98,22 @@ std::optional<LONG> TakeVisitor(SiteContext& site, SiteExchange& ex, const std::
   return site.app().chats.TakeVisitor(*op, label, error);
 }
 
+// Answers 403 unless the session's operator has the list right (which
+// brings the visitor list and proactive invitations).
+bool RequireListRight(SiteContext& site, SiteExchange& ex) {
+  std::string error;
+  const auto rights = site.access().RightsOf(SessionOperator(ex), &error);
+  if (rights && rights->list) return true;
+  if (!error.empty()) {
+    site.DatabaseError(ex, error);
+  } else {
+    ex.Error(http::status::forbidden, "you may not invite visitors");
+  }
+  return false;
+}
+
 void InviteVisitor(SiteContext& site, SiteExchange& ex) {
+  if (!site.RequireSameSite(ex) || !RequireListRight(site, ex)) return;
   std::string error;
   const auto cid = TakeVisitor(site, ex, ex.Form("cstLabel"), &error);
   if (!cid) {
@@ -103,9 +127,9 @@ void InviteVisitor(SiteContext& site, SiteExchange& ex) {
 // The console's "take this visitor" link: the chat window, or a page saying
 // the visitor is gone.
 void TakeVisitorPage(SiteContext& site, SiteExchange& ex) {
-  if (!site.RequireOperator(ex, true)) return;
-  if (ex.request["Sec-Fetch-Site"] == "cross-site")
-    return ex.Error(http::status::forbidden, "cross-site request refused");
+  if (!site.RequireOperator(ex, true) || !site.RequireSameSite(ex) ||
+      !RequireListRight(site, ex))
+    return;
   const NamedValues query = ParseQueryString(ex.query);
   const std::u16string* label = FindValue(query, u"cstLabel");
   std::string error;

@@ -29,14 +29,15 @@ SessionStore::Values SessionStore::Find(std::string_view id) {
   return it->second.values;
 }
 
-SessionStore::Values SessionStore::Create(std::string* id) {
+SessionStore::Values SessionStore::Create(std::string* id, size_t keep_free) {
+  const size_t limit = limit_ - std::min(keep_free, limit_ - 1);
   auto values = std::make_shared<SessionValues>();
   if (init_) init_(*values);
   const auto now = clock_.Now();
   std::lock_guard lock(mutex_);
   // A full store is scanned only when one of its sessions may have expired,
   // so that a flood of new visitors at the limit costs no scan each.
-  if (sessions_.size() >= limit_ && now >= no_expiry_before_) {
+  if (sessions_.size() >= limit && now >= no_expiry_before_) {
     auto oldest = now;
     for (auto it = sessions_.begin(); it != sessions_.end();) {
       if (now - it->second.last_used >= timeout_) {
@@ -49,7 +50,7 @@ SessionStore::Values SessionStore::Create(std::string* id) {
     }
     no_expiry_before_ = oldest + timeout_;
   }
-  if (sessions_.size() >= limit_) {
+  if (sessions_.size() >= limit) {
     id->clear();
     return nullptr;
   }

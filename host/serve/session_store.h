@@ -38,8 +38,9 @@ class SessionStore {
   // (an expired one is left for Sweep to end).
   Values Find(std::string_view id);
   // A new session; `id` receives its id. Null (and `id` empty) when the
-  // store is full of live sessions.
-  Values Create(std::string* id);
+  // store is full of live sessions, counting `keep_free` places as taken
+  // (kept for operators' logins; at least one place stays usable).
+  Values Create(std::string* id, size_t keep_free = 0);
   // Moves the session to a new id (after a login); empty when unknown.
   std::string Reissue(std::string_view id);
   // Ends one session now; null when unknown.

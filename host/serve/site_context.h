@@ -6,12 +6,18 @@
 
 #include <filesystem>
 #include <functional>
+#include <mutex>
+#include <unordered_map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "host/serve/abuse_limits.h"
+#include "host/serve/access_rules.h"
 #include "host/serve/clock.h"
 #include "host/serve/failure_log.h"
+#include "host/serve/login_throttle.h"
 #include "host/serve/long_poll.h"
 #include "host/serve/page_input.h"
 #include "host/serve/page_language.h"
@@ -46,6 +52,10 @@ struct SiteConfig {
   std::function<void(LONG cid)> stored;
   // What a poll's wait is measured by (the long poll's clock).
   const Clock* clock = &SystemClock();
+  // The memberships found (null: the context keeps its own, for
+  // MembershipMemory::kDefaultRemember).
+  MembershipMemory* memberships = nullptr;
+  AbuseLimits limits;
 };
 
 class SiteContext {
@@ -69,8 +79,31 @@ class SiteContext {
   bool RequireOperator(SiteExchange& ex, bool token);
   // Answers 403 without a visitor's session; false then.
   bool RequireVisitor(SiteExchange& ex);
+  // Answers 403 unless the session's visitor or operator may make `use` of
+  // conversation `cid` (AccessRules); 500 when that cannot be read.
+  bool RequireConversation(SiteExchange& ex, std::optional<LONG> cid, ConversationUse use);
+  // Answers 403 unless `serid` is an operator of the session operator's
+  // company.
+  bool RequireColleague(SiteExchange& ex, std::optional<LONG> serid);
+  // Answers 403 to a state-changing request a browser sent from another
+  // site (host/serve/request_origin.h).
+  bool RequireSameSite(SiteExchange& ex);
+  // Answers 429 with Retry-After when the session's visitor has posted
+  // faster than the message rate allows.
+  bool RequireMessageAllowance(SiteExchange& ex);
+  AccessRules& access() { return access_; }
+  LoginThrottle& logins() { return logins_; }
+  UploadQuota& uploads() { return uploads_; }
+  // Answers 429 with Retry-After `wait` (whole seconds, at least 1).
+  void TooMany(SiteExchange& ex, Duration wait, std::string_view message);
+  // The store's places only logins may take: a tenth, at most 1000.
+  size_t LoginReserve() const;
   // The request's session, or a new one; null when the store is full.
   SessionStore::Values EnsureSession(SiteExchange& ex);
+  // The same for a visitor: a new session counts against the client
+  // address's visitor sessions and leaves the store's last places
+  // (kLoginReserve) to operators' logins; null when refused.
+  SessionStore::Values EnsureVisitorSession(SiteExchange& ex);
   void SessionsFull(SiteExchange& ex);                             // 503
   void DatabaseError(SiteExchange& ex, const std::string& error);  // 500, logged
   // Something was stored in conversation `cid`: wakes its held polls.
@@ -84,10 +117,21 @@ class SiteContext {
  private:
   SiteConfig config_;
   FailureLog own_failures_;
+  SessionStore::Values NewSession(SiteExchange& ex, size_t keep_free);
+  bool TakeVisitorSession(const std::string& address);
+  void ReleaseVisitorSession(const std::string& address);
+
   FailureLog& failures_;
   SessionStore& sessions_;
   SiteDatabase db_;
   WebApp app_;
+  MembershipMemory own_memberships_;
+  AccessRules access_;
+  RateLimiter messages_;
+  LoginThrottle logins_;
+  UploadQuota uploads_;
+  std::mutex visitor_sessions_mutex_;
+  std::unordered_map<std::string, size_t> visitor_sessions_;  // per client address
   VisitorCookie visitor_cookie_;
   PageLanguages languages_;
 };

@@ -612,7 +612,8 @@ TEST(ServeSessionLimitTest, FullStoreRefusesNewSessionsOnly) {
     EXPECT_EQ(client->Get("/css/site.css").status, 200);
   };
   std::vector<std::unique_ptr<LoopbackHttpClient>> visitors;
-  for (int i = 0; i < 20; ++i) {
+  // Two of the 20 places are kept for operators' logins.
+  for (int i = 0; i < 18; ++i) {
     visitors.push_back(site.Client());
     ASSERT_EQ(visitors.back()->Get("/site/index.html").status, 200) << i;
   }
@@ -631,8 +632,9 @@ TEST(ServeSessionLimitTest, FullStoreRefusesNewSessionsOnly) {
       EXPECT_EQ(regular.Get("/site/about.html").status, 200);
     }
   }
+  // Visitors never take the places kept for logins.
   auto op = site.Client();
-  EXPECT_EQ(op->Post("/api/login", "id=5&password=demo5").status, 503);
+  EXPECT_EQ(op->Post("/api/login", "id=5&password=demo5").status, 200);
   expect_serving();
   ExpectBoundedGrowth("sessions full", rss_before, RssKb(getpid()), 201, 8 * 1024);
 
