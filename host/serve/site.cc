@@ -182,21 +182,23 @@ void Site::RunPage(Exchange& ex) {
           RefusedPageInput(page, ex.query, config_.charset, config_.files_dir);
       !refused.empty())
     return ex.Error(http::status::bad_request, refused);
+  // The host's own parameter: the component never sees it.
+  const std::optional<int> wait =
+      page.effect == PageEffect::kPoll ? TakeWaitParameter(&ex.query) : std::nullopt;
+  // A refused poll was not held (a later header wins).
+  if (wait) ex.headers.emplace_back(kWaitHeader, "0");
+  ex.page_method = page.method;
   if (!AllowedPage(ex, page)) return;
   const LONG operator_id =
       is_operator ? static_cast<LONG>(SessionNumber(*ex.session, kOperatorId)) : 0;
   ex.session->SetText(kLanguageSessionValue, context_.RequestLanguage(ex));
-  if (page.effect == PageEffect::kPoll) {
-    // The host's own parameter: the component never sees it.
-    if (const std::optional<int> wait = TakeWaitParameter(&ex.query)) {
-      const std::optional<LONG> cid = QueryCid(ex.query);
-      const bool can_hold = config_.long_poll && cid && *wait > 0;
-      ex.headers.emplace_back(kWaitHeader, std::to_string(can_hold ? *wait : 0));
-      if (can_hold) {
-        // Refused holds say 0 again (the later header wins).
-        const TimePoint deadline = config_.clock->Now() + std::chrono::seconds(*wait);
-        return RunPoll(ex.shared_from_this(), page, operator_id, *cid, deadline);
-      }
+  if (wait) {
+    const std::optional<LONG> cid = QueryCid(ex.query);
+    if (config_.long_poll && cid && *wait > 0) {
+      ex.headers.emplace_back(kWaitHeader, std::to_string(*wait));
+      // Refused holds say 0 again.
+      const TimePoint deadline = config_.clock->Now() + std::chrono::seconds(*wait);
+      return RunPoll(ex.shared_from_this(), page, operator_id, *cid, deadline);
     }
   }
   // A page fetch holds its worker as long as the pages take (up to the

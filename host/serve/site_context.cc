@@ -163,6 +163,11 @@ void SiteContext::ReleaseVisitorSession(const std::string& address) {
 }
 
 void SiteContext::DatabaseError(SiteExchange& ex, const std::string& error) {
+  if (ex.page_method) {
+    failures_.Failed(ex.page_method, error);
+    ex.headers.emplace_back("X-Zelto-HResult", "0x80004005");  // E_FAIL
+    return ex.Reply(http::status::ok, "text/html; charset=utf-8", "");
+  }
   failures_.Failed(std::string(ex.request.method_string()) + " " + ex.path, error);
   ex.Error(http::status::internal_server_error, "database error");
 }

@@ -105,7 +105,9 @@ class SiteContext {
   // (kLoginReserve) to operators' logins; null when refused.
   SessionStore::Values EnsureVisitorSession(SiteExchange& ex);
   void SessionsFull(SiteExchange& ex);                             // 503
-  void DatabaseError(SiteExchange& ex, const std::string& error);  // 500, logged
+  // 500, logged; on a component page 200 with a failed X-Zelto-HResult and
+  // no body, as the page answers when its own database fails.
+  void DatabaseError(SiteExchange& ex, const std::string& error);
   // Something was stored in conversation `cid`: wakes its held polls.
   void Stored(LONG cid);
   // The operators with a live session.

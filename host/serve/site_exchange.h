@@ -40,6 +40,9 @@ struct SiteExchange : std::enable_shared_from_this<SiteExchange> {
   std::string visitor_cookie;  // a ZVISITOR value to set, when not empty
   std::vector<std::pair<std::string, std::string>> headers;
   std::map<std::string, std::string> form;
+  // The component page's method when the request is one: a database that
+  // fails it answers as the page does when its database fails.
+  const char* page_method = nullptr;
 
   void Reply(http::status status, std::string content_type, std::string body) {
     HttpResponse response{status, request.version()};
