@@ -79,10 +79,12 @@ struct SiteExchange : std::enable_shared_from_this<SiteExchange> {
   }
   void Error(http::status status, std::string_view message) { Json(status, JsonError(message)); }
   bool Is(http::verb verb) { return request.method() == verb; }
-  // The company's site, the visitor's pages and shared files may be shown
-  // in another site's frame; operator pages and the site's API never.
+  // The company's site, the visitor's pages (and the message frames they
+  // hold) and shared files may be shown in another site's frame; operator
+  // pages and the site's API never.
   bool Embeddable() const {
-    for (std::string_view prefix : {"/site/", "/visitor/", "/files/", "/images/", "/css/", "/i18n/"})
+    for (std::string_view prefix :
+         {"/site/", "/visitor/", "/frames/", "/files/", "/images/", "/css/", "/js/", "/i18n/"})
       if (path.starts_with(prefix)) return true;
     return path == "/site";
   }
