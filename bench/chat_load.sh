@@ -71,7 +71,8 @@ operators_sql() {
   seq 1001 $((1000 + operators)) | awk '{ print $1, "load" $1 }' >"$scratch/operators"
 }
 
-serve_options=(--access-log off)
+# The load comes from one address: the per-address and rate limits are lifted.
+serve_options=(--access-log off --message-rate 0 --connections-per-address 1000000 --visitor-sessions-per-address 100000000)
 [ -n "$threads" ] && serve_options+=(--threads "$threads")
 load_options=(--operators-file "$scratch/operators")
 if [ "$engine" = sqlite ]; then

@@ -29,6 +29,7 @@ start_host() {  # prints "PORT PID"; the demo data, statements counted
   port="$(free_port)"
   ZELTO_STATEMENT_COUNTER="$scratch/statements-$port" "$bin/zelto" serve \
     --data "$scratch/data-$port" --demo --listen "127.0.0.1:$port" --access-log off \
+    --message-rate 0 --connections-per-address 1000000 --visitor-sessions-per-address 100000000 \
     >"$scratch/host-$port.out" 2>&1 &
   echo "$port $!"
 }

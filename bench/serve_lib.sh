@@ -41,11 +41,14 @@ wait_http() {  # URL: waits until it answers, or fails the script
   exit 1
 }
 
+# The load comes from one address: the per-address and rate limits are lifted.
+bench_limits=(--message-rate 0 --connections-per-address 1000000 --visitor-sessions-per-address 100000000)
+
 start_zelto() {  # PORT [serve options...]: a host with the demo data in $scratch/data-PORT
   local port="$1"
   shift
   "$bin/zelto" serve --data "$scratch/data-$port" --demo --listen "127.0.0.1:$port" --access-log off \
-    "$@" >"$scratch/zelto-$port.out" 2>&1 &
+    "${bench_limits[@]}" "$@" >"$scratch/zelto-$port.out" 2>&1 &
   pids+=($!)
   wait_http "http://127.0.0.1:$port/healthz"
 }

@@ -54,7 +54,8 @@ CommandLine ServeCommandLine(SiteOptions* options) {
                   "minutes above 0 (at most a week)"))
       .Option("--max-sessions", "N",
               "sessions at most at once (default 100000); at the limit "
-              "expired ones make room, else new visitors get 503",
+              "expired ones make room, else new visitors get 503 (a tenth, "
+              "at most 1000, is kept for operators' logins)",
               IntegerValue(&options->max_sessions, 1, 100'000'000))
       .Option("--charset", "CS", "charset of the component pages (utf-8, or gbk)",
               [options](std::string_view, const std::string& value) -> std::string {
@@ -124,7 +125,32 @@ CommandLine ServeCommandLine(SiteOptions* options) {
                   return std::string(name) + ": " + refused;
                 options->admin_password = password;
                 return "";
-              });
+              })
+      .Option("--message-rate", "N", "a visitor's messages per second after a burst (default 1; 0: no limit)",
+              DecimalValue(&options->message_rate, [](double n) { return n >= 0 && n <= 1000; },
+                           "messages per second from 0 to 1000"))
+      .Option("--message-burst", "N", "messages a visitor may send at once (default 10)",
+              IntegerValue(&options->message_burst, 1, 1000))
+      .Option("--upload-session-max", "MIB", "uploads of one visitor session, MiB (default 10)",
+              IntegerValue(&options->upload_session_mib, 1, 1'000'000))
+      .Option("--upload-address-max", "MIB", "uploads per client address and hour, MiB (default 100)",
+              IntegerValue(&options->upload_address_mib, 1, 1'000'000))
+      .Option("--files-max", "MIB", "the attachments folder at most, MiB (default 1024)",
+              IntegerValue(&options->files_mib, 1, 100'000'000))
+      .Option("--visitor-sessions-per-address", "N", "visitor sessions one client address holds (default 100)",
+              IntegerValue(&options->visitor_sessions_per_address, 1, 100'000'000))
+      .Option("--login-failures", "N", "failed logins in a row that delay an operator id's next (default 10)",
+              IntegerValue(&options->login_failures, 1, 1'000'000))
+      .Option("--login-address-failures", "N", "failed logins that delay a client address's next (default 50)",
+              IntegerValue(&options->login_address_failures, 1, 1'000'000))
+      .Option("--connections-per-address", "N", "open connections one client address holds (default 256)",
+              IntegerValue(&options->connections_per_address, 1, 1'000'000))
+      .Option("--header-timeout", "SEC", "a new connection's first request header within (default 10)",
+              DecimalValue(&options->header_seconds, [](double s) { return s >= 0.1 && s <= 3600; },
+                           "seconds from 0.1 to 3600"))
+      .Flag("--fetch-allow-private",
+            "CheckDomain may fetch loopback, private, link-local and unique-local addresses",
+            [options] { options->fetch_allow_private = true; });
   AddCodePageOption(line, &options->code_page, CP_UTF8);
   AddDatabaseLoginOptions(line, &options->login);
   line.ConfigFile();

@@ -27,6 +27,15 @@ enum class PageArgument {
 // wakes the polls held on it.
 enum class PageEffect { kNone, kPoll, kStores };
 
+// Which conversation the page touches (its "cid"), and how: the caller must
+// be allowed that use of it (host/serve/access_rules.h) before the page runs.
+enum class PageAccess {
+  kNoConversation,
+  kReads,   // polls the conversation
+  kActs,    // stores into it
+  kBrings,  // stores into it, naming an operator ("serid") of the caller's company
+};
+
 struct ComponentPage {
   const char* path;  // "/visitor/GetClientMsg.asp"
   const char* method;
@@ -35,6 +44,7 @@ struct ComponentPage {
   bool needs_token;  // the query's "token" must be the session's
   bool json_result;  // the body is {"result":N} from the method's result
   PageEffect effect = PageEffect::kNone;
+  PageAccess access = PageAccess::kNoConversation;
 };
 
 // The page at `path` (compared without regard to ASCII case, as IIS does),

@@ -1,5 +1,6 @@
-// Ending a conversation: from the monitor (an operator who may monitor),
-// or either chat window (a member operator, or the conversation's visitor).
+// Ending a conversation: from the monitor (an operator who may monitor,
+// for its own company's conversations), or either chat window (a member
+// operator, or the conversation's visitor).
 #include "host/serve/site_routes.h"
 
 namespace zelto::serve {
@@ -9,23 +10,11 @@ void EndConversation(SiteContext& site, SiteExchange& ex) {
   if (!Expect(ex, http::verb::post)) return;
   const bool is_operator = ex.session && SessionNumber(*ex.session, kOperatorId) != 0;
   if (is_operator ? !site.RequireOperator(ex, true) : !site.RequireVisitor(ex)) return;
+  if (!site.RequireSameSite(ex)) return;
   auto cid = FormId(ex, "cid");
-  if (!cid) return;
+  if (!cid || !site.RequireConversation(ex, cid, ConversationUse::kEnd)) return;
   std::string error;
-  bool allowed = false;
-  const Chats& chats = site.app().chats;
-  if (is_operator) {
-    const LONG id = static_cast<LONG>(SessionNumber(*ex.session, kOperatorId));
-    auto op = site.app().operators.FindOperator(id, &error);
-    allowed = (op && op->can_monitor) || chats.OperatorInConversation(id, *cid, &error);
-  } else {
-    allowed = chats.VisitorInConversation(SessionText(*ex.session, kLabel), *cid, &error);
-  }
-  if (!allowed) {
-    if (!error.empty()) return site.DatabaseError(ex, error);
-    return ex.Error(http::status::forbidden, "not allowed to end this conversation");
-  }
-  if (!chats.EndConversation(*cid, &error)) return site.DatabaseError(ex, error);
+  if (!site.app().chats.EndConversation(*cid, &error)) return site.DatabaseError(ex, error);
   site.Stored(*cid);
   ex.Json(http::status::ok, OkJson());
 }

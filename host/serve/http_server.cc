@@ -1,5 +1,7 @@
 #include "host/serve/http_server.h"
 
+#include <sys/resource.h>
+
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/post.hpp>
@@ -31,6 +33,24 @@ struct HttpServer::Shared {
   std::mutex mutex;
   uint64_t next_id = 0;
   std::unordered_map<uint64_t, std::weak_ptr<Connection>> connections;
+  std::unordered_map<std::string, size_t> per_address;  // open connections of each client
+
+  // Counts a new connection of `address`; false when it has its share.
+  bool TakePlace(const std::string& address) {
+    std::lock_guard lock(mutex);
+    size_t& open = per_address[address];
+    if (open >= limits.connections_per_address) {
+      if (open == 0) per_address.erase(address);
+      return false;
+    }
+    ++open;
+    return true;
+  }
+  void ReleasePlace(const std::string& address) {
+    std::lock_guard lock(mutex);
+    auto it = per_address.find(address);
+    if (it != per_address.end() && --it->second == 0) per_address.erase(it);
+  }
 };
 
 void ClientWatch::OnGone(std::function<void()> on_gone) {
@@ -79,9 +99,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   ~Connection() {
     SetBusy(false);
+    shared_->ReleasePlace(remote_);
     std::lock_guard lock(shared_->mutex);
     shared_->connections.erase(id_);
   }
+
 
   void Start() {
     {
@@ -114,7 +136,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     parser_.emplace();
     parser_->header_limit(static_cast<std::uint32_t>(shared_->limits.header_limit));
     parser_->body_limit(shared_->limits.max_body_limit);
-    stream_.expires_after(shared_->limits.idle_timeout);
+    // A new connection must send its first request soon; one kept alive
+    // may wait longer for its next.
+    stream_.expires_after(requests_ == 0 ? shared_->limits.header_timeout
+                                         : shared_->limits.idle_timeout);
     http::async_read_header(
         stream_, buffer_, *parser_,
         [self = shared_from_this()](beast::error_code ec, size_t) { self->OnHeader(ec); });
@@ -321,6 +346,16 @@ HttpServer::HttpServer(asio::io_context& io, HttpHandler& handler, HttpLimits li
 
 HttpServer::~HttpServer() = default;
 
+size_t RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur < limit.rlim_max) {
+    rlimit raised{limit.rlim_max, limit.rlim_max};
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  return limit.rlim_cur == RLIM_INFINITY ? SIZE_MAX : static_cast<size_t>(limit.rlim_cur);
+}
+
 bool OpenListener(const tcp::endpoint& endpoint, tcp::acceptor* listener, std::string* error) {
   beast::error_code ec;
   listener->open(endpoint.protocol(), ec);
@@ -364,7 +399,16 @@ void HttpServer::Accept() {
     if (shared_->stopping) return;
     if (!ec) {
       socket.set_option(tcp::no_delay(true), ec);
-      std::make_shared<Connection>(std::move(socket), shared_)->Start();
+      beast::error_code peer_ec;
+      const auto peer = socket.remote_endpoint(peer_ec);
+      const std::string address = peer_ec ? "-" : peer.address().to_string();
+      // One client holding many connections closes its newest, so that the
+      // descriptors stay for everyone else.
+      if (shared_->TakePlace(address)) {
+        std::make_shared<Connection>(std::move(socket), shared_)->Start();
+      } else {
+        socket.close(ec);
+      }
       if (acceptor_.is_open()) Accept();
       return;
     }

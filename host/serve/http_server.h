@@ -37,12 +37,17 @@ using HttpResponse = http::response<http::string_body>;
 using Respond = std::function<void(HttpResponse)>;
 
 struct HttpLimits {
-  std::chrono::milliseconds idle_timeout{60'000};  // waiting for a request's header
+  std::chrono::milliseconds header_timeout{10'000};  // a new connection's first header
+  std::chrono::milliseconds idle_timeout{60'000};  // waiting for a kept-alive request's header
   std::chrono::milliseconds read_timeout{15'000};  // reading its body
   std::chrono::milliseconds write_timeout{30'000};
   size_t header_limit = 16 * 1024;
   size_t max_body_limit = 8 * 1024 * 1024;  // no route may allow more
+  size_t connections_per_address = 256;     // more from one client are closed at once
 };
+
+// Raises the process's open-file limit to its hard limit; the limit now.
+size_t RaiseOpenFileLimit();
 
 // Tells a handler that holds a request that its client went away before the
 // answer (the connection closed). Thread-safe; the callback runs at most once,

@@ -20,15 +20,23 @@ LONG SessionOperator(const SiteExchange& ex) {
 }
 
 void Login(SiteContext& site, SiteExchange& ex) {
-  if (!Expect(ex, http::verb::post)) return;
+  // A foreign page's form must not log a browser in as someone else.
+  if (!Expect(ex, http::verb::post) || !site.RequireSameSite(ex)) return;
   auto id = FormId(ex, "id");
   if (!id) return;
+  LoginThrottle& throttle = site.logins();
+  if (const auto wait = throttle.Refused(*id, ex.remote))
+    return site.TooMany(ex, *wait, "too many failed logins; try again later");
   std::string error;
   auto op = site.app().operators.Login(*id, ex.Form("password"), &error);
   if (!op) {
     if (!error.empty()) return site.DatabaseError(ex, error);
+    if (throttle.Failed(*id, ex.remote))
+      site.failures().Failed("login", "operator " + std::to_string(*id) + " from " + ex.remote +
+                                          ": failed logins in a row; attempts now delayed");
     return ex.Error(http::status::unauthorized, "wrong operator id or password");
   }
+  throttle.Succeeded(*id);
   // A new session id at login, so an id known before cannot ride the login.
   const std::string replaced = ex.session ? ex.session_id : "";
   if (ex.session) {
@@ -43,7 +51,8 @@ void Login(SiteContext& site, SiteExchange& ex) {
 }
 
 void Logout(SiteContext& site, SiteExchange& ex) {
-  if (!Expect(ex, http::verb::post) || !site.RequireOperator(ex, true)) return;
+  if (!Expect(ex, http::verb::post) || !site.RequireOperator(ex, true) || !site.RequireSameSite(ex))
+    return;
   site.EndOperatorSession(ex);
   ex.clear_cookie = true;
   ex.Json(http::status::ok, OkJson());
@@ -97,15 +106,31 @@ std::optional<LONG> TakeVisitor(SiteContext& site, SiteExchange& ex, const std::
 bool MayInvite(SiteContext& site, SiteExchange& ex) {
   std::string error;
   const auto account = site.app().admin.FindOperator(SessionOperator(ex), &error);
-  if (!error.empty()) site.DatabaseError(ex, error);
-  if (!error.empty()) return false;
+  if (!error.empty()) {
+    site.DatabaseError(ex, error);
+    return false;
+  }
   if (account && account->rights.invite) return true;
   ex.Error(http::status::forbidden, "the invitation right is required");
   return false;
 }
 
+// Answers 403 unless the session's operator has the list right (which
+// brings the visitor list and proactive invitations).
+bool RequireListRight(SiteContext& site, SiteExchange& ex) {
+  std::string error;
+  const auto rights = site.access().RightsOf(SessionOperator(ex), &error);
+  if (rights && rights->list) return true;
+  if (!error.empty()) {
+    site.DatabaseError(ex, error);
+  } else {
+    ex.Error(http::status::forbidden, "you may not invite visitors");
+  }
+  return false;
+}
+
 void InviteVisitor(SiteContext& site, SiteExchange& ex) {
-  if (!MayInvite(site, ex)) return;
+  if (!site.RequireSameSite(ex) || !RequireListRight(site, ex) || !MayInvite(site, ex)) return;
   std::string error;
   const auto cid = TakeVisitor(site, ex, ex.Form("cstLabel"), &error);
   if (!cid) {
@@ -119,10 +144,9 @@ void InviteVisitor(SiteContext& site, SiteExchange& ex) {
 // The console's "take this visitor" link: the chat window, or a page saying
 // the visitor is gone.
 void TakeVisitorPage(SiteContext& site, SiteExchange& ex) {
-  if (!site.RequireOperator(ex, true)) return;
-  if (ex.request["Sec-Fetch-Site"] == "cross-site")
-    return ex.Error(http::status::forbidden, "cross-site request refused");
-  if (!MayInvite(site, ex)) return;
+  if (!site.RequireOperator(ex, true) || !site.RequireSameSite(ex) ||
+      !RequireListRight(site, ex) || !MayInvite(site, ex))
+    return;
   const NamedValues query = ParseQueryString(ex.query);
   const std::u16string* label = FindValue(query, u"cstLabel");
   std::string error;

@@ -205,10 +205,13 @@ void RunningSite::Begin() {
   InternetSettings fetch = fetch_settings_before_;
   fetch.transfer_timeout_ms = static_cast<int64_t>(options_.fetch_seconds * 1000);
   fetch.connect_timeout_ms = std::min(fetch.connect_timeout_ms, fetch.transfer_timeout_ms);
+  // An operator's comparison must not reach into this machine or its network.
+  fetch.public_only = !options_.fetch_allow_private;
   InternetSetSettings(fetch);
 
   long_poll_ =
       std::make_unique<LongPoll>(io_, options_.long_poll_max, std::chrono::seconds(2), clock_);
+  memberships_ = std::make_unique<MembershipMemory>(clock_);
   StartNotifier();
 
   SiteConfig config;
@@ -231,9 +234,18 @@ void RunningSite::Begin() {
   };
   config.clock = &clock_;
   config.shared_sessions = on_server_;
+  config.memberships = memberships_.get();
+  config.limits = LimitsOf(options_);
   site_ = std::make_unique<Site>(config, *workers_, *sessions_);
 
-  server_ = std::make_unique<HttpServer>(io_, *site_, HttpLimits{}, access_.get());
+  // The descriptors the system allows, and a share of them per client, so
+  // that one client's connections never take them all.
+  const size_t open_files = RaiseOpenFileLimit();
+  HttpLimits limits;
+  limits.connections_per_address =
+      std::min(options_.connections_per_address, std::max<size_t>(open_files / 4, 1));
+  limits.header_timeout = std::chrono::milliseconds(static_cast<long>(options_.header_seconds * 1000));
+  server_ = std::make_unique<HttpServer>(io_, *site_, limits, access_.get());
   server_->OnFailure(
       [failures](std::string_view what, std::string_view cause) { failures->Failed(what, cause); });
   server_->Serve(std::move(listener_));
@@ -256,7 +268,11 @@ void RunningSite::StartNotifier() {
   long_poll_->SetNotificationsReliable(false);  // until the notifier is listening
   LongPoll* long_poll = long_poll_.get();
   notifier_ = std::make_unique<ConversationNotifier>(
-      database_, kChatCatalog, [long_poll](LONG cid) { long_poll->Wake(cid); },
+      database_, kChatCatalog,
+      [long_poll, memberships = memberships_.get()](LONG cid) {
+        memberships->Forget(cid);  // a member may have left there
+        long_poll->Wake(cid);
+      },
       [long_poll](bool linked) { long_poll->SetNotificationsReliable(linked); },
       [this](const std::string& line) { log_.Error(line); });
   notifier_->Start();

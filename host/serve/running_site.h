@@ -29,6 +29,7 @@
 
 #include "host/serve/access_log.h"
 #include "host/serve/access_log_file.h"
+#include "host/serve/access_rules.h"
 #include "host/serve/clock.h"
 #include "host/serve/conversation_notifier.h"
 #include "host/serve/data_folder.h"
@@ -136,6 +137,7 @@ class RunningSite {
   std::unique_ptr<WorkerPool> workers_;
   std::unique_ptr<SessionStore> sessions_;
   std::unique_ptr<LongPoll> long_poll_;
+  std::unique_ptr<MembershipMemory> memberships_;  // before the notifier that clears it
   std::unique_ptr<ConversationNotifier> notifier_;
   std::unique_ptr<Site> site_;
   std::unique_ptr<HttpServer> server_;

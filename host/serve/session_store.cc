@@ -29,10 +29,10 @@ SessionStore::Values SessionStore::Find(std::string_view id) {
   return it->second.values;
 }
 
-bool SessionStore::MakeRoom(TimePoint now) {
+bool SessionStore::MakeRoom(TimePoint now, size_t limit) {
   // A full store is scanned only when one of its sessions may have expired,
   // so that a flood of new visitors at the limit costs no scan each.
-  if (sessions_.size() >= limit_ && now >= no_expiry_before_) {
+  if (sessions_.size() >= limit && now >= no_expiry_before_) {
     auto oldest = now;
     for (auto it = sessions_.begin(); it != sessions_.end();) {
       if (now - it->second.last_used >= timeout_) {
@@ -45,15 +45,16 @@ bool SessionStore::MakeRoom(TimePoint now) {
     }
     no_expiry_before_ = oldest + timeout_;
   }
-  return sessions_.size() < limit_;
+  return sessions_.size() < limit;
 }
 
-SessionStore::Values SessionStore::Create(std::string* id) {
+SessionStore::Values SessionStore::Create(std::string* id, size_t keep_free) {
+  const size_t limit = limit_ - std::min(keep_free, limit_ - 1);
   auto values = std::make_shared<SessionValues>();
   if (init_) init_(*values);
   const auto now = clock_.Now();
   std::lock_guard lock(mutex_);
-  if (!MakeRoom(now)) {
+  if (!MakeRoom(now, limit)) {
     id->clear();
     return nullptr;
   }
@@ -78,7 +79,7 @@ SessionStore::Values SessionStore::Adopt(std::string_view id,
     ended_.push_back(std::move(it->second.values));
     sessions_.erase(it);
   }
-  if (!MakeRoom(now)) return nullptr;
+  if (!MakeRoom(now, limit_)) return nullptr;
   sessions_[std::string(id)] = Entry{values, now};
   return values;
 }

@@ -38,8 +38,9 @@ class SessionStore {
   // (an expired one is left for Sweep to end).
   Values Find(std::string_view id);
   // A new session; `id` receives its id. Null (and `id` empty) when the
-  // store is full of live sessions.
-  Values Create(std::string* id);
+  // store is full of live sessions, counting `keep_free` places as taken
+  // (kept for operators' logins; at least one place stays usable).
+  Values Create(std::string* id, size_t keep_free = 0);
   // A session known under `id` elsewhere (another host of the database,
   // shared_sessions.h): the live one of that id, else a new one filled by
   // the store's init and then `fill`. Null when the store is full of live
@@ -68,7 +69,7 @@ class SessionStore {
   std::string NewId() const;
   // At the limit, removes the expired sessions (for Sweep); true when a
   // session may be added.  REQUIRES: mutex_ held.
-  bool MakeRoom(TimePoint now);
+  bool MakeRoom(TimePoint now, size_t limit);
 
   const Duration timeout_;
   const std::function<void(SessionValues&)> init_;

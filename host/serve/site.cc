@@ -41,11 +41,27 @@ bool IsImage(const std::string& content_type) {
   return StartsWith(content_type, "image/") && content_type != "image/svg+xml";
 }
 
-// The query's "cid" as the component reads it, when it is a number.
-std::optional<LONG> QueryCid(std::string_view query) {
+// The query's `key` ("cid", "serid") as the component reads it, when it is
+// a number.
+std::optional<LONG> QueryId(std::string_view query, std::u16string_view key) {
   const NamedValues values = ParseQueryString(query);
-  const std::u16string* cid = FindValue(values, u"cid");
-  return cid ? ParseWellFormedInteger(WideToUtf8(*cid)) : std::nullopt;
+  const std::u16string* id = FindValue(values, key);
+  return id ? ParseWellFormedInteger(WideToUtf8(*id)) : std::nullopt;
+}
+std::optional<LONG> QueryCid(std::string_view query) { return QueryId(query, u"cid"); }
+
+// A comparison fetches each of its ";"-separated addresses.
+constexpr size_t kMaxDomainItems = 10;
+size_t DomainItems(std::string_view query) {
+  const NamedValues values = ParseQueryString(query);
+  const std::u16string* domains = FindValue(values, u"domains");
+  if (!domains || domains->empty()) return 0;
+  const size_t separators = std::count(domains->begin(), domains->end(), u';');
+  return separators + (domains->back() == u';' ? 0 : 1);
+}
+
+ConversationUse UseOf(PageAccess access) {
+  return access == PageAccess::kReads ? ConversationUse::kRead : ConversationUse::kAct;
 }
 
 // On a poll that asked to wait: the seconds it may be held (0: answered at
@@ -172,7 +188,7 @@ void Site::RestoreVisitor(Exchange& ex) {
   const std::string cookie = CookieValue(ex.request[http::field::cookie], kVisitorCookie);
   if (cookie.empty()) return;
   const std::optional<std::string> label = context_.visitor_cookie().Check(cookie);
-  if (!label || !context_.EnsureSession(ex)) return;
+  if (!label || !context_.EnsureVisitorSession(ex)) return;
   GiveVisitorLabel(ex, *label);
   std::string error;
   if (!context_.app().visitors.VisitorReturned(*label, ex.remote, &error))
@@ -192,20 +208,23 @@ void Site::RunPage(Exchange& ex) {
           RefusedPageInput(page, ex.query, config_.charset, config_.files_dir);
       !refused.empty())
     return ex.Error(http::status::bad_request, refused);
+  // The host's own parameter: the component never sees it.
+  const std::optional<int> wait =
+      page.effect == PageEffect::kPoll ? TakeWaitParameter(&ex.query) : std::nullopt;
+  // A refused poll was not held (a later header wins).
+  if (wait) ex.headers.emplace_back(kWaitHeader, "0");
+  ex.page_method = page.method;
+  if (!AllowedPage(ex, page)) return;
   const LONG operator_id =
       is_operator ? static_cast<LONG>(SessionNumber(*ex.session, kOperatorId)) : 0;
   ex.session->SetText(kLanguageSessionKey, context_.RequestLanguage(ex));
-  if (page.effect == PageEffect::kPoll) {
-    // The host's own parameter: the component never sees it.
-    if (const std::optional<int> wait = TakeWaitParameter(&ex.query)) {
-      const std::optional<LONG> cid = QueryCid(ex.query);
-      const bool can_hold = config_.long_poll && cid && *wait > 0;
-      ex.headers.emplace_back(kWaitHeader, std::to_string(can_hold ? *wait : 0));
-      if (can_hold) {
-        // Refused holds say 0 again (the later header wins).
-        const TimePoint deadline = config_.clock->Now() + std::chrono::seconds(*wait);
-        return RunPoll(ex.shared_from_this(), page, operator_id, *cid, deadline);
-      }
+  if (wait) {
+    const std::optional<LONG> cid = QueryCid(ex.query);
+    if (config_.long_poll && cid && *wait > 0) {
+      ex.headers.emplace_back(kWaitHeader, std::to_string(*wait));
+      // Refused holds say 0 again.
+      const TimePoint deadline = config_.clock->Now() + std::chrono::seconds(*wait);
+      return RunPoll(ex.shared_from_this(), page, operator_id, *cid, deadline);
     }
   }
   // A page fetch holds its worker as long as the pages take (up to the
@@ -229,9 +248,26 @@ void Site::RunPage(Exchange& ex) {
   AnswerPage(ex, page, std::move(output));
 }
 
+bool Site::AllowedPage(Exchange& ex, const ComponentPage& page) {
+  if (page.effect == PageEffect::kStores && !context_.RequireSameSite(ex)) return false;
+  if (page.argument == PageArgument::kDomains && DomainItems(ex.query) > kMaxDomainItems) {
+    ex.Error(http::status::bad_request, "at most 10 addresses per comparison");
+    return false;
+  }
+  if (page.access == PageAccess::kNoConversation) return true;
+  if (!context_.RequireConversation(ex, QueryCid(ex.query), UseOf(page.access))) return false;
+  if (page.access == PageAccess::kBrings && !context_.RequireColleague(ex, QueryId(ex.query, u"serid")))
+    return false;
+  if (page.caller == PageCaller::kVisitor && page.effect == PageEffect::kStores)
+    return context_.RequireMessageAllowance(ex);
+  return true;
+}
+
 void Site::RunPoll(const std::shared_ptr<Exchange>& ex, const ComponentPage& page, LONG operator_id,
                    LONG cid, TimePoint deadline) {
   LongPoll& long_poll = *config_.long_poll;
+  // A held poll runs again when woken: its caller may have left meanwhile.
+  if (!context_.RequireConversation(*ex, cid, ConversationUse::kRead)) return;
   const uint64_t since = long_poll.Sequence();
   PageOutput output =
       RunComponentPage(page, ex->query, ex->remote, ex->session, operator_id, config_.charset);
@@ -272,7 +308,9 @@ void Site::AnswerPage(Exchange& ex, const ComponentPage& page, PageOutput output
 
 void Site::ServeCompanySite(Exchange& ex) {
   if (IsHtmlPage(ex.path) && ex.Is(http::verb::get) && www_.Load(ex.path)) {
-    auto session = context_.EnsureSession(ex);
+    // Refused when the store is full but for the logins' places, or this
+    // client address holds its share of visitor sessions.
+    auto session = context_.EnsureVisitorSession(ex);
     if (!session) return context_.SessionsFull(ex);
     std::string label = SessionText(*session, kLabel);
     const bool first_view = label.empty();

@@ -45,6 +45,10 @@ class Site : public HttpHandler {
   void Dispatch(Exchange& ex);
   void RunRoute(Exchange& ex, const RouteTable::Handler& route);
   void RunPage(Exchange& ex);
+  // Answers 403 (or 429) unless the session may run `page` as asked: its
+  // conversation, the operator it names, the site it came from, the
+  // visitor's message rate.
+  bool AllowedPage(Exchange& ex, const ComponentPage& page);
   // One run of a poll page; a poll that finds nothing before `deadline` is
   // held (LongPoll) and run again when woken.
   void RunPoll(const std::shared_ptr<Exchange>& ex, const ComponentPage& page, LONG operator_id,

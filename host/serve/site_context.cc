@@ -1,5 +1,6 @@
 #include "host/serve/site_context.h"
 
+#include "host/serve/request_origin.h"
 #include "host/serve/site_exchange.h"
 #include "platform/asp/query_string.h"
 
@@ -12,6 +13,13 @@ SiteContext::SiteContext(SiteConfig config, SessionStore& sessions)
       sessions_(sessions),
       db_(config_.data_dir, config_.db_user, config_.db_password),
       app_(db_, config_.company_id),
+      own_memberships_(*config_.clock),
+      access_(db_, config_.memberships ? *config_.memberships : own_memberships_),
+      messages_(*config_.clock, config_.limits.message_rate, config_.limits.message_burst),
+      logins_(*config_.clock, config_.limits.login_id_failures,
+              config_.limits.login_address_failures),
+      uploads_(*config_.clock, config_.limits.upload_address_bytes, config_.limits.files_bytes,
+               FolderBytes(config_.files_dir.string())),
       visitor_cookie_(config_.site_secret),
       languages_(config_.www_root / "i18n") {
   if (config_.shared_sessions)
@@ -19,12 +27,38 @@ SiteContext::SiteContext(SiteConfig config, SessionStore& sessions)
         db_, std::chrono::duration_cast<std::chrono::seconds>(sessions_.timeout()));
 }
 
+namespace {
+
+// A visitor session holding a place of its client address.
+constexpr char kAddressPlace[] = "address_place";
+
+}  // namespace
+
+SessionStore::Values SiteContext::NewSession(SiteExchange& ex, size_t keep_free) {
+  ex.session = sessions_.Create(&ex.session_id, keep_free);
+  ex.new_cookie = ex.session != nullptr;
+  if (!ex.session) failures_.Failed("sessions", "the store is full; new sessions refused");
+  return ex.session;
+}
+
 SessionStore::Values SiteContext::EnsureSession(SiteExchange& ex) {
-  if (!ex.session) {
-    ex.session = sessions_.Create(&ex.session_id);
-    ex.new_cookie = ex.session != nullptr;
-    if (!ex.session) failures_.Failed("sessions", "the store is full; new sessions refused");
+  return ex.session ? ex.session : NewSession(ex, 0);
+}
+
+size_t SiteContext::LoginReserve() const { return std::min<size_t>(sessions_.limit() / 10, 1000); }
+
+SessionStore::Values SiteContext::EnsureVisitorSession(SiteExchange& ex) {
+  if (ex.session) return ex.session;
+  if (!TakeVisitorSession(ex.remote)) {
+    failures_.Failed("sessions", "a client address holds as many visitor sessions as allowed; "
+                                 "more are refused");
+    return nullptr;
   }
+  if (!NewSession(ex, LoginReserve())) {
+    ReleaseVisitorSession(ex.remote);
+    return nullptr;
+  }
+  ex.session->SetText(kAddressPlace, ex.remote);
   return ex.session;
 }
 
@@ -151,12 +185,84 @@ bool SiteContext::RequireVisitor(SiteExchange& ex) {
   return true;
 }
 
+bool SiteContext::RequireConversation(SiteExchange& ex, std::optional<LONG> cid,
+                                      ConversationUse use) {
+  std::string error;
+  const LONG operator_id = static_cast<LONG>(SessionNumber(*ex.session, kOperatorId));
+  const bool allowed =
+      cid && (operator_id ? access_.OperatorMay(operator_id, *cid, use, &error)
+                          : access_.VisitorMay(SessionText(*ex.session, kLabel), *cid, use, &error));
+  if (allowed) return true;
+  if (!error.empty()) {
+    DatabaseError(ex, error);
+  } else {
+    ex.Error(http::status::forbidden, "not a conversation of yours");
+  }
+  return false;
+}
+
+bool SiteContext::RequireColleague(SiteExchange& ex, std::optional<LONG> serid) {
+  std::string error;
+  const LONG company = static_cast<LONG>(SessionNumber(*ex.session, kOperatorCompany));
+  if (serid && access_.IsOperatorOf(*serid, company, &error)) return true;
+  if (!error.empty()) {
+    DatabaseError(ex, error);
+  } else {
+    ex.Error(http::status::forbidden, "no such operator in your company");
+  }
+  return false;
+}
+
+bool SiteContext::RequireSameSite(SiteExchange& ex) {
+  if (!FromAnotherSite(ex.request)) return true;
+  // A foreign page cannot set this header on a request the browser sends
+  // for it (that would need a CORS preflight, which the site never allows).
+  const auto label = visitor_cookie_.Check(std::string(ex.request[kVisitorHeader]));
+  if (label && ex.session && *label == SessionText(*ex.session, kLabel)) return true;
+  ex.Error(http::status::forbidden, "cross-site request refused");
+  return false;
+}
+
+bool SiteContext::RequireMessageAllowance(SiteExchange& ex) {
+  const std::optional<Duration> wait = messages_.Take("v" + SessionText(*ex.session, kLabel));
+  if (!wait) return true;
+  TooMany(ex, *wait, "too many messages at once; wait a moment");
+  return false;
+}
+
+void SiteContext::TooMany(SiteExchange& ex, Duration wait, std::string_view message) {
+  const auto seconds = std::chrono::ceil<std::chrono::seconds>(wait).count();
+  ex.headers.emplace_back("Retry-After", std::to_string(std::max<long long>(seconds, 1)));
+  ex.Error(http::status::too_many_requests, message);
+}
+
+bool SiteContext::TakeVisitorSession(const std::string& address) {
+  std::lock_guard lock(visitor_sessions_mutex_);
+  size_t& held = visitor_sessions_[address];
+  if (held >= config_.limits.sessions_per_address) return false;
+  ++held;
+  return true;
+}
+
+void SiteContext::ReleaseVisitorSession(const std::string& address) {
+  std::lock_guard lock(visitor_sessions_mutex_);
+  auto it = visitor_sessions_.find(address);
+  if (it == visitor_sessions_.end()) return;
+  if (--it->second == 0) visitor_sessions_.erase(it);
+}
+
 void SiteContext::DatabaseError(SiteExchange& ex, const std::string& error) {
+  if (ex.page_method) {
+    failures_.Failed(ex.page_method, error);
+    ex.headers.emplace_back("X-Zelto-HResult", "0x80004005");  // E_FAIL
+    return ex.Reply(http::status::ok, "text/html; charset=utf-8", "");
+  }
   failures_.Failed(std::string(ex.request.method_string()) + " " + ex.path, error);
   ex.Error(http::status::internal_server_error, "database error");
 }
 
 void SiteContext::Stored(LONG cid) {
+  access_.Forget(cid);
   if (config_.stored) config_.stored(cid);
 }
 
@@ -174,6 +280,8 @@ std::set<LONG> SiteContext::OnlineOperators() {
 void SiteContext::EndSessions(const std::vector<SessionStore::Values>& ended) {
   for (const auto& values : ended) {
     if (!values) continue;
+    if (const std::string place = SessionText(*values, kAddressPlace); !place.empty())
+      ReleaseVisitorSession(place);
     const std::string label = SessionText(*values, kLabel);
     if (label.empty()) continue;
     std::string error;

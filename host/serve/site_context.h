@@ -7,12 +7,18 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "host/serve/abuse_limits.h"
+#include "host/serve/access_rules.h"
 #include "host/serve/clock.h"
 #include "host/serve/failure_log.h"
+#include "host/serve/login_throttle.h"
 #include "host/serve/long_poll.h"
 #include "host/serve/page_input.h"
 #include "host/serve/page_language.h"
@@ -51,6 +57,10 @@ struct SiteConfig {
   // Operator sessions kept in the database too (shared_sessions.h), for
   // the hosts of one database server.
   bool shared_sessions = false;
+  // The memberships found (null: the context keeps its own, for
+  // MembershipMemory::kDefaultRemember).
+  MembershipMemory* memberships = nullptr;
+  AbuseLimits limits;
 };
 
 class SiteContext {
@@ -75,10 +85,35 @@ class SiteContext {
   bool RequireOperator(SiteExchange& ex, bool token);
   // Answers 403 without a visitor's session; false then.
   bool RequireVisitor(SiteExchange& ex);
+  // Answers 403 unless the session's visitor or operator may make `use` of
+  // conversation `cid` (AccessRules); 500 when that cannot be read.
+  bool RequireConversation(SiteExchange& ex, std::optional<LONG> cid, ConversationUse use);
+  // Answers 403 unless `serid` is an operator of the session operator's
+  // company.
+  bool RequireColleague(SiteExchange& ex, std::optional<LONG> serid);
+  // Answers 403 to a state-changing request a browser sent from another
+  // site (host/serve/request_origin.h).
+  bool RequireSameSite(SiteExchange& ex);
+  // Answers 429 with Retry-After when the session's visitor has posted
+  // faster than the message rate allows.
+  bool RequireMessageAllowance(SiteExchange& ex);
+  AccessRules& access() { return access_; }
+  LoginThrottle& logins() { return logins_; }
+  UploadQuota& uploads() { return uploads_; }
+  // Answers 429 with Retry-After `wait` (whole seconds, at least 1).
+  void TooMany(SiteExchange& ex, Duration wait, std::string_view message);
+  // The store's places only logins may take: a tenth, at most 1000.
+  size_t LoginReserve() const;
   // The request's session, or a new one; null when the store is full.
   SessionStore::Values EnsureSession(SiteExchange& ex);
+  // The same for a visitor: a new session counts against the client
+  // address's visitor sessions and leaves the store's last places
+  // (kLoginReserve) to operators' logins; null when refused.
+  SessionStore::Values EnsureVisitorSession(SiteExchange& ex);
   void SessionsFull(SiteExchange& ex);                             // 503
-  void DatabaseError(SiteExchange& ex, const std::string& error);  // 500, logged
+  // 500, logged; on a component page 200 with a failed X-Zelto-HResult and
+  // no body, as the page answers when its own database fails.
+  void DatabaseError(SiteExchange& ex, const std::string& error);
   // Something was stored in conversation `cid`: wakes its held polls.
   void Stored(LONG cid);
   // The operators with a live session.
@@ -99,10 +134,21 @@ class SiteContext {
  private:
   SiteConfig config_;
   FailureLog own_failures_;
+  SessionStore::Values NewSession(SiteExchange& ex, size_t keep_free);
+  bool TakeVisitorSession(const std::string& address);
+  void ReleaseVisitorSession(const std::string& address);
+
   FailureLog& failures_;
   SessionStore& sessions_;
   SiteDatabase db_;
   WebApp app_;
+  MembershipMemory own_memberships_;
+  AccessRules access_;
+  RateLimiter messages_;
+  LoginThrottle logins_;
+  UploadQuota uploads_;
+  std::mutex visitor_sessions_mutex_;
+  std::unordered_map<std::string, size_t> visitor_sessions_;  // per client address
   VisitorCookie visitor_cookie_;
   PageLanguages languages_;
   std::unique_ptr<SharedSessions> shared_;  // null: sessions live in this host only

@@ -12,6 +12,7 @@
 #include "host/serve/http_server.h"
 #include "host/serve/http_text.h"
 #include "host/serve/json_answer.h"
+#include "host/serve/request_origin.h"
 #include "host/serve/session_store.h"
 #include "host/serve/visitor_cookie.h"
 #include "platform/win/codepage.h"
@@ -39,23 +40,34 @@ struct SiteExchange : std::enable_shared_from_this<SiteExchange> {
   std::string visitor_cookie;  // a ZVISITOR value to set, when not empty
   std::vector<std::pair<std::string, std::string>> headers;
   std::map<std::string, std::string> form;
+  // The component page's method when the request is one: a database that
+  // fails it answers as the page does when its database fails.
+  const char* page_method = nullptr;
 
   void Reply(http::status status, std::string content_type, std::string body) {
     HttpResponse response{status, request.version()};
     response.set(http::field::content_type, content_type);
     response.set(http::field::cache_control, "no-store");
     response.set("X-Content-Type-Options", "nosniff");
+    // Tokens travel in operator pages' addresses: never to another site.
+    response.set("Referrer-Policy", "same-origin");
+    if (!Embeddable()) {
+      response.set("Content-Security-Policy", "frame-ancestors 'none'");
+      response.set("X-Frame-Options", "DENY");
+    }
+    const std::string attributes =
+        ArrivedOverHttps(request) ? "; HttpOnly; SameSite=Lax; Secure" : "; HttpOnly; SameSite=Lax";
     if (new_cookie) {
       response.set(http::field::set_cookie,
-                   std::string(kCookie) + "=" + session_id + "; Path=/; HttpOnly; SameSite=Lax");
+                   std::string(kCookie) + "=" + session_id + "; Path=/" + attributes);
     } else if (clear_cookie) {
       response.set(http::field::set_cookie,
-                   std::string(kCookie) + "=; Path=/; HttpOnly; SameSite=Lax; Max-Age=0");
+                   std::string(kCookie) + "=; Path=/" + attributes + "; Max-Age=0");
     }
     if (!visitor_cookie.empty()) {
       response.insert(http::field::set_cookie,
                       std::string(kVisitorCookie) + "=" + visitor_cookie + "; Path=/; Max-Age=" +
-                          std::to_string(kVisitorCookieSeconds) + "; HttpOnly; SameSite=Lax");
+                          std::to_string(kVisitorCookieSeconds) + attributes);
     }
     for (const auto& [name, value] : headers) response.set(name, value);
     if (request.method() != http::verb::head) response.body() = std::move(body);
@@ -67,6 +79,15 @@ struct SiteExchange : std::enable_shared_from_this<SiteExchange> {
   }
   void Error(http::status status, std::string_view message) { Json(status, JsonError(message)); }
   bool Is(http::verb verb) { return request.method() == verb; }
+  // The company's site, the visitor's pages (and the message frames they
+  // hold) and shared files may be shown in another site's frame; operator
+  // pages and the site's API never.
+  bool Embeddable() const {
+    for (std::string_view prefix :
+         {"/site/", "/visitor/", "/frames/", "/files/", "/images/", "/css/", "/js/", "/i18n/"})
+      if (path.starts_with(prefix)) return true;
+    return path == "/site";
+  }
   std::string Form(const std::string& key) const {
     auto it = form.find(key);
     return it == form.end() ? std::string() : it->second;

@@ -87,4 +87,18 @@ bool EngineIsServer() {
   return engine && engine->Name() != "sqlite";
 }
 
+AbuseLimits LimitsOf(const SiteOptions& options) {
+  constexpr uint64_t kMiB = 1 << 20;
+  AbuseLimits limits;
+  limits.message_rate = options.message_rate;
+  limits.message_burst = static_cast<double>(options.message_burst);
+  limits.upload_session_bytes = options.upload_session_mib * kMiB;
+  limits.upload_address_bytes = options.upload_address_mib * kMiB;
+  limits.files_bytes = options.files_mib * kMiB;
+  limits.sessions_per_address = options.visitor_sessions_per_address;
+  limits.login_id_failures = options.login_failures;
+  limits.login_address_failures = options.login_address_failures;
+  return limits;
+}
+
 }  // namespace zelto::serve

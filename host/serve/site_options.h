@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "host/serve/abuse_limits.h"
 #include "host/serve/database_server.h"
 #include "host/serve/log_stream.h"
 #include "host/serve/session_store.h"
@@ -39,6 +40,15 @@ struct SiteOptions {
   std::string access_log = "-";    // a file, "-" for standard output, or "off"
   LogFormat log_format = LogFormat::kText;
   size_t long_poll_max = 10000;    // 0: no long polling
+  // Abuse limits (docs/security.md): sizes in MiB here.
+  double message_rate = 1;
+  size_t message_burst = 10;
+  size_t upload_session_mib = 10, upload_address_mib = 100, files_mib = 1024;
+  size_t visitor_sessions_per_address = 100;
+  size_t login_failures = 10, login_address_failures = 50;
+  size_t connections_per_address = 256;
+  double header_seconds = 10;
+  bool fetch_allow_private = false;  // page fetches may reach this machine and its network
   std::filesystem::path www_root;  // the pages; empty: FindWwwRoot()
   // New databases get the demo data set only with `demo`; without it, a
   // site whose demo operators still have their published passwords is
@@ -58,6 +68,9 @@ struct SiteOptions {
 // for anything else (a host name but localhost, an IPv6 address with a
 // port but without brackets).
 bool ParseListenAddress(const std::string& text, std::string* address, unsigned short* port);
+
+// The site's abuse limits as the options set them.
+AbuseLimits LimitsOf(const SiteOptions& options);
 
 // Selects the database engine the options name (the process's engine, for
 // every connection) and checks that the login fits it. "" when all is

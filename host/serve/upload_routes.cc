@@ -47,16 +47,48 @@ bool WriteNewFile(const std::filesystem::path& dir, const std::string& name,
   return ok;
 }
 
+// The bytes a visitor session has uploaded.
+constexpr char kUploadedBytes[] = "uploaded_bytes";
+
+// Counts the upload against the visitor session's, the client address's
+// and the folder's quotas; false after answering 413 or 507.
+bool ReserveUpload(SiteContext& site, SiteExchange& ex, bool is_operator, uint64_t bytes) {
+  const AbuseLimits& limits = site.config().limits;
+  const uint64_t before = static_cast<uint64_t>(SessionNumber(*ex.session, kUploadedBytes));
+  if (!is_operator && before + bytes > limits.upload_session_bytes) {
+    ex.Error(http::status::payload_too_large, "you have uploaded as much as a visit allows");
+    return false;
+  }
+  switch (site.uploads().Reserve(ex.remote, bytes)) {
+    case UploadQuota::Verdict::kAllowed:
+      if (!is_operator) ex.session->SetLong(kUploadedBytes, static_cast<LONG>(before + bytes));
+      return true;
+    case UploadQuota::Verdict::kAddressFull:
+      site.TooMany(ex, std::chrono::minutes(10), "too many uploads from your address; try later");
+      return false;
+    case UploadQuota::Verdict::kFolderFull:
+      site.failures().Failed("upload", "the attachments folder is full; uploads refused");
+      ex.Error(http::status::insufficient_storage, "the site cannot store more files now");
+      return false;
+  }
+  return false;
+}
+
 void Upload(SiteContext& site, SiteExchange& ex) {
   if (!Expect(ex, http::verb::post)) return;
   const bool is_operator = ex.session && SessionNumber(*ex.session, kOperatorId) != 0;
   if (is_operator ? !site.RequireOperator(ex, true) : !site.RequireVisitor(ex)) return;
-  if (ex.request.body().empty()) return ex.Error(http::status::bad_request, "empty file");
+  if (!site.RequireSameSite(ex)) return;
+  const std::string& body = ex.request.body();
+  if (body.empty()) return ex.Error(http::status::bad_request, "empty file");
+  if (!ReserveUpload(site, ex, is_operator, body.size())) return;
   const std::string name = SanitizeFileName(ex.Form("name"));
   const std::string stored =
       CurrentTimestampText().substr(0, 10) + "-" + RandomHex128().substr(0, 8) + "-" + name;
-  if (!WriteNewFile(site.config().files_dir, stored, ex.request.body()))
+  if (!WriteNewFile(site.config().files_dir, stored, body)) {
+    site.uploads().Release(ex.remote, body.size());
     return ex.Error(http::status::internal_server_error, "cannot store the file");
+  }
   ex.Json(http::status::ok, JsonAnswer(json::object{{"name", stored}}));
 }
 

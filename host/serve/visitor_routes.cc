@@ -65,6 +65,7 @@ template <typename Handler>
 RouteTable::Handler ForVisitor(SiteContext& site, Handler handler) {
   return [&site, handler](SiteExchange& ex) {
     if (!site.RequireVisitor(ex)) return;
+    if (!ex.Is(http::verb::get) && !ex.Is(http::verb::head) && !site.RequireSameSite(ex)) return;
     handler(site, ex, SessionText(*ex.session, kLabel));
   };
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -69,8 +70,38 @@ bool IsLoopback(const sockaddr* address) {
   return false;
 }
 
+bool IsPublicV4(uint32_t a) {
+  const auto in = [a](uint32_t net, int bits) { return (a >> (32 - bits)) == (net >> (32 - bits)); };
+  return !(in(0x00000000, 8) || in(0x0A000000, 8) || in(0x64400000, 10) || in(0x7F000000, 8) ||
+           in(0xA9FE0000, 16) || in(0xAC100000, 12) || in(0xC0000000, 24) ||
+           in(0xC0A80000, 16) || in(0xC6120000, 15) || in(0xE0000000, 4) || in(0xF0000000, 4));
+}
+
+bool IsPublic(const sockaddr* address) {
+  if (address->sa_family == AF_INET) {
+    auto* v4 = reinterpret_cast<const sockaddr_in*>(address);
+    return IsPublicV4(ntohl(v4->sin_addr.s_addr));
+  }
+  if (address->sa_family != AF_INET6) return false;
+  const in6_addr& v6 = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
+  if (IN6_IS_ADDR_V4MAPPED(&v6) || IN6_IS_ADDR_V4COMPAT(&v6)) {
+    uint32_t v4 = 0;
+    std::memcpy(&v4, v6.s6_addr + 12, 4);
+    return IsPublicV4(ntohl(v4));
+  }
+  const uint8_t first = v6.s6_addr[0];
+  return !(IN6_IS_ADDR_UNSPECIFIED(&v6) || IN6_IS_ADDR_LOOPBACK(&v6) ||
+           IN6_IS_ADDR_LINKLOCAL(&v6) || IN6_IS_ADDR_SITELOCAL(&v6) ||
+           IN6_IS_ADDR_MULTICAST(&v6) || (first & 0xFE) == 0xFC);
+}
+
 curl_socket_t OpenLoopbackSocket(void*, curlsocktype, curl_sockaddr* address) {
   if (!IsLoopback(&address->addr)) return CURL_SOCKET_BAD;
+  return socket(address->family, address->socktype, address->protocol);
+}
+
+curl_socket_t OpenPublicSocket(void*, curlsocktype, curl_sockaddr* address) {
+  if (!IsPublic(&address->addr)) return CURL_SOCKET_BAD;
   return socket(address->family, address->socktype, address->protocol);
 }
 
@@ -149,6 +180,8 @@ HttpFetchResult HttpFetch(const HttpFetchRequest& request, const InternetSetting
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
   if (settings.loopback_only) {
     curl_easy_setopt(c, CURLOPT_OPENSOCKETFUNCTION, OpenLoopbackSocket);
+  } else if (settings.public_only) {
+    curl_easy_setopt(c, CURLOPT_OPENSOCKETFUNCTION, OpenPublicSocket);
   }
 
   uint64_t generation = cancel_generation.load();

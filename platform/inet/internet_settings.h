@@ -13,6 +13,11 @@ struct InternetSettings {
   int32_t max_redirects = 10;             // more fail the fetch
   bool offline = false;                   // as after "Work offline": no fetch
   bool loopback_only = false;             // connect to loopback addresses only
+  // Connect to public addresses only: never loopback, private, shared
+  // (100.64/10), link-local, unique-local, multicast or unspecified ones.
+  // Checked on each connection curl opens, after name resolution, so every
+  // redirect (and a proxy) is checked too.
+  bool public_only = false;
 };
 
 InternetSettings InternetGetSettings();

@@ -103,7 +103,9 @@ TEST_F(ServeAccessTest, OperatorIdComesFromTheSessionOnly) {
   EXPECT_NE(chief->Get("/operator/GetMonitorList.asp").body.find("viewcnv('1')"),
             std::string::npos);
 
-  // A message posted by 7 with someone else's id in the query is 7's.
+  // A message posted by 7 with someone else's id in the query is 7's (7
+  // joins the conversation first: only members post).
+  site_.db().Execute("chat", "insert into C_members (cid, serid, cstlabel, IsChat) values (1, 7, '', 1)");
   clerk->Get("/operator/DoUserMsg.asp?cid=1&action=sub&msgContent=mine&userid=5&token=" + token);
   EXPECT_EQ(site_.db().Scalar("chat", "select userID_send from msg where msgContent='mine'"), "7");
 }

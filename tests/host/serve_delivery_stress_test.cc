@@ -75,7 +75,8 @@ class ServeDeliveryStressTest : public ::testing::TestWithParam<TestEngine> {
 
  protected:
   void SetUp() override {
-    std::vector<std::string> args = {"--threads", "4"};
+    // A load test: no message rate limit.
+    std::vector<std::string> args = {"--threads", "4", "--message-rate", "0"};
     if (GetParam() == TestEngine::kPostgres) {
       if (!cluster_) cluster_ = std::make_unique<PrivatePgCluster>();
       if (!cluster_->available()) GTEST_SKIP() << cluster_->unavailable_reason();

@@ -203,12 +203,15 @@ void ExpectRefused(const HttpReply& reply) {
 class ServeFaultsTest : public ::testing::Test {
  protected:
   // A short interval, so that the end of a failure is logged within the
-  // test; no access log, whose lines would interleave with the host's.
+  // test; no access log, whose lines would interleave with the host's; no
+  // message rate (the tests post in bursts) and page fetches allowed to the
+  // test's own local servers.
   explicit ServeFaultsTest(std::vector<std::string> extra = {})
       : site_(WithDefaults(std::move(extra))) {}
 
   static std::vector<std::string> WithDefaults(std::vector<std::string> extra) {
-    extra.insert(extra.end(), {"--failure-log-interval", "1", "--access-log", "off"});
+    extra.insert(extra.end(), {"--failure-log-interval", "1", "--access-log", "off",
+                               "--message-rate", "0", "--fetch-allow-private"});
     return extra;
   }
 
@@ -465,6 +468,10 @@ TEST_F(ServeFaultsTest, FullChatDatabase) {
   // Room again: posts are stored.
   site_.db().Execute("chat", "delete from msg where msgContent like 'full%'");
   site_.db().Execute("chat", "delete from inviteMsg where content like 'full%'");
+  // Only members post: after a transfer to 12, 5 is brought back in first.
+  if (moved)
+    site_.db().Execute("chat", "insert into C_members (cid, serid, cstlabel, IsChat) values (" +
+                                   c.cid + ", 5, '', 1)");
   EXPECT_TRUE(Stored(c.OperatorPost("room"))) << HostLog();
 }
 
@@ -615,7 +622,8 @@ TEST(ServeSessionLimitTest, FullStoreRefusesNewSessionsOnly) {
     EXPECT_EQ(client->Get("/css/site.css").status, 200);
   };
   std::vector<std::unique_ptr<LoopbackHttpClient>> visitors;
-  for (int i = 0; i < 20; ++i) {
+  // Two of the 20 places are kept for operators' logins.
+  for (int i = 0; i < 18; ++i) {
     visitors.push_back(site.Client());
     ASSERT_EQ(visitors.back()->Get("/site/index.html").status, 200) << i;
   }
@@ -634,8 +642,9 @@ TEST(ServeSessionLimitTest, FullStoreRefusesNewSessionsOnly) {
       EXPECT_EQ(regular.Get("/site/about.html").status, 200);
     }
   }
+  // Visitors never take the places kept for logins.
   auto op = site.Client();
-  EXPECT_EQ(op->Post("/api/login", "id=5&password=demo5").status, 503);
+  EXPECT_EQ(op->Post("/api/login", "id=5&password=demo5").status, 200);
   expect_serving();
   ExpectBoundedGrowth("sessions full", rss_before, RssKb(getpid()), 201, 8 * 1024);
 

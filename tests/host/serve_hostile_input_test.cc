@@ -404,13 +404,17 @@ TEST_F(ServeHostileInputTest, OperatorIdsInRequestsNeverOverrideTheSession) {
   EXPECT_EQ(poll.body.find("window.top"), std::string::npos);
   EXPECT_EQ(clerk->Get("/operator/GetClientList.asp?companyid=1" + forged).body, "");
   EXPECT_EQ(clerk->Get("/operator/GetMonitorList.asp?" + forged.substr(1)).body, "");
-  ASSERT_EQ(clerk
-                ->Get("/operator/DoUserMsg.asp?cid=" + cid_ + "&action=sub&msgContent=forged" +
-                      forged + "&token=" + token)
-                .status,
-            200);
+  const std::string post =
+      "/operator/DoUserMsg.asp?cid=" + cid_ + "&action=sub&msgContent=forged" + forged;
+  EXPECT_EQ(clerk->Get(post + "&token=" + token).status, 403) << "not a member";
+  EXPECT_EQ(site_.db().Scalar("chat", "select count(*) from msg where msgContent='forged'"), "0");
+  // Made a member, 7 posts as 7 whatever the query says.
+  site_.db().Execute("chat", "insert into C_members (cid, serid, cstlabel, IsChat) values (" +
+                                 cid_ + ", 7, '', 1)");
+  ASSERT_EQ(clerk->Get(post + "&token=" + token).status, 200);
   EXPECT_EQ(site_.db().Scalar("chat", "select userID_send from msg where msgContent='forged'"),
             "7");
+  site_.db().Execute("chat", "delete from C_members where serid=7");
   EXPECT_EQ(clerk->Post("/api/conversation/end", "cid=" + cid_ + forged, {{"X-Zelto-Token", token}})
                 .status,
             403);

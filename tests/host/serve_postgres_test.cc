@@ -279,7 +279,9 @@ TEST_F(ServePostgresTest, TwoHostsShareOneDatabase) {
   const std::string stranger = Visit(forger);
   EXPECT_NE(stranger, visitor_label);
   EXPECT_NE(stranger, label);
-  EXPECT_EQ(forger.Get("/visitor/GetClientMsg.asp?cid=" + c).body, "");
+  const HttpReply foreign = forger.Get("/visitor/GetClientMsg.asp?cid=" + c);
+  EXPECT_EQ(foreign.status, 403) << "not a member of it";
+  EXPECT_EQ(foreign.body.find("welcome-back"), std::string::npos);
 
   // Every message is stored once, in order, in the one conversation.
   EXPECT_EQ(Rows("select msgContent from msg where conid=" + c + " order by msgID"), sent);

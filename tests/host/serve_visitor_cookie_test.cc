@@ -115,7 +115,10 @@ TEST(ServeVisitorCookieTest, AlteredOrForeignCookiesGetNobodysIdentity) {
     EXPECT_EQ(forger.Get("/site/index.html").status, 200);
     const std::string given = forger.cookies()["ZVISITOR"];
     EXPECT_NE(given.substr(0, given.find('.')), c.label);
-    EXPECT_EQ(forger.Get("/visitor/GetClientMsg.asp?cid=" + std::to_string(cid)).body, "");
+    // ...who is no member of the victim's conversation.
+    const HttpReply read = forger.Get("/visitor/GetClientMsg.asp?cid=" + std::to_string(cid));
+    EXPECT_EQ(read.status, 403);
+    EXPECT_EQ(read.Header("x-zelto-hresult"), "") << "the component never ran";
   }
   EXPECT_EQ(
       Column(site.db(), "select count(*) as n from cstTrack where cstLabel='" + label + "'", "n"),

@@ -39,12 +39,23 @@
   }
   Zelto.HttpError = HttpError;
 
+  // The host's refusals that a person can meet, in the page's language.
+  const REFUSALS = {
+    403: 'common.refused',
+    429: 'common.tooManyRequests',
+    507: 'common.storageFull',
+  };
+
   async function failure(res) {
     let detail = '';
     try {
       const text = await res.text();
       try { detail = JSON.parse(text).error || text; } catch (e) { detail = text; }
     } catch (e) { /* the status says enough */ }
+    if (REFUSALS[res.status] && typeof t === 'function') {
+      const wait = parseInt(res.headers.get('Retry-After') || '', 10);
+      detail = t(REFUSALS[res.status], { seconds: Number.isFinite(wait) ? wait : 1 });
+    }
     return new HttpError(res.status, detail || ('HTTP ' + res.status));
   }
 
@@ -243,7 +254,12 @@
     const res = await fetch('/api/upload?name=' + encodeURIComponent(file.name), {
       method: 'POST', credentials: 'same-origin', headers, body: file,
     });
-    if (res.status === 413) throw new HttpError(413, t('common.fileTooLarge'));
+    if (res.status === 413) {
+      // Too large a file, or the visit's uploads used up.
+      const error = await failure(res);
+      throw new HttpError(413, /visit/.test(error.message) ? t('common.uploadQuota')
+                                                           : t('common.fileTooLarge'));
+    }
     if (!res.ok) throw await failure(res);
     return (await res.json()).name;
   };
