@@ -47,7 +47,7 @@ bool AccessRules::OperatorMay(LONG operator_id, LONG cid, ConversationUse use,
     return true;
   }
   if (!error->empty() || use == ConversationUse::kAct) return false;
-  const std::optional<OperatorRights> rights = RightsOf(operator_id, error);
+  const std::optional<ConsoleRights> rights = RightsOf(operator_id, error);
   if (!rights || !rights->monitor || !ConversationOfCompany(cid, rights->company_id, error))
     return false;
   memory_.Remember(cid, monitor);
@@ -60,7 +60,7 @@ bool AccessRules::IsOperatorOf(LONG serid, LONG company, std::string* error) con
                              error);
 }
 
-std::optional<OperatorRights> AccessRules::RightsOf(LONG operator_id, std::string* error) const {
+std::optional<ConsoleRights> AccessRules::RightsOf(LONG operator_id, std::string* error) const {
   std::vector<SiteDatabase::Row> rows;
   if (!db_.Query(kChatCatalog,
                  "select CompanyID, Popedom, Invite, conview from userinfo where ID=" +
@@ -70,7 +70,7 @@ std::optional<OperatorRights> AccessRules::RightsOf(LONG operator_id, std::strin
     return std::nullopt;
   const LONG popedom = IdField(rows[0][1]);
   const bool chief = popedom == 1 || popedom == 2;
-  return OperatorRights{IdField(rows[0][0]), chief || IdField(rows[0][2]) != 0,
+  return ConsoleRights{IdField(rows[0][0]), chief || IdField(rows[0][2]) != 0,
                         chief || IdField(rows[0][3]) != 0};
 }
 

@@ -33,7 +33,7 @@ enum class ConversationUse {
 };
 
 // The rights the console assumes, from the operator's userinfo row.
-struct OperatorRights {
+struct ConsoleRights {
   LONG company_id = 0;
   bool list = false;     // the visitor list and proactive invitations: Popedom 1/2 or Invite
   bool monitor = false;  // the monitor: Popedom 1/2 or conview
@@ -76,7 +76,7 @@ class AccessRules {
   // transfer may name).
   bool IsOperatorOf(LONG serid, LONG company, std::string* error) const;
   // The operator's rights; nullopt when no such operator (or `error`).
-  std::optional<OperatorRights> RightsOf(LONG operator_id, std::string* error) const;
+  std::optional<ConsoleRights> RightsOf(LONG operator_id, std::string* error) const;
 
   void Forget(LONG cid) { memory_.Forget(cid); }
 
