@@ -23,6 +23,13 @@
 namespace zelto::serve {
 
 struct SiteExchange;
+class WorkerPool;
+
+// What wakes a company's consoles (their lists changed: a chat assigned,
+// ended or queued, an operator's availability, an offline message, a
+// visitor arriving or leaving): the key of the held polls and of the
+// notifications between hosts, below every conversation id.
+inline LONG CompanyChannel(LONG company_id) { return -company_id; }
 
 struct SiteConfig {
   std::string data_dir;  // DBServer
@@ -75,8 +82,13 @@ class SiteContext {
   void DatabaseError(SiteExchange& ex, const std::string& error);  // 500, logged
   // Something was stored in conversation `cid`: wakes its held polls.
   void Stored(LONG cid);
-  // The operators with a live session.
-  std::set<LONG> OnlineOperators();
+  // The company's consoles' lists changed: wakes their held polls.
+  void CompanyChanged(LONG company_id);
+  // Chats of the queue were assigned: wakes their windows and the consoles.
+  void Assigned(const std::vector<LONG>& cids, LONG company_id);
+  // Where long-held routes run their work again when woken (set by the Site).
+  void SetWorkers(WorkerPool* workers) { workers_ = workers; }
+  WorkerPool* workers() const { return workers_; }
   // The web application's work for sessions that ended (a visitor leaves).
   // Runs on the calling thread.
   void EndSessions(const std::vector<SessionStore::Values>& ended);
@@ -90,6 +102,7 @@ class SiteContext {
   WebApp app_;
   VisitorCookie visitor_cookie_;
   PageLanguages languages_;
+  WorkerPool* workers_ = nullptr;
 };
 
 }  // namespace zelto::serve

@@ -18,6 +18,8 @@ void AddVisitorRoutes(RouteTable& routes, SiteContext& site);       // /api/visi
 void AddOperatorRoutes(RouteTable& routes, SiteContext& site);      // login, lists, taking
 void AddConversationRoutes(RouteTable& routes, SiteContext& site);  // /api/conversation/...
 void AddUploadRoutes(RouteTable& routes, SiteContext& site);        // /api/upload
+// A chat's queue and end, availability, lists, offline messages, the view.
+void AddLifecycleRoutes(RouteTable& routes, SiteContext& site);
 
 // Shared by the modules.
 // False, after answering 405 with Allow, when the request is not `verb`.
@@ -25,6 +27,18 @@ bool Expect(SiteExchange& ex, http::verb verb);
 // The form's `key` as a positive id; nullopt after answering 400.
 std::optional<LONG> FormId(SiteExchange& ex, const std::string& key);
 std::string OkJson();
+// An operator's route: the method first, then the login (and for a POST
+// the cross-site token), then `handler`.
+RouteTable::Handler ForOperator(SiteContext& site, http::verb verb,
+                                void (*handler)(SiteContext&, SiteExchange&));
+// A route of the visitor: their session first, then `handler` with their label.
+template <typename Handler>
+RouteTable::Handler ForVisitor(SiteContext& site, Handler handler) {
+  return [&site, handler](SiteExchange& ex) {
+    if (!site.RequireVisitor(ex)) return;
+    handler(site, ex, SessionText(*ex.session, kLabel));
+  };
+}
 std::string CidJson(LONG cid);
 
 }  // namespace zelto::serve

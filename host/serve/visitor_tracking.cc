@@ -114,4 +114,14 @@ bool VisitorTracking::VisitorLeft(const std::string& label, const std::string& a
   return recorded;
 }
 
+LONG VisitorTracking::VisitorsOnSite(LONG company_id, std::string* error) const {
+  std::vector<SiteDatabase::Row> rows;
+  if (!db_.Query(kChatCatalog,
+                 "select count(*) as n from onlineCst where CompanyID=" + SqlId(company_id), {"n"},
+                 &rows, error) ||
+      rows.empty())
+    return 0;
+  return IdField(rows[0][0]);
+}
+
 }  // namespace zelto::serve

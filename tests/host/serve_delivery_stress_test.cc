@@ -24,6 +24,7 @@
 #include "tests/support/loopback_http_client.h"
 #include "tests/support/private_pg_cluster.h"
 #include "tests/support/serve_process.h"
+#include "tests/support/standing_operator.h"
 #include "tests/support/served_site.h"
 
 namespace zelto::testing {
@@ -89,6 +90,7 @@ class ServeDeliveryStressTest : public ::testing::TestWithParam<TestEngine> {
         root_ + "/data", args,
         std::vector<std::pair<std::string, std::string>>{{"ZELTO_WWW", root_ + "/www"}});
     ASSERT_NE(host_->port(), 0) << host_->Output();
+    for (const char* sql : kStandingOperatorStatements) Rows(sql);
   }
   void TearDown() override {
     if (host_) EXPECT_EQ(host_->Stop(), 0) << host_->Output();

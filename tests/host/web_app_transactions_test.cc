@@ -254,7 +254,10 @@ TEST_P(WebAppTransactionsTest, AFirstReleaseDatabaseIsUpgradedOnStartAndThenWork
   ASSERT_EQ(serve::UseExistingDatabases(site, "using them", &message),
             serve::DataFolderResult::kReady)
       << message;
-  EXPECT_EQ(message, "using them\nupgraded chat: version 2, the conversation id counter");
+  EXPECT_EQ(message,
+            "using them\nupgraded chat: version 2, the conversation id counter\n"
+            "upgraded chat: version 3, chat states, operator availability, chat limits, offline "
+            "messages");
   WebApp app(site, 1);
   std::string error;
   auto chat = app.chats.OpenChat(kVisitor, {}, &error);

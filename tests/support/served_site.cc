@@ -1,4 +1,5 @@
 #include "tests/support/served_site.h"
+#include "tests/support/standing_operator.h"
 
 #include <gtest/gtest.h>
 
@@ -61,6 +62,7 @@ ServedSite::ServedSite(std::vector<std::string> extra_args) {
   www_ = root.string();
   WriteTestPages(www_);
   extra_args_ = std::move(extra_args);
+  for (const char* sql : kStandingOperatorStatements) db_.Execute("chat", sql);
   Restart();
 }
 

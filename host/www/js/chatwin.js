@@ -37,9 +37,22 @@
     }
     setStatus(subtitle || '', 'ok');
 
+    let unseen = 0;  // messages that came while the window was not looked at
+    window.addEventListener('focus', () => {
+      unseen = 0;
+      if (window.Notify) Notify.setCount(0);
+    });
+
     window.onPollState = function (state, error) {
       if (ended) return;
-      if (state === 'ok') {
+      if (state === 'ended') {
+        showEnded(error.by, error.at);
+      } else if (state === 'message') {
+        if (opts.who === 'operator' && window.Notify && Notify.pageHidden()) {
+          Notify.setCount(++unseen);
+          Notify.alert(t('notify.newMessage'), t('common.conversationNumber', { cid }), 'msg' + cid);
+        }
+      } else if (state === 'ok') {
         setStatus(subtitle || '', 'ok');
       } else if (error && (error.status === 401 || error.status === 403)) {
         setStatus(t('chat.loggedOut'), 'bad');
@@ -70,7 +83,12 @@
         await post(text, adjunct);
         textBox.value = '';
       } catch (e) {
-        Zelto.toast(t('chat.sendFailed', { reason: e.message }), 'bad');
+        if (e.status === 403) {
+          Zelto.toast(t('chat.sendRefusedEnded'), 'bad');
+          if (fresh() && fresh().pollNow) fresh().pollNow();  // learns who ended it
+        } else {
+          Zelto.toast(t('chat.sendFailed', { reason: e.message }), 'bad');
+        }
       } finally {
         sending = false;
         $('send').disabled = false;
@@ -110,6 +128,24 @@
       }
     });
 
+    // The conversation ended (here, on the other side, by a supervisor or
+    // by the site): nothing more can be sent, and a line says who and when.
+    function showEnded(by, at) {
+      ended = true;
+      if (fresh() && fresh().stopPolling) fresh().stopPolling();
+      form.classList.add('disabled');
+      textBox.disabled = true;
+      $('send').disabled = true;
+      $('end').disabled = true;
+      setStatus(t('chat.ended'), 'warn');
+      const when = at ? new Date(at * 1000).toLocaleTimeString() : '';
+      const who = ['visitor', 'operator', 'supervisor'].includes(by) ? by : 'unknown';
+      const line = $('ended-line');
+      I18n.set(line, when ? 'chat.endedBy.' + who : 'chat.endedBy.' + who + 'NoTime', { time: when });
+      line.classList.remove('hidden');
+    }
+    ChatWindow.showEnded = showEnded;
+
     ChatWindow.end = async function () {
       if (ended) return;
       if (!window.confirm(t('chat.confirmEnd'))) return;
@@ -119,12 +155,7 @@
         Zelto.toast(t('chat.endFailed', { reason: e.message }), 'bad');
         return;
       }
-      ended = true;
-      if (fresh() && fresh().stopPolling) fresh().stopPolling();
-      form.classList.add('disabled');
-      textBox.disabled = true;
-      $('send').disabled = true;
-      setStatus(t('chat.ended'), 'warn');
+      showEnded(opts.who, Math.floor(Date.now() / 1000));
     };
     $('end').addEventListener('click', ChatWindow.end);
 

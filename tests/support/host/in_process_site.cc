@@ -1,4 +1,5 @@
 #include "tests/support/host/in_process_site.h"
+#include "tests/support/standing_operator.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@ namespace zelto::testing {
 
 InProcessSite::InProcessSite(std::vector<std::string> serve_args, Time time) {
   if (const ado::Engine* engine = ado::GetDatabaseEngine()) engine_before_ = engine->Name();
+  for (const char* sql : kStandingOperatorStatements) db_.Execute("chat", sql);
   output_path_ = registry_.folder() + "/site.out";
   output_ = std::fopen(output_path_.c_str(), "w");
   if (!output_) {
