@@ -34,19 +34,24 @@ std::optional<std::vector<LONG>> Availability::Change(LONG operator_id, LONG com
     const int64_t now = now_();
     std::vector<SqlSession::Row> rows;
     if (!EnsureRow(chat, operator_id, now) ||
-        !chat.Query("select sessions from operatorState where operatorId=" + SqlId(operator_id),
-                    {"sessions"}, &rows) ||
+        !chat.Query("select sessions, state from operatorState where operatorId=" +
+                        SqlId(operator_id),
+                    {"sessions", "state"}, &rows) ||
         rows.empty())
       return false;
     const LONG sessions = std::max<LONG>(0, IdField(rows[0][0]) + session_change);
-    // The last session gone: offline, whatever was chosen.
-    const std::string new_state = session_change < 0 ? (sessions == 0 ? kOffline : "") : state;
+    // The last session gone: offline, whatever was chosen. A new session
+    // keeps an operator who chose away away (a second browser does not
+    // change what they chose).
+    std::string new_state = state;
+    if (session_change < 0) new_state = sessions == 0 ? kOffline : "";
+    if (session_change > 0 && rows[0][1] == kAway) new_state = kAway;
     if (!chat.Execute("update operatorState set sessions=" + SqlId(sessions) +
                       (new_state.empty() ? "" : ", state=" + SqlStringLiteral(new_state)) +
                       ", changedAt=" + std::to_string(now) +
                       " where operatorId=" + SqlId(operator_id)))
       return false;
-    return state != kOnline || AssignWaitingChats(chat, company_id, now, &assigned);
+    return new_state != kOnline || AssignWaitingChats(chat, company_id, now, &assigned);
   });
   if (!done) return std::nullopt;
   return assigned;

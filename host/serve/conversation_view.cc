@@ -3,10 +3,28 @@
 #include <vector>
 
 #include "chat/message_list.h"
+#include "db/value_text.h"
+#include "platform/com/variant.h"
 #include "platform/win/codepage.h"
 #include "text/text_catalog.h"
 
 namespace zelto::serve {
+namespace {
+
+// A message time as a poll shows it: the row's date read back as a date
+// and written as the component writes field values ("2026-12-08 17:35:08").
+std::string MessageTime(const std::string& field) {
+  VARIANT text = MakeVariantBstr(Utf8ToWide(field));
+  VARIANT date;
+  VariantInit(&date);
+  std::string shown = field;
+  if (SUCCEEDED(VariantChangeType(&date, &text, 0, VT_DATE))) VariantToText(date, shown);
+  VariantClear(&text);
+  VariantClear(&date);
+  return shown;
+}
+
+}  // namespace
 
 bool MayViewConversation(const SiteDatabase& db, const OperatorInfo& op, LONG cid,
                          std::string* error) {
@@ -47,7 +65,7 @@ std::optional<std::string> ConversationViewDocument(const SiteDatabase& db, LONG
     std::string sender;
     if (kind == HeaderKind::kOperator) sender = row[6];
     if (kind == HeaderKind::kVisitor) sender = VisitorDisplayName(row[5], row[4], text_language);
-    document.AppendMessage(kind, sender, row[1], row[2], row[3]);
+    document.AppendMessage(kind, sender, MessageTime(row[1]), row[2], row[3]);
   }
   return AnsiToUtf8(std::move(document).Finish());
 }

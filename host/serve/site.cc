@@ -258,9 +258,10 @@ bool Site::RefuseEnded(Exchange& ex) {
   const std::optional<LONG> cid = QueryCid(ex.query);
   std::string error;
   if (!cid || !context_.app().lifecycle.IsConversationEnded(*cid, &error)) {
-    if (error.empty()) return false;
-    context_.DatabaseError(ex, error);
-    return true;
+    // Unknown: the post goes on, and fails the component's own way if the
+    // database is gone.
+    if (!error.empty()) context_.failures().Failed("reading whether a chat ended", error);
+    return false;
   }
   SayIfEnded(ex, *cid);
   ex.Error(http::status::forbidden, "this conversation has ended");
