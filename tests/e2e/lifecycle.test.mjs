@@ -189,7 +189,29 @@ describe('a chat\'s life in the browser', { skip }, () => {
       const unread = await owner.page.evaluate(async (c) =>
         (await fetch('/operator/GetUserMsg.asp?cid=' + c)).text(), cid);
       assert.match(unread, /finally my turn/);
+    });
+
+    await step('a dropped network shows reconnecting, then catches up without losing or repeating', async () => {
+      const cid = waiting.answer.cid;
+      const owner = (await mineHas(supervisor, cid)) ? supervisor : colleague;
+      const post = (text) => owner.page.evaluate(async ([c, m]) => (await fetch(
+        '/operator/DoUserMsg.asp?cid=' + c + '&action=sub&adjunct=&msgContent=' + m +
+        '&token=' + encodeURIComponent(Zelto.token()))).status, [cid, text]);
+      await visitor.context.setOffline(true);
+      await until('reconnecting', async () =>
+        /重新连接|重试/.test(await waiting.win.textContent('#status')), 40000);
+      assert.equal(await post('while-away-1'), 200);
+      assert.equal(await post('while-away-2'), 200);
+      await waiting.win.screenshot({ path: join(out, 'lifecycle-reconnecting.png') });
+      await visitor.context.setOffline(false);
+      await waitForText(waiting.win, 'while-away-2', 'the messages sent meanwhile');
+      await new Promise((r) => setTimeout(r, 2500));  // a further poll round brings no repeat
+      const text = await listText(waiting.win);
+      assert.equal(text.split('while-away-1').length - 1, 1, text);
+      assert.equal(text.split('while-away-2').length - 1, 1, text);
+      assert.ok(text.indexOf('while-away-1') < text.indexOf('while-away-2'));
       await waiting.win.click('#end');
+      await until('ended', () => waiting.win.isVisible('#ended-line'));
     });
 
     await step('nobody online: the leave-a-message form, then the console lists it', async () => {
