@@ -91,6 +91,7 @@ class ServeDeliveryStressTest : public ::testing::TestWithParam<TestEngine> {
         std::vector<std::pair<std::string, std::string>>{{"ZELTO_WWW", root_ + "/www"}});
     ASSERT_NE(host_->port(), 0) << host_->Output();
     for (const char* sql : kStandingOperatorStatements) Rows(sql);
+    for (const char* sql : kOthersAwayStatements) Rows(sql);
   }
   void TearDown() override {
     if (host_) EXPECT_EQ(host_->Stop(), 0) << host_->Output();
