@@ -18,12 +18,20 @@ constexpr const char* kConversationCounter =
 // availability, the companies' chat limits and the messages visitors leave
 // while nobody can answer. Plain types both engines take as they are.
 constexpr const char* kChatLifecycle =
-    "create table if not exists chatState (cid int primary key, companyId int not null, cstLabel varchar(50) not null, operatorId int not null, state varchar(10) not null, queuedAt bigint not null, assignedAt bigint not null, endedAt bigint not null, endedBy varchar(20) not null, endedById int not null);"
+    "create table if not exists chatState (cid int primary key, companyId int not null, cstLabel "
+    "varchar(50) not null, operatorId int not null, state varchar(10) not null, queuedAt bigint "
+    "not null, assignedAt bigint not null, endedAt bigint not null, endedBy varchar(20) not null, "
+    "endedById int not null);"
     "create index if not exists chatState_company_state on chatState (companyId, state);"
     "create index if not exists chatState_cstLabel on chatState (cstLabel);"
-    "create table if not exists operatorState (operatorId int primary key, state varchar(10) not null, sessions int not null, lastAssigned bigint not null, changedAt bigint not null);"
+    "create table if not exists operatorState (operatorId int primary key, state varchar(10) not "
+    "null, sessions int not null, lastAssigned bigint not null, changedAt bigint not null);"
     "create table if not exists chatSetting (companyId int primary key, maxChats int not null);"
-    "create table if not exists offlineMessage (id int primary key, companyId int not null, cstLabel varchar(50) not null, name varchar(100) not null, contact varchar(255) not null, content text not null, createdAt bigint not null, handled int not null, handledBy int not null, handledAt bigint not null, IP varchar(50) not null, sourcepage varchar(1000) not null, searchkey varchar(255) not null, visittime varchar(30) not null);"
+    "create table if not exists offlineMessage (id int primary key, companyId int not null, "
+    "cstLabel varchar(50) not null, name varchar(100) not null, contact varchar(255) not null, "
+    "content text not null, createdAt bigint not null, handled int not null, handledBy int not "
+    "null, handledAt bigint not null, IP varchar(50) not null, sourcepage varchar(1000) not null, "
+    "searchkey varchar(255) not null, visittime varchar(30) not null);"
     "create index if not exists offlineMessage_company on offlineMessage (companyId, handled)";
 
 constexpr SchemaStep kSteps[] = {

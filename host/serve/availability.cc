@@ -14,10 +14,11 @@ bool EnsureRow(SqlSession& chat, LONG operator_id, int64_t now) {
   if (!HasRow(chat, "select operatorId from operatorState where operatorId=" + SqlId(operator_id),
               &found))
     return false;
-  return found || chat.Execute("insert into operatorState (operatorId, state, sessions, "
-                               "lastAssigned, changedAt) values (" +
-                               SqlId(operator_id) + ", " + SqlStringLiteral(kOffline) + ", 0, 0, " +
-                               std::to_string(now) + ")");
+  return found || chat.Execute(
+                      "insert into operatorState (operatorId, state, sessions, "
+                      "lastAssigned, changedAt) values (" +
+                      SqlId(operator_id) + ", " + SqlStringLiteral(kOffline) + ", 0, 0, " +
+                      std::to_string(now) + ")");
 }
 
 }  // namespace
@@ -25,8 +26,7 @@ bool EnsureRow(SqlSession& chat, LONG operator_id, int64_t now) {
 bool IsChosenState(const std::string& state) { return state == kOnline || state == kAway; }
 
 std::optional<std::vector<LONG>> Availability::Change(LONG operator_id, LONG company_id,
-                                                      const std::string& state,
-                                                      int session_change,
+                                                      const std::string& state, int session_change,
                                                       std::string* error) const {
   std::vector<LONG> assigned;
   const bool done = db_.Write(kChatCatalog, error, [&](SqlSession& chat) {
@@ -34,9 +34,9 @@ std::optional<std::vector<LONG>> Availability::Change(LONG operator_id, LONG com
     const int64_t now = now_();
     std::vector<SqlSession::Row> rows;
     if (!EnsureRow(chat, operator_id, now) ||
-        !chat.Query("select sessions, state from operatorState where operatorId=" +
-                        SqlId(operator_id),
-                    {"sessions", "state"}, &rows) ||
+        !chat.Query(
+            "select sessions, state from operatorState where operatorId=" + SqlId(operator_id),
+            {"sessions", "state"}, &rows) ||
         rows.empty())
       return false;
     const LONG sessions = std::max<LONG>(0, IdField(rows[0][0]) + session_change);
@@ -69,8 +69,8 @@ bool Availability::SessionEnded(LONG operator_id, std::string* error) const {
 bool Availability::OperatorWentOffline(LONG operator_id, std::string* error) const {
   return db_.Write(kChatCatalog, error, [&](SqlSession& chat) {
     return EnsureRow(chat, operator_id, now_()) &&
-           chat.Execute("update operatorState set sessions=0, state=" +
-                        SqlStringLiteral(kOffline) + ", changedAt=" + std::to_string(now_()) +
+           chat.Execute("update operatorState set sessions=0, state=" + SqlStringLiteral(kOffline) +
+                        ", changedAt=" + std::to_string(now_()) +
                         " where operatorId=" + SqlId(operator_id));
   });
 }

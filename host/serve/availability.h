@@ -2,8 +2,8 @@
 // operatorState, so that every host of one database sees the same state.
 // A login counts the session and makes the operator online (one who chose
 // away and still has a session open stays away); a logout or a session's
-// expiry uncounts it, and the last one makes the operator offline. Away and offline operators get no new chats (routing.h). A
-// change that gives an operator room assigns the company's queued chats
+// expiry uncounts it, and the last one makes the operator offline. Away and offline operators get
+// no new chats (routing.h). A change that gives an operator room assigns the company's queued chats
 // in the same transaction. Every call may block on the database: run it on
 // a worker.
 #pragma once

@@ -29,8 +29,7 @@ bool ChatLifecycle::EndIn(SqlSession& chat, LONG cid, const std::string& by, LON
   if (state && state->state == kEnded) return true;
   ended->company_id = state ? state->company_id : company_id_;
   const int64_t now = now_();
-  return MarkEnded(chat, cid, ended->company_id, by, by_id, now) &&
-         FinishConversation(chat, cid) &&
+  return MarkEnded(chat, cid, ended->company_id, by, by_id, now) && FinishConversation(chat, cid) &&
          AssignWaitingChats(chat, ended->company_id, now, &ended->assigned);
 }
 

@@ -44,8 +44,7 @@ class ChatLifecycle {
                                std::string* error) const;
 
  private:
-  bool EndIn(SqlSession& chat, LONG cid, const std::string& by, LONG by_id,
-             EndedChat* ended) const;
+  bool EndIn(SqlSession& chat, LONG cid, const std::string& by, LONG by_id, EndedChat* ended) const;
 
   const SiteDatabase& db_;
   const LONG company_id_;

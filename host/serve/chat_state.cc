@@ -30,8 +30,8 @@ int64_t WallSecondsNow() {
 bool ReadChatState(SqlSession& chat, LONG cid, std::optional<ChatState>* state) {
   std::vector<SqlSession::Row> rows;
   if (!chat.Query(std::string("select ") + kColumns + " from chatState where cid=" + SqlId(cid),
-                  {"cid", "companyId", "cstLabel", "operatorId", "state", "queuedAt",
-                   "assignedAt", "endedAt", "endedBy", "endedById"},
+                  {"cid", "companyId", "cstLabel", "operatorId", "state", "queuedAt", "assignedAt",
+                   "endedAt", "endedBy", "endedById"},
                   &rows))
     return false;
   if (rows.empty()) {
@@ -39,10 +39,9 @@ bool ReadChatState(SqlSession& chat, LONG cid, std::optional<ChatState>* state) 
     return true;
   }
   const SqlSession::Row& row = rows[0];
-  *state = ChatState{IdField(row[0]),       IdField(row[1]),       row[2],
-                     IdField(row[3]),       row[4],                TimeField(row[5]),
-                     TimeField(row[6]),     TimeField(row[7]),     row[8],
-                     IdField(row[9])};
+  *state = ChatState{
+      IdField(row[0]),   IdField(row[1]),   row[2], IdField(row[3]), row[4], TimeField(row[5]),
+      TimeField(row[6]), TimeField(row[7]), row[8], IdField(row[9])};
   return true;
 }
 
@@ -58,11 +57,11 @@ bool FindQueuedChat(SqlSession& chat, const std::string& label, std::optional<LO
 
 bool InsertChatState(SqlSession& chat, const ChatState& s) {
   return chat.Execute(std::string("insert into chatState (") + kColumns + ") values (" +
-                      SqlId(s.cid) + ", " + SqlId(s.company_id) + ", " +
-                      SqlStringLiteral(s.label) + ", " + SqlId(s.operator_id) + ", " +
-                      SqlStringLiteral(s.state) + ", " + SqlTime(s.queued_at) + ", " +
-                      SqlTime(s.assigned_at) + ", " + SqlTime(s.ended_at) + ", " +
-                      SqlStringLiteral(s.ended_by) + ", " + SqlId(s.ended_by_id) + ")");
+                      SqlId(s.cid) + ", " + SqlId(s.company_id) + ", " + SqlStringLiteral(s.label) +
+                      ", " + SqlId(s.operator_id) + ", " + SqlStringLiteral(s.state) + ", " +
+                      SqlTime(s.queued_at) + ", " + SqlTime(s.assigned_at) + ", " +
+                      SqlTime(s.ended_at) + ", " + SqlStringLiteral(s.ended_by) + ", " +
+                      SqlId(s.ended_by_id) + ")");
 }
 
 bool MarkAssigned(SqlSession& chat, LONG cid, LONG operator_id, int64_t now) {
@@ -90,8 +89,15 @@ bool MarkEnded(SqlSession& chat, LONG cid, LONG company_id, const std::string& e
   if (!chat.Query("select cstlabel, serid from conversation where cid=" + SqlId(cid),
                   {"cstlabel", "serid"}, &rows))
     return false;
-  ChatState state{cid, company_id, rows.empty() ? "" : rows[0][0],
-                  rows.empty() ? 0 : IdField(rows[0][1]), kEnded, now, now, now, ended_by,
+  ChatState state{cid,
+                  company_id,
+                  rows.empty() ? "" : rows[0][0],
+                  rows.empty() ? 0 : IdField(rows[0][1]),
+                  kEnded,
+                  now,
+                  now,
+                  now,
+                  ended_by,
                   ended_by_id};
   return InsertChatState(chat, state);
 }

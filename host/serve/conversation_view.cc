@@ -29,8 +29,8 @@ std::string MessageTime(const std::string& field) {
 bool MayViewConversation(const SiteDatabase& db, const OperatorInfo& op, LONG cid,
                          std::string* error) {
   std::vector<SiteDatabase::Row> rows;
-  const std::string member = "select cid from C_members where cid=" + SqlId(cid) +
-                             " and serid=" + SqlId(op.id);
+  const std::string member =
+      "select cid from C_members where cid=" + SqlId(cid) + " and serid=" + SqlId(op.id);
   if (!db.Query(kChatCatalog, member, {"cid"}, &rows, error)) return false;
   if (!rows.empty()) return true;
   if (!op.can_monitor) return false;

@@ -50,8 +50,7 @@ void VisitorChatState(SiteContext& site, SiteExchange& ex, const std::string& la
   }
   const auto end = app.lifecycle.EndOf(*cid, &error);
   if (!error.empty()) return site.DatabaseError(ex, error);
-  ex.Json(http::status::ok,
-          JsonAnswer(end ? EndJson(*end) : json::object{{"state", kRunning}}));
+  ex.Json(http::status::ok, JsonAnswer(end ? EndJson(*end) : json::object{{"state", kRunning}}));
 }
 
 // POST /api/visitor/offline-message (name, contact, text).
@@ -178,8 +177,8 @@ void ViewConversation(SiteContext& site, SiteExchange& ex) {
                     [&site, id, language] {
                       HeldAnswer answer;
                       answer.content_type = "text/html; charset=utf-8";
-                      const auto document = ConversationViewDocument(site.database(), id,
-                                                                     language, &answer.error);
+                      const auto document =
+                          ConversationViewDocument(site.database(), id, language, &answer.error);
                       if (!document) return answer;
                       answer.body = *document;
                       answer.version = VersionOf(answer.body);
@@ -192,8 +191,7 @@ void ViewConversation(SiteContext& site, SiteExchange& ex) {
 void AddLifecycleRoutes(RouteTable& routes, SiteContext& site) {
   routes.Add("/api/visitor/chat-state", ForVisitor(site, VisitorChatState));
   routes.Add("/api/visitor/offline-message", ForVisitor(site, LeaveMessage));
-  routes.Add("/api/operator/availability",
-             ForOperator(site, http::verb::post, ChooseAvailability));
+  routes.Add("/api/operator/availability", ForOperator(site, http::verb::post, ChooseAvailability));
   routes.Add("/api/operator/lists", ForOperator(site, http::verb::get, Lists));
   routes.Add("/api/operator/offline-messages",
              ForOperator(site, http::verb::get, OfflineMessagesList));

@@ -54,8 +54,8 @@ std::optional<LONG> OfflineMessages::Leave(const std::string& label, const std::
 std::vector<OfflineMessage> OfflineMessages::ListOf(LONG company_id, std::string* error) const {
   std::vector<SiteDatabase::Row> rows;
   db_.Query(kChatCatalog,
-            std::string("select ") + kColumns + " from offlineMessage where companyId=" +
-                SqlId(company_id) + " order by id desc",
+            std::string("select ") + kColumns +
+                " from offlineMessage where companyId=" + SqlId(company_id) + " order by id desc",
             {"id", "cstLabel", "name", "contact", "content", "createdAt", "handled", "handledBy",
              "IP", "sourcepage", "searchkey", "visittime"},
             &rows, error);

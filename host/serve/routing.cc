@@ -104,15 +104,15 @@ LONG CountQueued(SqlSession& chat, LONG company_id, const std::string& before, b
 bool AverageChatSeconds(SqlSession& chat, LONG company_id, int64_t* seconds) {
   std::vector<SqlSession::Row> rows;
   if (!chat.Query("select top " + std::to_string(kEstimateSample) +
-                      " assignedAt, endedAt from chatState where companyId=" +
-                      SqlId(company_id) + " and state=" + SqlStringLiteral(kEnded) +
+                      " assignedAt, endedAt from chatState where companyId=" + SqlId(company_id) +
+                      " and state=" + SqlStringLiteral(kEnded) +
                       " and assignedAt>0 order by endedAt desc",
                   {"assignedAt", "endedAt"}, &rows))
     return false;
   int64_t total = 0, counted = 0;
   for (const auto& row : rows) {
-    const int64_t span = std::strtoll(row[1].c_str(), nullptr, 10) -
-                         std::strtoll(row[0].c_str(), nullptr, 10);
+    const int64_t span =
+        std::strtoll(row[1].c_str(), nullptr, 10) - std::strtoll(row[0].c_str(), nullptr, 10);
     if (span > 0) total += span, ++counted;
   }
   *seconds = counted ? total / counted : kDefaultChatSeconds;
@@ -163,9 +163,8 @@ std::optional<RoutedChat> Routing::Open(const std::string& label, std::string* e
         !InsertChatState(chat, {routed.cid, company_id_, label, 0, kQueued, now, 0, 0, "", 0}) ||
         !AssignWaitingChats(chat, company_id_, now, &routed.assigned))
       return false;
-    const bool mine =
-        std::find(routed.assigned.begin(), routed.assigned.end(), routed.cid) !=
-        routed.assigned.end();
+    const bool mine = std::find(routed.assigned.begin(), routed.assigned.end(), routed.cid) !=
+                      routed.assigned.end();
     routed.kind = mine ? RoutedChat::Kind::kRunning : RoutedChat::Kind::kQueued;
     return true;
   });

@@ -34,8 +34,8 @@ struct RoutedChat {
 };
 
 struct QueuePlace {
-  LONG position = 0;           // 1 = next; 0 when not queued
-  LONG online_operators = 0;   // of the company
+  LONG position = 0;          // 1 = next; 0 when not queued
+  LONG online_operators = 0;  // of the company
   int64_t estimate_seconds = 0;
 };
 

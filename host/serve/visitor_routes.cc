@@ -20,10 +20,10 @@ void OpenChat(SiteContext& site, SiteExchange& ex, const std::string& label) {
     site.Stored(chat->cid);
     site.Assigned(chat->assigned, site.config().company_id);
   }
-  ex.Json(http::status::ok,
-          JsonAnswer(json::object{{"cid", chat->cid},
-                                  {"label", label},
-                                  {"state", kStates[static_cast<int>(chat->kind)]}}));
+  ex.Json(
+      http::status::ok,
+      JsonAnswer(json::object{
+          {"cid", chat->cid}, {"label", label}, {"state", kStates[static_cast<int>(chat->kind)]}}));
 }
 
 void ChatOpened(SiteContext& site, SiteExchange& ex, const std::string& label) {

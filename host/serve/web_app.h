@@ -3,16 +3,16 @@
 // opening, invitations, conversations ending (chats.h), operators (login,
 // lists: operators.h), routing new chats and the queue (routing.h), the end
 // of a chat (chat_lifecycle.h), operators' availability (availability.h),
-// messages left while nobody answers (offline_messages.h). The route modules (host/serve/*_routes.cc) call
-// them; a new concept is a new part here and a new route module.
+// messages left while nobody answers (offline_messages.h). The route modules
+// (host/serve/*_routes.cc) call them; a new concept is a new part here and a new route module.
 #pragma once
 
 #include "host/serve/availability.h"
 #include "host/serve/chat_lifecycle.h"
 #include "host/serve/chats.h"
 #include "host/serve/offline_messages.h"
-#include "host/serve/routing.h"
 #include "host/serve/operators.h"
+#include "host/serve/routing.h"
 #include "host/serve/site_database.h"
 #include "host/serve/visitor_tracking.h"
 

@@ -174,10 +174,9 @@ TEST_P(ChatRoutingTest, TheEndIsRecordedOnceWithWhoAndWhen) {
   // What the component expects of an ended conversation, as before.
   EXPECT_EQ(db_.Scalar("chat", "select count(*) from conversation where cid=1"), "0");
   EXPECT_EQ(db_.Scalar("chat", "select count(*) from C_members where cid=1 and IsChat=1"), "0");
-  EXPECT_EQ(
-      db_.Scalar("chat", std::string("select beChatting from onlineCst where cstLabel='") +
-                             kRunningVisitor + "'"),
-      "0");
+  EXPECT_EQ(db_.Scalar("chat", std::string("select beChatting from onlineCst where cstLabel='") +
+                                   kRunningVisitor + "'"),
+            "0");
 
   End(1, serve::kEndedByVisitor);
   end = app_->lifecycle.EndOf(1, &error);
@@ -237,8 +236,10 @@ TEST_P(ChatRoutingTest, ArrivalsAndEndsAtOnceOnTwoHosts) {
         auto routed =
             hosts[t % 2]->routing.Open("Vs" + std::to_string(t) + "_" + std::to_string(i), &error);
         std::lock_guard<std::mutex> lock(mutex);
-        if (!routed) errors += error + "\n";
-        else (routed->kind == RoutedChat::Kind::kRunning ? running : queued).push_back(routed->cid);
+        if (!routed)
+          errors += error + "\n";
+        else
+          (routed->kind == RoutedChat::Kind::kRunning ? running : queued).push_back(routed->cid);
       }
     });
   }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/ado/engine.h"
+#include "tests/support/database_rows.h"
 #include "tests/support/loopback_http_client.h"
 #include "tests/support/private_pg_cluster.h"
 #include "tests/support/serve_process.h"
@@ -56,23 +57,7 @@ class ServeRoutingStressTest : public ::testing::Test {
     target.initial_catalog = "chat";
     target.user_id = cluster_.settings().user;
     target.password = cluster_.settings().password;
-    std::string error;
-    ado::ResultSet rs;
-    auto connection = ado::PostgresEngine()->Connect(target, &error);
-    std::vector<std::vector<std::string>> rows;
-    if (!connection || !connection->Execute(sql, &rs, &error)) {
-      ADD_FAILURE() << sql << ": " << error;
-      return rows;
-    }
-    for (size_t r = 0; r < rs.RowCount(); ++r) {
-      rows.emplace_back();
-      for (size_t c = 0; c < rs.columns.size(); ++c) {
-        const ado::SqlValue& v = rs.At(r, c);
-        rows.back().push_back(v.kind == ado::SqlValue::Kind::kInteger ? std::to_string(v.integer)
-                                                                      : v.bytes);
-      }
-    }
-    return rows;
+    return DatabaseRows(ado::PostgresEngine(), target, sql);
   }
 
   PrivatePgCluster cluster_;
@@ -137,12 +122,11 @@ TEST_F(ServeRoutingStressTest, TwoHundredArrivalsOnTwoHosts) {
           std::lock_guard<std::mutex> lock(mutex);
           if (ending.insert(std::stoi(row[0])).second) mine.push_back(std::stoi(row[0]));
         }
-        for (const auto& row :
-             Rows("select count(*) from conversation where cid>1 group by serid"))
+        for (const auto& row : Rows("select count(*) from conversation where cid>1 group by serid"))
           if (std::stoi(row[0]) > kLimit) ++over_limit;
         for (int cid : mine) {
-          const HttpReply reply = by_cid.at(cid)->client->Post("/api/conversation/end",
-                                                              "cid=" + std::to_string(cid));
+          const HttpReply reply =
+              by_cid.at(cid)->client->Post("/api/conversation/end", "cid=" + std::to_string(cid));
           if (reply.status != 200) ++failures;
           ++ended;
         }

@@ -1,5 +1,4 @@
 #include "tests/support/served_site.h"
-#include "tests/support/standing_operator.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+
+#include "tests/support/standing_operator.h"
 
 namespace zelto::testing {
 namespace fs = std::filesystem;

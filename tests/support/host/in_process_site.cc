@@ -1,5 +1,4 @@
 #include "tests/support/host/in_process_site.h"
-#include "tests/support/standing_operator.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +9,7 @@
 #include "host/command.h"
 #include "platform/ado/engine.h"
 #include "tests/support/served_site.h"
+#include "tests/support/standing_operator.h"
 
 namespace zelto::testing {
 
