@@ -102,7 +102,8 @@ json::object OfflineMessageJson(const OfflineMessage& m) {
 
 // The console's lists: the operator's state and running conversations,
 // colleagues' states, the queue, unread offline messages, visitors on the
-// site. Its version changes whenever any of it does.
+// site (the version of their list, which the console reads itself). Its
+// version changes whenever any of it does.
 HeldAnswer ConsoleLists(SiteContext& site, LONG operator_id, LONG company) {
   WebApp& app = site.app();
   HeldAnswer answer;
@@ -118,7 +119,7 @@ HeldAnswer ConsoleLists(SiteContext& site, LONG operator_id, LONG company) {
   }
   const LONG queue = app.routing.QueueLength(company, &error);
   const LONG unread = app.offline_messages.UnreadCount(company, &error);
-  const LONG visitors = app.visitors.VisitorsOnSite(company, &error);
+  const std::string visitors = VersionOf(app.visitors.VisitorListState(company, &error));
   if (!error.empty()) return answer;
   answer.body = JsonAnswer(json::object{{"state", my_state},
                                         {"conversations", std::move(conversations)},

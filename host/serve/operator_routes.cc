@@ -111,6 +111,7 @@ void InviteVisitor(SiteContext& site, SiteExchange& ex) {
     return ex.Error(http::status::not_found, "no such visitor on the site");
   }
   site.Stored(*cid);
+  site.CompanyChanged(static_cast<LONG>(SessionNumber(*ex.session, kOperatorCompany)));
   ex.Json(http::status::ok, CidJson(*cid));
 }
 
@@ -133,6 +134,7 @@ void TakeVisitorPage(SiteContext& site, SiteExchange& ex) {
                         site.languages().Text(language, "visitorGone.text") + "</p>\n");
   }
   site.Stored(*cid);
+  site.CompanyChanged(static_cast<LONG>(SessionNumber(*ex.session, kOperatorCompany)));
   ex.headers.emplace_back("Location", "/operator/chat.html?cid=" + std::to_string(*cid));
   ex.Reply(http::status::found, "text/plain; charset=utf-8", "");
 }

@@ -50,6 +50,7 @@ void AnswerInvitation(SiteContext& site, SiteExchange& ex, const std::string& la
     return ex.Error(http::status::conflict, "no pending invitation");
   }
   site.Stored(*cid);
+  site.CompanyChanged(site.config().company_id);
   ex.Json(http::status::ok, CidJson(*cid));
 }
 

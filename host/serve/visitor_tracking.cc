@@ -114,14 +114,15 @@ bool VisitorTracking::VisitorLeft(const std::string& label, const std::string& a
   return recorded;
 }
 
-LONG VisitorTracking::VisitorsOnSite(LONG company_id, std::string* error) const {
+std::string VisitorTracking::VisitorListState(LONG company_id, std::string* error) const {
   std::vector<SiteDatabase::Row> rows;
-  if (!db_.Query(kChatCatalog,
-                 "select count(*) as n from onlineCst where CompanyID=" + SqlId(company_id), {"n"},
-                 &rows, error) ||
-      rows.empty())
-    return 0;
-  return IdField(rows[0][0]);
+  db_.Query(kChatCatalog,
+            "select cstLabel, beChatting, Invited from onlineCst where CompanyID=" +
+                SqlId(company_id) + " order by cstLabel",
+            {"cstLabel", "beChatting", "Invited"}, &rows, error);
+  std::string state;
+  for (const auto& row : rows) state += row[0] + "," + row[1] + "," + row[2] + "\n";
+  return state;
 }
 
 }  // namespace zelto::serve

@@ -176,7 +176,8 @@ describe('a chat\'s life in the browser', { skip }, () => {
       for (let i = 0; i < 2; ++i) {
         const view = await popup(supervisor, () => supervisor.page.evaluate(
           (c) => window.open('/operator/view.html?cid=' + c, '_blank'), cid));
-        const list = view.frameLocator('iframe[name="chatmsglist"]').locator('#list');
+        const list = view.frameLocator('iframe[name="fresh"]')
+          .frameLocator('iframe[name="chatmsglist"]').locator('#list');
         await until('the messages in the view', async () =>
           /finally my turn/.test(await list.textContent()));
         views.push(await list.textContent());
@@ -217,7 +218,7 @@ describe('a chat\'s life in the browser', { skip }, () => {
     await step('nobody online: the leave-a-message form, then the console lists it', async () => {
       for (const p of [supervisor, colleague]) {
         await p.page.evaluate(() => Zelto.api('POST', '/api/logout'));
-        await p.page.goto(server.base + 'operator/login.html');
+        await p.page.goto('about:blank');
       }
       await waiting.win.close().catch(() => {});
       const left = await openVisitorChat();

@@ -9,6 +9,14 @@
 
   function $(id) { return document.getElementById(id); }
 
+  // Who ended a chat: the line with the time, and without it.
+  const ENDED_KEYS = {
+    visitor: ['chat.endedBy.visitor', 'chat.endedBy.visitorNoTime'],
+    operator: ['chat.endedBy.operator', 'chat.endedBy.operatorNoTime'],
+    supervisor: ['chat.endedBy.supervisor', 'chat.endedBy.supervisorNoTime'],
+    unknown: ['chat.endedBy.unknown', 'chat.endedBy.unknownNoTime'],
+  };
+
   function setStatus(text, kind) {
     const el = $('status');
     I18n.plain(el, text);
@@ -139,9 +147,9 @@
       $('end').disabled = true;
       setStatus(t('chat.ended'), 'warn');
       const when = at ? new Date(at * 1000).toLocaleTimeString() : '';
-      const who = ['visitor', 'operator', 'supervisor'].includes(by) ? by : 'unknown';
+      const keys = ENDED_KEYS[by] || ENDED_KEYS.unknown;
       const line = $('ended-line');
-      I18n.set(line, when ? 'chat.endedBy.' + who : 'chat.endedBy.' + who + 'NoTime', { time: when });
+      I18n.set(line, when ? keys[0] : keys[1], { time: when });
       line.classList.remove('hidden');
     }
     ChatWindow.showEnded = showEnded;
