@@ -1,5 +1,7 @@
 #include "db/schema_versions.h"
 
+#include <algorithm>
+
 #include "db/sql_values.h"
 #include "platform/ado/engine.h"
 
@@ -27,9 +29,33 @@ constexpr const char* kAdministration =
     "operatorId int not null, companyId int not null, token varchar(64) not null, "
     "lastUsed bigint not null)";
 
+// The web application's record of each chat (queued, running, ended: who
+// ended it and when; times in seconds since 1970), the operators'
+// availability, the companies' chat limits and the messages visitors leave
+// while nobody can answer. Plain types both engines take as they are.
+constexpr const char* kChatLifecycle =
+    "create table if not exists chatState (cid int primary key, companyId int not null, cstLabel "
+    "varchar(50) not null, operatorId int not null, state varchar(10) not null, queuedAt bigint "
+    "not null, assignedAt bigint not null, endedAt bigint not null, endedBy varchar(20) not null, "
+    "endedById int not null);"
+    "create index if not exists chatState_company_state on chatState (companyId, state);"
+    "create index if not exists chatState_cstLabel on chatState (cstLabel);"
+    "create table if not exists operatorState (operatorId int primary key, state varchar(10) not "
+    "null, sessions int not null, lastAssigned bigint not null, changedAt bigint not null);"
+    "create table if not exists chatSetting (companyId int primary key, maxChats int not null);"
+    "create table if not exists offlineMessage (id int primary key, companyId int not null, "
+    "cstLabel varchar(50) not null, name varchar(100) not null, contact varchar(255) not null, "
+    "content text not null, createdAt bigint not null, handled int not null, handledBy int not "
+    "null, handledAt bigint not null, IP varchar(50) not null, sourcepage varchar(1000) not null, "
+    "searchkey varchar(255) not null, visittime varchar(30) not null);"
+    "create index if not exists offlineMessage_company on offlineMessage (companyId, handled)";
+
 constexpr SchemaStep kSteps[] = {
     {"chat", 2, kConversationCounter, kConversationCounter, "the conversation id counter"},
-    {"chat", 3, kAdministration, kAdministration, "operator rights, company sites, shared sessions"},
+    {"chat", 3, kAdministration, kAdministration,
+     "operator rights, company sites, shared sessions"},
+    {"chat", 4, kChatLifecycle, kChatLifecycle,
+     "chat states, operator availability, chat limits, offline messages"},
 };
 
 constexpr const char* kVersionTable =
@@ -63,6 +89,18 @@ std::string UnknownVersion(std::string_view catalog, int version, int latest) {
          " (a newer zelto made it?)";
 }
 
+// The statements of `sql`, ';' between them, one at a time (an engine may
+// take only one statement per call).
+bool ExecuteEach(SqlSession& session, std::string_view sql) {
+  while (!sql.empty()) {
+    const size_t end = std::min(sql.find(';'), sql.size());
+    if (sql.find_first_not_of(" \n\t", 0) < end && !session.Execute(sql.substr(0, end)))
+      return false;
+    sql.remove_prefix(std::min(end + 1, sql.size()));
+  }
+  return true;
+}
+
 enum class Outcome { kApplied, kCurrent, kFailed };
 
 // One transaction: reads the version and runs the step after it, if any.
@@ -87,7 +125,7 @@ Outcome UpgradeOnce(SqlSession& session, std::string_view catalog, std::string_v
     return Outcome::kFailed;
   }
   const char* sql = engine == "postgresql" ? step->postgresql : step->sqlite;
-  if (!session.Execute(sql) ||
+  if (!ExecuteEach(session, sql) ||
       !session.Execute("update schemaVersion set version=" + std::to_string(step->version) +
                        " where id=1") ||
       !transaction.Commit()) {

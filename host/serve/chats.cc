@@ -129,6 +129,20 @@ std::optional<LONG> Chats::TakeVisitor(const OperatorInfo& op, const std::string
   return cid;
 }
 
+bool Chats::VisitorInConversation(const std::string& label, LONG cid, std::string* error) const {
+  SqlSession chat = db_.Open(kChatCatalog);
+  bool member = false;
+  if (!IsVisitorMember(chat, label, cid, &member)) *error = chat.unreported_error();
+  return member;
+}
+
+bool Chats::OperatorInConversation(LONG operator_id, LONG cid, std::string* error) const {
+  SqlSession chat = db_.Open(kChatCatalog);
+  bool member = false;
+  if (!IsChattingOperator(chat, operator_id, cid, &member)) *error = chat.unreported_error();
+  return member;
+}
+
 bool Chats::EndConversation(LONG cid, std::string* error) const {
   return db_.Write(kChatCatalog, error,
                    [&](SqlSession& chat) { return FinishConversation(chat, cid); });

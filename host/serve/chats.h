@@ -55,6 +55,10 @@ class Chats {
   std::optional<LONG> TakeVisitor(const OperatorInfo& op, const std::string& label,
                                   std::string* error) const;
 
+  // Whether the visitor's or operator's side belongs to conversation `cid`.
+  bool VisitorInConversation(const std::string& label, LONG cid, std::string* error) const;
+  bool OperatorInConversation(LONG operator_id, LONG cid, std::string* error) const;
+
   // Members' IsChat 0, conversation row removed, its visitors' beChatting 0.
   bool EndConversation(LONG cid, std::string* error) const;
 

@@ -37,12 +37,15 @@ bool FindRunningConversation(SqlSession& chat, const std::string& label, std::op
 }
 
 bool StartConversation(SqlSession& chat, const std::string& label, LONG operator_id, LONG* cid) {
+  return TakeConversationId(chat, cid) && OpenConversationRows(chat, *cid, label, operator_id);
+}
+
+bool OpenConversationRows(SqlSession& chat, LONG cid, const std::string& label, LONG operator_id) {
   const std::string now = CurrentTimestampText();
-  return TakeConversationId(chat, cid) &&
-         chat.Execute("insert into conversation (cid, cstlabel, serid, ctime) values (" +
-                      SqlId(*cid) + ", " + SqlStringLiteral(label) + ", " + SqlId(operator_id) +
+  return chat.Execute("insert into conversation (cid, cstlabel, serid, ctime) values (" +
+                      SqlId(cid) + ", " + SqlStringLiteral(label) + ", " + SqlId(operator_id) +
                       ", " + SqlStringLiteral(now) + ")") &&
-         AddMember(chat, *cid, 0, label, now) && AddMember(chat, *cid, operator_id, "", now);
+         AddMember(chat, cid, 0, label, now) && AddMember(chat, cid, operator_id, "", now);
 }
 
 bool IsVisitorMember(SqlSession& chat, const std::string& label, LONG cid, bool* member) {

@@ -20,6 +20,8 @@ bool FindRunningConversation(SqlSession& chat, const std::string& label, std::op
 // visitor's and the operator's C_members rows. REQUIRES: a write
 // transaction.
 bool StartConversation(SqlSession& chat, const std::string& label, LONG operator_id, LONG* cid);
+// The same rows for an id already taken (a queued chat being assigned).
+bool OpenConversationRows(SqlSession& chat, LONG cid, const std::string& label, LONG operator_id);
 // Whether the visitor is a member of `cid`.
 bool IsVisitorMember(SqlSession& chat, const std::string& label, LONG cid, bool* member);
 // Whether the operator is a chatting member (IsChat 1) of `cid`.

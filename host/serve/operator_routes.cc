@@ -19,6 +19,19 @@ LONG SessionOperator(const SiteExchange& ex) {
   return static_cast<LONG>(SessionNumber(*ex.session, kOperatorId));
 }
 
+// The operator's new session makes them online (a session logged in before
+// as `before` is counted once: that login ends). A failure here does not
+// undo the login; it is logged, and the console shows the state.
+void CountSession(SiteContext& site, const OperatorInfo& op, LONG before) {
+  std::string error;
+  Availability& availability = site.app().availability;
+  if (before != 0 && !availability.SessionEnded(before, &error))
+    site.failures().Failed("an operator's earlier login", error);
+  const auto assigned = availability.SessionStarted(op.id, op.company_id, &error);
+  if (!assigned) return site.failures().Failed("an operator coming online", error);
+  site.Assigned(*assigned, op.company_id);
+}
+
 void Login(SiteContext& site, SiteExchange& ex) {
   // A foreign page's form must not log a browser in as someone else.
   if (!Expect(ex, http::verb::post) || !site.RequireSameSite(ex)) return;
@@ -46,7 +59,9 @@ void Login(SiteContext& site, SiteExchange& ex) {
   if (!site.EnsureSession(ex)) return site.SessionsFull(ex);
   ex.new_cookie = true;
   const std::string token = RandomHex128();
+  const LONG before = SessionOperator(ex);
   if (!site.StartOperatorSession(ex, *op, token, replaced)) return;
+  CountSession(site, *op, before);
   ex.Json(http::status::ok, JsonAnswer(OperatorObject(*op, token)));
 }
 
@@ -81,13 +96,12 @@ void Conversations(SiteContext& site, SiteExchange& ex) {
 }
 
 void CompanyOperators(SiteContext& site, SiteExchange& ex) {
-  const std::set<LONG> online = site.OnlineOperators();
   std::string error;
   json::array rows;
   const LONG company = static_cast<LONG>(SessionNumber(*ex.session, kOperatorCompany));
-  for (const OperatorRow& row : site.app().operators.OperatorsOf(company, &error))
-    rows.push_back(
-        json::object{{"id", row.id}, {"name", row.name}, {"online", online.count(row.id) > 0}});
+  for (const OperatorState& op : site.app().availability.StatesOf(company, &error))
+    rows.push_back(json::object{
+        {"id", op.id}, {"name", op.name}, {"online", op.state == kOnline}, {"state", op.state}});
   if (!error.empty()) return site.DatabaseError(ex, error);
   ex.Json(http::status::ok, JsonAnswer(rows));
 }
@@ -138,6 +152,7 @@ void InviteVisitor(SiteContext& site, SiteExchange& ex) {
     return ex.Error(http::status::not_found, "no such visitor on the site");
   }
   site.Stored(*cid);
+  site.CompanyChanged(static_cast<LONG>(SessionNumber(*ex.session, kOperatorCompany)));
   ex.Json(http::status::ok, CidJson(*cid));
 }
 
@@ -160,18 +175,9 @@ void TakeVisitorPage(SiteContext& site, SiteExchange& ex) {
                         site.languages().Text(language, "visitorGone.text") + "</p>\n");
   }
   site.Stored(*cid);
+  site.CompanyChanged(static_cast<LONG>(SessionNumber(*ex.session, kOperatorCompany)));
   ex.headers.emplace_back("Location", "/operator/chat.html?cid=" + std::to_string(*cid));
   ex.Reply(http::status::found, "text/plain; charset=utf-8", "");
-}
-
-// An operator's route: the method first, then the login (and for a POST
-// the cross-site token), then `handler`.
-RouteTable::Handler ForOperator(SiteContext& site, http::verb verb,
-                                void (*handler)(SiteContext&, SiteExchange&)) {
-  return [&site, verb, handler](SiteExchange& ex) {
-    if (!Expect(ex, verb) || !site.RequireOperator(ex, verb == http::verb::post)) return;
-    handler(site, ex);
-  };
 }
 
 }  // namespace

@@ -67,6 +67,14 @@ ConversationUse UseOf(PageAccess access) {
 // On a poll that asked to wait: the seconds it may be held (0: answered at
 // once, the host holds no polls or no more now).
 constexpr char kWaitHeader[] = "X-Zelto-Wait";
+// On a poll of a conversation that ended: "WHO;SECONDS" (who ended it,
+// when, in seconds since 1970; WHO empty when not known).
+constexpr char kEndedHeader[] = "X-Zelto-Ended";
+
+bool IsPost(const ComponentPage& page) {
+  return std::string_view(page.method) == "DoClientMsg" ||
+         std::string_view(page.method) == "DoUserMsg";
+}
 
 // Sends `body`, in gzip when the client accepts it and it is worth it.
 void ReplyEncoded(SiteExchange& ex, http::status status, std::string content_type,
@@ -101,6 +109,8 @@ Site::Site(SiteConfig config, WorkerPool& workers, SessionStore& sessions)
   AddConversationRoutes(routes_, context_);
   AddUploadRoutes(routes_, context_);
   AddAdminRoutes(routes_, context_);
+  AddLifecycleRoutes(routes_, context_);
+  context_.SetWorkers(&workers_);
 }
 
 size_t Site::BodyLimit(const HttpRequest& header) const {
@@ -217,6 +227,9 @@ void Site::RunPage(Exchange& ex) {
   if (!AllowedPage(ex, page)) return;
   const LONG operator_id =
       is_operator ? static_cast<LONG>(SessionNumber(*ex.session, kOperatorId)) : 0;
+  // Membership and rights first (AllowedPage), then a post into an ended
+  // conversation is refused before the component runs.
+  if (IsPost(page) && RefuseEnded(ex)) return;
   ex.session->SetText(kLanguageSessionKey, context_.RequestLanguage(ex));
   if (wait) {
     const std::optional<LONG> cid = QueryCid(ex.query);
@@ -242,6 +255,11 @@ void Site::RunPage(Exchange& ex) {
   PageOutput output =
       RunComponentPage(page, ex.query, ex.remote, ex.session, operator_id, config_.charset);
   if (fetches) fetches_.fetch_sub(1);
+  if (page.effect == PageEffect::kPoll) {
+    if (const std::optional<LONG> cid = QueryCid(ex.query)) SayIfEnded(ex, *cid);
+  }
+  if (page.effect == PageEffect::kStores && output.error.empty() && !IsPost(page))
+    context_.CompanyChanged(static_cast<LONG>(SessionNumber(*ex.session, kOperatorCompany)));
   if (page.effect == PageEffect::kStores && output.error.empty()) {
     if (const std::optional<LONG> cid = QueryCid(ex.query)) context_.Stored(*cid);
   }
@@ -272,7 +290,9 @@ void Site::RunPoll(const std::shared_ptr<Exchange>& ex, const ComponentPage& pag
   PageOutput output =
       RunComponentPage(page, ex->query, ex->remote, ex->session, operator_id, config_.charset);
   const bool nothing = output.error.empty() && output.body.empty();
-  if (!nothing || config_.clock->Now() >= deadline) return AnswerPage(*ex, page, std::move(output));
+  // An ended conversation's windows learn it at once, never held.
+  if (!nothing || SayIfEnded(*ex, cid) || config_.clock->Now() >= deadline)
+    return AnswerPage(*ex, page, std::move(output));
   // Held: the answer if nothing comes is this run's.
   auto held = std::make_shared<PageOutput>(std::move(output));
   auto done = [this, ex, &page, operator_id, cid, deadline, held](LongPoll::Outcome outcome) {
@@ -287,6 +307,29 @@ void Site::RunPoll(const std::shared_ptr<Exchange>& ex, const ComponentPage& pag
     ex->headers.emplace_back(kWaitHeader, "0");
     AnswerPage(*ex, page, std::move(*held));
   }
+}
+
+bool Site::SayIfEnded(Exchange& ex, LONG cid) {
+  std::string error;
+  const auto end = context_.app().lifecycle.EndOf(cid, &error);
+  if (!error.empty()) context_.failures().Failed("reading whether a chat ended", error);
+  if (!end) return false;
+  ex.headers.emplace_back(kEndedHeader, end->by + ";" + std::to_string(end->at));
+  return true;
+}
+
+bool Site::RefuseEnded(Exchange& ex) {
+  const std::optional<LONG> cid = QueryCid(ex.query);
+  std::string error;
+  if (!cid || !context_.app().lifecycle.IsConversationEnded(*cid, &error)) {
+    // Unknown: the post goes on, and fails the component's own way if the
+    // database is gone.
+    if (!error.empty()) context_.failures().Failed("reading whether a chat ended", error);
+    return false;
+  }
+  SayIfEnded(ex, *cid);
+  ex.Error(http::status::forbidden, "this conversation has ended");
+  return true;
 }
 
 void Site::AnswerPage(Exchange& ex, const ComponentPage& page, PageOutput output) {
@@ -325,6 +368,8 @@ void Site::ServeCompanySite(Exchange& ex) {
                                              std::string(ex.request[http::field::referer]), page,
                                              &error))
       context_.failures().Failed("recording a visit", error);
+    else if (first_view)
+      context_.CompanyChanged(config_.company_id);  // a new visitor on the consoles' list
   }
   ServeFile(ex, www_, false);
 }

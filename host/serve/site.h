@@ -54,6 +54,11 @@ class Site : public HttpHandler {
   void RunPoll(const std::shared_ptr<Exchange>& ex, const ComponentPage& page, LONG operator_id,
                LONG cid, TimePoint deadline);
   void AnswerPage(Exchange& ex, const ComponentPage& page, PageOutput output);
+  // On a poll of an ended conversation: the header saying who ended it and
+  // when; true then.
+  bool SayIfEnded(Exchange& ex, LONG cid);
+  // Answers 403 to a post into an ended conversation; true then.
+  bool RefuseEnded(Exchange& ex);
   void ServeCompanySite(Exchange& ex);
   void ServeFile(Exchange& ex, const StaticFiles& files, bool attachment);
   // A request without a session but with a genuine visitor cookie gets a new

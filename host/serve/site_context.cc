@@ -266,15 +266,13 @@ void SiteContext::Stored(LONG cid) {
   if (config_.stored) config_.stored(cid);
 }
 
-std::set<LONG> SiteContext::OnlineOperators() {
-  std::set<LONG> online;
-  std::string error;
-  if (shared_) online = shared_->Online(&error);
-  if (!error.empty()) failures_.Failed("the operators online on other hosts", error);
-  for (const auto& values : sessions_.Live()) {
-    if (LONG id = static_cast<LONG>(SessionNumber(*values, kOperatorId))) online.insert(id);
-  }
-  return online;
+void SiteContext::CompanyChanged(LONG company_id) {
+  if (config_.stored && company_id > 0) config_.stored(CompanyChannel(company_id));
+}
+
+void SiteContext::Assigned(const std::vector<LONG>& cids, LONG company_id) {
+  for (LONG cid : cids) Stored(cid);
+  CompanyChanged(company_id);
 }
 
 void SiteContext::EndSessions(const std::vector<SessionStore::Values>& ended) {
@@ -282,11 +280,17 @@ void SiteContext::EndSessions(const std::vector<SessionStore::Values>& ended) {
     if (!values) continue;
     if (const std::string place = SessionText(*values, kAddressPlace); !place.empty())
       ReleaseVisitorSession(place);
+    std::string error;
+    if (const LONG op = static_cast<LONG>(SessionNumber(*values, kOperatorId))) {
+      if (!app_.availability.SessionEnded(op, &error))
+        failures_.Failed("an operator's session ending", error);
+      CompanyChanged(static_cast<LONG>(SessionNumber(*values, kOperatorCompany)));
+    }
     const std::string label = SessionText(*values, kLabel);
     if (label.empty()) continue;
-    std::string error;
     if (!app_.visitors.VisitorLeft(label, SessionText(*values, kVisitorAddress), &error))
       failures_.Failed("a leaving visitor's rows", error);
+    CompanyChanged(config_.company_id);
   }
 }
 

@@ -31,6 +31,13 @@
 namespace zelto::serve {
 
 struct SiteExchange;
+class WorkerPool;
+
+// What wakes a company's consoles (their lists changed: a chat assigned,
+// ended or queued, an operator's availability, an offline message, a
+// visitor arriving or leaving): the key of the held polls and of the
+// notifications between hosts, below every conversation id.
+inline LONG CompanyChannel(LONG company_id) { return -company_id; }
 
 struct SiteConfig {
   std::string data_dir;  // DBServer
@@ -116,8 +123,13 @@ class SiteContext {
   void DatabaseError(SiteExchange& ex, const std::string& error);
   // Something was stored in conversation `cid`: wakes its held polls.
   void Stored(LONG cid);
-  // The operators with a live session.
-  std::set<LONG> OnlineOperators();
+  // The company's consoles' lists changed: wakes their held polls.
+  void CompanyChanged(LONG company_id);
+  // Chats of the queue were assigned: wakes their windows and the consoles.
+  void Assigned(const std::vector<LONG>& cids, LONG company_id);
+  // Where long-held routes run their work again when woken (set by the Site).
+  void SetWorkers(WorkerPool* workers) { workers_ = workers; }
+  WorkerPool* workers() const { return workers_; }
   // The web application's work for sessions that ended (a visitor leaves).
   // Runs on the calling thread.
   void EndSessions(const std::vector<SessionStore::Values>& ended);
@@ -159,6 +171,7 @@ class SiteContext {
   bool SyncSharedSession(SiteExchange& ex);
   // Without: false after answering when the session's operator was removed.
   bool OperatorStillThere(SiteExchange& ex);
+  WorkerPool* workers_ = nullptr;
 };
 
 }  // namespace zelto::serve

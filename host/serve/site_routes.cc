@@ -18,6 +18,15 @@ std::optional<LONG> FormId(SiteExchange& ex, const std::string& key) {
   return std::nullopt;
 }
 
+RouteTable::Handler ForOperator(SiteContext& site, http::verb verb,
+                                void (*handler)(SiteContext&, SiteExchange&)) {
+  return [&site, verb, handler](SiteExchange& ex) {
+    if (!Expect(ex, verb) || !site.RequireOperator(ex, verb == http::verb::post)) return;
+    if (verb == http::verb::post && !site.RequireSameSite(ex)) return;
+    handler(site, ex);
+  };
+}
+
 std::string OkJson() { return JsonAnswer(json::object{{"ok", true}}); }
 
 std::string CidJson(LONG cid) { return JsonAnswer(json::object{{"cid", cid}}); }

@@ -19,6 +19,8 @@ void AddOperatorRoutes(RouteTable& routes, SiteContext& site);      // login, li
 void AddConversationRoutes(RouteTable& routes, SiteContext& site);  // /api/conversation/...
 void AddUploadRoutes(RouteTable& routes, SiteContext& site);        // /api/upload
 void AddAdminRoutes(RouteTable& routes, SiteContext& site);         // /api/admin/...
+// A chat's queue and end, availability, lists, offline messages, the view.
+void AddLifecycleRoutes(RouteTable& routes, SiteContext& site);
 
 // Shared by the modules.
 // False, after answering 405 with Allow, when the request is not `verb`.
@@ -26,6 +28,21 @@ bool Expect(SiteExchange& ex, http::verb verb);
 // The form's `key` as a positive id; nullopt after answering 400.
 std::optional<LONG> FormId(SiteExchange& ex, const std::string& key);
 std::string OkJson();
+// An operator's route: the method first, then the login (and for a POST
+// the cross-site token and a request from the site itself), then `handler`.
+RouteTable::Handler ForOperator(SiteContext& site, http::verb verb,
+                                void (*handler)(SiteContext&, SiteExchange&));
+// A route of the visitor: their session first (and for anything but a
+// GET or HEAD a request from the site itself), then `handler` with their
+// label.
+template <typename Handler>
+RouteTable::Handler ForVisitor(SiteContext& site, Handler handler) {
+  return [&site, handler](SiteExchange& ex) {
+    if (!site.RequireVisitor(ex)) return;
+    if (!ex.Is(http::verb::get) && !ex.Is(http::verb::head) && !site.RequireSameSite(ex)) return;
+    handler(site, ex, SessionText(*ex.session, kLabel));
+  };
+}
 std::string CidJson(LONG cid);
 
 }  // namespace zelto::serve

@@ -7,17 +7,23 @@ namespace {
 
 namespace json = boost::json;
 
+// A new chat goes to an operator with room, or waits in the queue; with
+// nobody online none opens ("state":"offline", cid 0) and the page offers
+// the leave-a-message form instead.
 void OpenChat(SiteContext& site, SiteExchange& ex, const std::string& label) {
   if (!Expect(ex, http::verb::post)) return;
   std::string error;
-  auto chat = site.app().chats.OpenChat(label, site.OnlineOperators(), &error);
-  if (!chat && error.empty()) {
-    ex.headers.emplace_back("Retry-After", "300");
-    return ex.Error(http::status::service_unavailable, "no operator can answer yet");
-  }
+  auto chat = site.app().routing.Open(label, &error);
   if (!chat) return site.DatabaseError(ex, error);
-  site.Stored(chat->cid);
-  ex.Json(http::status::ok, JsonAnswer(json::object{{"cid", chat->cid}, {"label", chat->label}}));
+  static constexpr const char* kStates[] = {kRunning, kQueued, "offline"};
+  if (chat->cid != 0) {
+    site.Stored(chat->cid);
+    site.Assigned(chat->assigned, site.config().company_id);
+  }
+  ex.Json(
+      http::status::ok,
+      JsonAnswer(json::object{
+          {"cid", chat->cid}, {"label", label}, {"state", kStates[static_cast<int>(chat->kind)]}}));
 }
 
 void ChatOpened(SiteContext& site, SiteExchange& ex, const std::string& label) {
@@ -44,6 +50,7 @@ void AnswerInvitation(SiteContext& site, SiteExchange& ex, const std::string& la
     return ex.Error(http::status::conflict, "no pending invitation");
   }
   site.Stored(*cid);
+  site.CompanyChanged(site.config().company_id);
   ex.Json(http::status::ok, CidJson(*cid));
 }
 
@@ -58,16 +65,6 @@ void InvitationRoute(SiteContext& site, SiteExchange& ex, const std::string& lab
   ex.Json(http::status::ok, JsonAnswer(json::object{{"invited", invitation.invited},
                                                     {"cid", invitation.cid},
                                                     {"messages", std::move(messages)}}));
-}
-
-// A route of the visitor: their session first, then `handler` with their label.
-template <typename Handler>
-RouteTable::Handler ForVisitor(SiteContext& site, Handler handler) {
-  return [&site, handler](SiteExchange& ex) {
-    if (!site.RequireVisitor(ex)) return;
-    if (!ex.Is(http::verb::get) && !ex.Is(http::verb::head) && !site.RequireSameSite(ex)) return;
-    handler(site, ex, SessionText(*ex.session, kLabel));
-  };
 }
 
 }  // namespace

@@ -114,4 +114,15 @@ bool VisitorTracking::VisitorLeft(const std::string& label, const std::string& a
   return recorded;
 }
 
+std::string VisitorTracking::VisitorListState(LONG company_id, std::string* error) const {
+  std::vector<SiteDatabase::Row> rows;
+  db_.Query(kChatCatalog,
+            "select cstLabel, beChatting, Invited from onlineCst where CompanyID=" +
+                SqlId(company_id) + " order by cstLabel",
+            {"cstLabel", "beChatting", "Invited"}, &rows, error);
+  std::string state;
+  for (const auto& row : rows) state += row[0] + "," + row[1] + "," + row[2] + "\n";
+  return state;
+}
+
 }  // namespace zelto::serve

@@ -37,6 +37,9 @@ class VisitorTracking {
   // missed address only makes their next visit look like a first one. When
   // the second step fails, `error` says that the first was done.
   bool VisitorLeft(const std::string& label, const std::string& address, std::string* error) const;
+  // The company's visitors as the console lists them (who, chatting,
+  // invited), one line each: changes whenever that list does.
+  std::string VisitorListState(LONG company_id, std::string* error) const;
 
  private:
   bool AddOnlineVisitor(SqlSession& chat, const std::string& label, const std::string& address,

@@ -1,26 +1,44 @@
 // WebApp: the web application the component relies on, one part per
 // concept: visitors arriving and leaving (visitor_tracking.h), chats
 // opening, invitations, conversations ending (chats.h), operators (login,
-// lists: operators.h), administration (administration.h). The route modules (host/serve/*_routes.cc) call
-// them; a new concept is a new part here and a new route module.
+// lists: operators.h), administration (administration.h), routing new chats
+// and the queue (routing.h), the end of a chat (chat_lifecycle.h), operators'
+// availability (availability.h), messages left while nobody answers
+// (offline_messages.h). The route modules (host/serve/*_routes.cc) call them;
+// a new concept is a new part here and a new route module.
 #pragma once
 
 #include "host/serve/administration.h"
+#include "host/serve/availability.h"
+#include "host/serve/chat_lifecycle.h"
 #include "host/serve/chats.h"
+#include "host/serve/offline_messages.h"
 #include "host/serve/operators.h"
+#include "host/serve/routing.h"
 #include "host/serve/site_database.h"
 #include "host/serve/visitor_tracking.h"
 
 namespace zelto::serve {
 
 struct WebApp {
-  WebApp(const SiteDatabase& db, LONG site_company_id)
-      : visitors(db, site_company_id), chats(db, site_company_id), operators(db), admin(db) {}
+  WebApp(const SiteDatabase& db, LONG site_company_id, SecondsClock now = WallSecondsNow)
+      : visitors(db, site_company_id),
+        chats(db, site_company_id),
+        operators(db),
+        admin(db),
+        routing(db, site_company_id, now),
+        lifecycle(db, site_company_id, now),
+        availability(db, now),
+        offline_messages(db, site_company_id, now) {}
 
   VisitorTracking visitors;
   Chats chats;
   Operators operators;
   Administration admin;
+  Routing routing;
+  ChatLifecycle lifecycle;
+  Availability availability;
+  OfflineMessages offline_messages;
 };
 
 }  // namespace zelto::serve

@@ -68,8 +68,11 @@ TEST_P(SchemaVersionsTest, FirstReleaseDatabasesAreUpgradedOnceKeepingTheirRows)
   std::string error;
   ASSERT_TRUE(Upgrade("chat", &applied, &error)) << error;
   ASSERT_TRUE(Upgrade("count", &applied, &error)) << error;
-  EXPECT_EQ(applied, (std::vector<std::string>{"chat: version 2, the conversation id counter",
-                                                "chat: version 3, operator rights, company sites, shared sessions"}));
+  EXPECT_EQ(applied, (std::vector<std::string>{
+                         "chat: version 2, the conversation id counter",
+                         "chat: version 3, operator rights, company sites, shared sessions",
+                         "chat: version 4, chat states, operator availability, chat limits, "
+                         "offline messages"}));
   EXPECT_EQ(Version(old_, "chat"), std::to_string(LatestSchemaVersion("chat")));
   EXPECT_EQ(Version(old_, "count"), "1");
   EXPECT_EQ(old_.Scalar("chat", "select count(*) from msg"), messages);

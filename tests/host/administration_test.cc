@@ -286,13 +286,14 @@ TEST_P(AdministrationUpgradeTest, AVersion2DatabaseIsUpgradedAndAdministered) {
       << message;
   EXPECT_EQ(message,
             "using them\nupgraded chat: version 3, operator rights, company sites, shared "
-            "sessions");
+            "sessions\nupgraded chat: version 4, chat states, operator availability, chat "
+            "limits, offline messages");
   EXPECT_EQ(old_.Scalar("chat", "select count(*) from msg"), messages);
   Administration admin(site);
   ASSERT_TRUE(admin.SetOperator(12, serve::OperatorChange{{}, {}, OperatorRights{true, true, true, true}}));
   std::string error;
   EXPECT_TRUE(admin.FindOperator(12, &error)->rights.admin) << error;
-  EXPECT_EQ(old_.Scalar("chat", "select version from schemaVersion"), "3");
+  EXPECT_EQ(old_.Scalar("chat", "select version from schemaVersion"), "4");
 }
 
 ZELTO_ON_EVERY_ENGINE(AdministrationTest);

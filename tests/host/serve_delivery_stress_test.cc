@@ -20,11 +20,13 @@
 #include <vector>
 
 #include "platform/ado/engine.h"
+#include "tests/support/database_rows.h"
 #include "tests/support/delivery_ledger.h"
 #include "tests/support/loopback_http_client.h"
 #include "tests/support/private_pg_cluster.h"
 #include "tests/support/serve_process.h"
 #include "tests/support/served_site.h"
+#include "tests/support/standing_operator.h"
 
 namespace zelto::testing {
 namespace {
@@ -90,6 +92,8 @@ class ServeDeliveryStressTest : public ::testing::TestWithParam<TestEngine> {
         root_ + "/data", args,
         std::vector<std::pair<std::string, std::string>>{{"ZELTO_WWW", root_ + "/www"}});
     ASSERT_NE(host_->port(), 0) << host_->Output();
+    for (const char* sql : kStandingOperatorStatements) Rows(sql);
+    for (const char* sql : kOthersAwayStatements) Rows(sql);
   }
   void TearDown() override {
     if (host_) EXPECT_EQ(host_->Stop(), 0) << host_->Output();
@@ -110,23 +114,7 @@ class ServeDeliveryStressTest : public ::testing::TestWithParam<TestEngine> {
       target.user_id = cluster_->settings().user;
       target.password = cluster_->settings().password;
     }
-    std::string error;
-    ado::ResultSet rs;
-    auto connection = engine->Connect(target, &error);
-    std::vector<std::vector<std::string>> rows;
-    if (!connection || !connection->Execute(sql, &rs, &error)) {
-      ADD_FAILURE() << sql << ": " << error;
-      return rows;
-    }
-    for (size_t r = 0; r < rs.RowCount(); ++r) {
-      rows.emplace_back();
-      for (size_t c = 0; c < rs.columns.size(); ++c) {
-        const ado::SqlValue& v = rs.At(r, c);
-        rows.back().push_back(v.kind == ado::SqlValue::Kind::kInteger ? std::to_string(v.integer)
-                                                                      : v.bytes);
-      }
-    }
-    return rows;
+    return DatabaseRows(engine, target, sql);
   }
 
   // A visitor on the company site, with a chat of its own: the visitor's

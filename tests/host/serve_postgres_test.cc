@@ -24,6 +24,7 @@
 #include "tests/support/seeded_database.h"
 #include "tests/support/serve_process.h"
 #include "tests/support/served_site.h"
+#include "tests/support/standing_operator.h"
 
 namespace zelto::testing {
 namespace {
@@ -129,6 +130,11 @@ class ServePostgresTest : public ::testing::Test {
         root_ + "/" + name, ServerArgs(),
         std::vector<std::pair<std::string, std::string>>{{"ZELTO_WWW", root_ + "/www"}});
     EXPECT_NE(host->port(), 0) << host->Output();
+    // The first host made the databases: operator 5 stands by from then on.
+    if (host->port() != 0 && Scalar("select count(*) from operatorState") == "0") {
+      ado::ResultSet ignored;
+      for (const char* sql : kStandingOperatorStatements) Run("chat", sql, &ignored);
+    }
     return host;
   }
 

@@ -256,7 +256,9 @@ TEST_P(WebAppTransactionsTest, AFirstReleaseDatabaseIsUpgradedOnStartAndThenWork
       << message;
   EXPECT_EQ(message,
             "using them\nupgraded chat: version 2, the conversation id counter"
-            "\nupgraded chat: version 3, operator rights, company sites, shared sessions");
+            "\nupgraded chat: version 3, operator rights, company sites, shared sessions"
+            "\nupgraded chat: version 4, chat states, operator availability, chat limits, offline "
+            "messages");
   WebApp app(site, 1);
   std::string error;
   auto chat = app.chats.OpenChat(kVisitor, {}, &error);

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <set>
 
+#include "tests/support/standing_operator.h"
+
 namespace zelto::testing {
 namespace fs = std::filesystem;
 
@@ -61,6 +63,7 @@ ServedSite::ServedSite(std::vector<std::string> extra_args) {
   www_ = root.string();
   WriteTestPages(www_);
   extra_args_ = std::move(extra_args);
+  for (const char* sql : kStandingOperatorStatements) db_.Execute("chat", sql);
   Restart();
 }
 

@@ -141,10 +141,63 @@ CREATE TABLE IF NOT EXISTS operatorSession (
   lastUsed BIGINT NOT NULL
 );
 
+-- The web application's record of each chat: queued (waiting for an
+-- operator with room), running, or ended (by whom, when); times are seconds
+-- since 1970. The conversation row itself goes at the end, as before.
+CREATE TABLE IF NOT EXISTS chatState (
+  cid INT PRIMARY KEY,
+  companyId INT NOT NULL,
+  cstLabel VARCHAR(50) NOT NULL,
+  operatorId INT NOT NULL,
+  state VARCHAR(10) NOT NULL,
+  queuedAt BIGINT NOT NULL,
+  assignedAt BIGINT NOT NULL,
+  endedAt BIGINT NOT NULL,
+  endedBy VARCHAR(20) NOT NULL,
+  endedById INT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS chatState_company_state ON chatState (companyId, state);
+CREATE INDEX IF NOT EXISTS chatState_cstLabel ON chatState (cstLabel);
+
+-- Each operator's availability (online, away, offline), the sessions they
+-- have open on every host, and when a chat was last given to them.
+CREATE TABLE IF NOT EXISTS operatorState (
+  operatorId INT PRIMARY KEY,
+  state VARCHAR(10) NOT NULL,
+  sessions INT NOT NULL,
+  lastAssigned BIGINT NOT NULL,
+  changedAt BIGINT NOT NULL
+);
+
+-- A company's most running chats per operator (4 when it has no row).
+CREATE TABLE IF NOT EXISTS chatSetting (
+  companyId INT PRIMARY KEY,
+  maxChats INT NOT NULL
+);
+
+-- Messages visitors leave while no operator can answer, with their visit.
+CREATE TABLE IF NOT EXISTS offlineMessage (
+  id INT PRIMARY KEY,
+  companyId INT NOT NULL,
+  cstLabel VARCHAR(50) NOT NULL,
+  name VARCHAR(100) NOT NULL,
+  contact VARCHAR(255) NOT NULL,
+  content TEXT NOT NULL,
+  createdAt BIGINT NOT NULL,
+  handled INT NOT NULL,
+  handledBy INT NOT NULL,
+  handledAt BIGINT NOT NULL,
+  IP VARCHAR(50) NOT NULL,
+  sourcepage VARCHAR(1000) NOT NULL,
+  searchkey VARCHAR(255) NOT NULL,
+  visittime VARCHAR(30) NOT NULL
+);
+CREATE INDEX IF NOT EXISTS offlineMessage_company ON offlineMessage (companyId, handled);
+
 -- The schema's version (one row, id 1); zelto serve upgrades an older
 -- database on start (db/schema_versions.h).
 CREATE TABLE IF NOT EXISTS schemaVersion (
   id INT PRIMARY KEY,
   version INT NOT NULL
 );
-INSERT INTO schemaVersion (id, version) VALUES (1, 3);
+INSERT INTO schemaVersion (id, version) VALUES (1, 4);

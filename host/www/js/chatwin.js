@@ -9,6 +9,14 @@
 
   function $(id) { return document.getElementById(id); }
 
+  // Who ended a chat: the line with the time, and without it.
+  const ENDED_KEYS = {
+    visitor: ['chat.endedBy.visitor', 'chat.endedBy.visitorNoTime'],
+    operator: ['chat.endedBy.operator', 'chat.endedBy.operatorNoTime'],
+    supervisor: ['chat.endedBy.supervisor', 'chat.endedBy.supervisorNoTime'],
+    unknown: ['chat.endedBy.unknown', 'chat.endedBy.unknownNoTime'],
+  };
+
   function setStatus(text, kind) {
     const el = $('status');
     I18n.plain(el, text);
@@ -37,9 +45,22 @@
     }
     setStatus(subtitle || '', 'ok');
 
+    let unseen = 0;  // messages that came while the window was not looked at
+    window.addEventListener('focus', () => {
+      unseen = 0;
+      if (window.Notify) Notify.setCount(0);
+    });
+
     window.onPollState = function (state, error) {
       if (ended) return;
-      if (state === 'ok') {
+      if (state === 'ended') {
+        showEnded(error.by, error.at);
+      } else if (state === 'message') {
+        if (opts.who === 'operator' && window.Notify && Notify.pageHidden()) {
+          Notify.setCount(++unseen);
+          Notify.alert(t('notify.newMessage'), t('common.conversationNumber', { cid }), 'msg' + cid);
+        }
+      } else if (state === 'ok') {
         setStatus(subtitle || '', 'ok');
       } else if (error && (error.status === 401 || error.status === 403)) {
         setStatus(t('chat.loggedOut'), 'bad');
@@ -70,7 +91,12 @@
         await post(text, adjunct);
         textBox.value = '';
       } catch (e) {
-        Zelto.toast(t('chat.sendFailed', { reason: e.message }), 'bad');
+        if (e.status === 403) {
+          Zelto.toast(t('chat.sendRefusedEnded'), 'bad');
+          if (fresh() && fresh().pollNow) fresh().pollNow();  // learns who ended it
+        } else {
+          Zelto.toast(t('chat.sendFailed', { reason: e.message }), 'bad');
+        }
       } finally {
         sending = false;
         $('send').disabled = false;
@@ -110,6 +136,24 @@
       }
     });
 
+    // The conversation ended (here, on the other side, by a supervisor or
+    // by the site): nothing more can be sent, and a line says who and when.
+    function showEnded(by, at) {
+      ended = true;
+      if (fresh() && fresh().stopPolling) fresh().stopPolling();
+      form.classList.add('disabled');
+      textBox.disabled = true;
+      $('send').disabled = true;
+      $('end').disabled = true;
+      setStatus(t('chat.ended'), 'warn');
+      const when = at ? new Date(at * 1000).toLocaleTimeString() : '';
+      const keys = ENDED_KEYS[by] || ENDED_KEYS.unknown;
+      const line = $('ended-line');
+      I18n.set(line, when ? keys[0] : keys[1], { time: when });
+      line.classList.remove('hidden');
+    }
+    ChatWindow.showEnded = showEnded;
+
     ChatWindow.end = async function () {
       if (ended) return;
       if (!window.confirm(t('chat.confirmEnd'))) return;
@@ -119,12 +163,7 @@
         Zelto.toast(t('chat.endFailed', { reason: e.message }), 'bad');
         return;
       }
-      ended = true;
-      if (fresh() && fresh().stopPolling) fresh().stopPolling();
-      form.classList.add('disabled');
-      textBox.disabled = true;
-      $('send').disabled = true;
-      setStatus(t('chat.ended'), 'warn');
+      showEnded(opts.who, Math.floor(Date.now() / 1000));
     };
     $('end').addEventListener('click', ChatWindow.end);
 

@@ -8,11 +8,14 @@
 
   // Opens the chat window at once (a popup needs the click) and points it at
   // the conversation when the host has opened it.
+  // With nobody online no chat opens (cid 0): the window offers the
+  // leave-a-message form instead.
   async function openChat(startChat) {
     const win = window.open('', 'zeltochat', 'width=560,height=640');
     try {
       const cid = await startChat();
-      const url = '/visitor/chat.html?cid=' + encodeURIComponent(cid);
+      const url = cid ? '/visitor/chat.html?cid=' + encodeURIComponent(cid)
+                      : '/visitor/message.html';
       if (win) win.location.href = url; else window.location.href = url;
     } catch (e) {
       if (win) win.close();

@@ -9,11 +9,13 @@
 #include "host/command.h"
 #include "platform/ado/engine.h"
 #include "tests/support/served_site.h"
+#include "tests/support/standing_operator.h"
 
 namespace zelto::testing {
 
 InProcessSite::InProcessSite(std::vector<std::string> serve_args, Time time) {
   if (const ado::Engine* engine = ado::GetDatabaseEngine()) engine_before_ = engine->Name();
+  for (const char* sql : kStandingOperatorStatements) db_.Execute("chat", sql);
   output_path_ = registry_.folder() + "/site.out";
   output_ = std::fopen(output_path_.c_str(), "w");
   if (!output_) {
