@@ -98,6 +98,7 @@ bool Retention::RemoveConversations(const std::vector<LONG>& cids, PurgeCounts* 
            chat.Execute("delete from C_members where cid in (" + list + ")") &&
            chat.Execute("delete from preMsg where conid in (" + list + ")") &&
            chat.Execute("delete from inviteMsg where conid in (" + list + ")") &&
+           chat.Execute("delete from chatState where cid in (" + list + ")") &&
            chat.Execute("delete from conversation where cid in (" + list + ")");
   });
   if (!done) return false;
@@ -160,12 +161,14 @@ bool Retention::FindVisitor(const std::string& who, std::set<std::string>* label
       Column(chat, "select cstLabel as v from onlineCst where cstLabel=" + value, &labels) &&
       Column(chat, "select cstlabel as v from C_members where cstlabel=" + value, &labels) &&
       Column(chat, "select cstLabel as v from cstTrack where cstLabel=" + value, &labels) &&
-      Column(chat, "select cstLabel as v from msg where cstLabel=" + value, &labels);
+      Column(chat, "select cstLabel as v from msg where cstLabel=" + value, &labels) &&
+      Column(chat, "select cstLabel as v from offlineMessage where cstLabel=" + value, &labels);
   if (read && labels.empty()) {  // an address: every visitor seen from it
     addresses.insert(who);
     read = Column(chat, "select cstLabel as v from onlineCst where IP=" + value, &labels) &&
            Column(chat,
-                  "select cstLabel as v from msg where userID_send=0 and IP=" + value, &labels);
+                  "select cstLabel as v from msg where userID_send=0 and IP=" + value, &labels) &&
+           Column(chat, "select cstLabel as v from offlineMessage where IP=" + value, &labels);
   }
   if (read && !labels.empty()) {
     const std::string list = TextList(labels);
@@ -198,7 +201,9 @@ bool Retention::Forget(const std::string& who, PurgeCounts* counts, std::string*
           return s.Execute("delete from cstTrack where cstLabel in (" + list + ")", &tracks) &&
                  s.Execute("delete from onlineCst where cstLabel in (" + list + ")") &&
                  s.Execute("delete from preMsg where cstlabel in (" + list + ")") &&
-                 s.Execute("delete from inviteMsg where cstlabel in (" + list + ")");
+                 s.Execute("delete from inviteMsg where cstlabel in (" + list + ")") &&
+                 s.Execute("delete from chatState where cstLabel in (" + list + ")") &&
+                 s.Execute("delete from offlineMessage where cstLabel in (" + list + ")");
         }))
       return false;
     counts->tracks += static_cast<size_t>(std::max<LONG>(tracks, 0));

@@ -201,6 +201,20 @@ class RetentionTest : public AdministrationTest {
                 "insert into C_members (cid, serid, cstlabel, addtime, IsChat) "
                 "values (42, 5, '', '2023-01-03 09:00:00', 0);"
                 "insert into preMsg (cstlabel, conid) values ('old', 40);"
+                "insert into chatState (cid, companyId, cstLabel, operatorId, state, queuedAt, "
+                "assignedAt, endedAt, endedBy, endedById) "
+                "values (40, 1, 'old', 5, 'ended', 1672650000, 1672650000, 1672653600, 'visitor', 0);"
+                "insert into chatState (cid, companyId, cstLabel, operatorId, state, queuedAt, "
+                "assignedAt, endedAt, endedBy, endedById) "
+                "values (41, 1, 'kept', 5, 'ended', 1672650000, 1672650000, 1748772000, 'visitor', 0);"
+                "insert into offlineMessage (id, companyId, cstLabel, name, contact, content, "
+                "createdAt, handled, handledBy, handledAt, IP, sourcepage, searchkey, visittime) "
+                "values (1, 1, 'old', 'Old', 'old@example.com', 'call me', 1672650000, 0, 0, 0, "
+                "'10.1.1.1', '', '', '');"
+                "insert into offlineMessage (id, companyId, cstLabel, name, contact, content, "
+                "createdAt, handled, handledBy, handledAt, IP, sourcepage, searchkey, visittime) "
+                "values (2, 1, 'kept', 'Kept', 'kept@example.com', 'later', 1748772000, 0, 0, 0, "
+                "'10.2.2.2', '', '', '');"
                 "insert into cstTrack (cstLabel, presentTime, presentPage) "
                 "values ('old', '2023-01-02 09:58:00', 'http://a/');"
                 "insert into cstTrack (cstLabel, presentTime, presentPage) "
@@ -230,6 +244,9 @@ TEST_P(RetentionTest, PurgeTakesOnlyEndedConversationsOlderThanTheCutoff) {
   EXPECT_EQ(Count("chat", "msg where conid=40"), "0");
   EXPECT_EQ(Count("chat", "C_members where cid in (40, 42)"), "0");
   EXPECT_EQ(Count("chat", "preMsg where conid=40"), "0");
+  EXPECT_EQ(Count("chat", "chatState where cid=40"), "0");  // its recorded end goes with it
+  EXPECT_EQ(Count("chat", "chatState where cid=41"), "1");
+  EXPECT_EQ(Count("chat", "offlineMessage"), "2");  // left messages are not conversations
   EXPECT_EQ(Count("chat", "msg where conid=41"), "2");  // a recent message keeps it whole
   EXPECT_EQ(Count("chat", "msg where conid=1"), "2");   // running
   EXPECT_EQ(Count("chat", "cstTrack where cstLabel='kept'"), "1");
@@ -255,6 +272,9 @@ TEST_P(RetentionTest, ForgettingAVisitorByLabelOrAddressTakesTheirData) {
   EXPECT_EQ(Count("chat", "cstTrack where cstLabel='old'"), "0");
   EXPECT_EQ(Count("count", "t_Iprecord where IP='10.1.1.1'"), "0");
   EXPECT_FALSE(std::filesystem::exists(files_ / "a-40.png"));
+  EXPECT_EQ(Count("chat", "chatState where cid=40"), "0");
+  EXPECT_EQ(Count("chat", "offlineMessage where cstLabel='old'"), "0");
+  EXPECT_EQ(Count("chat", "offlineMessage where cstLabel='kept'"), "1");
 
   // The running demo conversation's visitor, by label: everything of theirs.
   const std::string label = "20240520091502731";
