@@ -147,6 +147,15 @@ bool SiteContext::SyncSharedSession(SiteExchange& ex) {
     SessionsFull(ex);
     return false;
   }
+  // This host's copy of the session counts in the operator's availability
+  // as a login here would: its end here (expiry, logout, removal) uncounts
+  // it again.
+  const auto assigned =
+      app_.availability.SessionStarted(shared->operator_id, shared->company_id, &error);
+  if (!assigned)
+    failures_.Failed("an operator's session from another host", error);
+  else
+    Assigned(*assigned, shared->company_id);
   return true;
 }
 

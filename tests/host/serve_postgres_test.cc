@@ -334,6 +334,10 @@ TEST_F(ServePostgresTest, AnOperatorSessionIsValidOnEveryHostUntilItEnds) {
   LoopbackHttpClient d(second->port());
   d.cookies() = c.cookies();
   ASSERT_EQ(d.Get("/api/me").status, 200);
+  // Each host's copy of the session counts in the availability, so that
+  // its end on one host leaves the operator online while the other holds it.
+  EXPECT_EQ(Scalar("select state from operatorState where operatorId=12"), "online");
+  EXPECT_EQ(Scalar("select sessions from operatorState where operatorId=12"), "2");
   std::string output;
   const std::vector<std::string> remove = {
       "operator", "remove",         "--id",          "12",         "--engine",
@@ -342,6 +346,8 @@ TEST_F(ServePostgresTest, AnOperatorSessionIsValidOnEveryHostUntilItEnds) {
   ASSERT_EQ(ServeProcess::RunZelto(remove, &output), 0) << output;
   EXPECT_EQ(c.Get("/api/me").status, 401);
   EXPECT_EQ(d.Get("/api/me").status, 401);
+  EXPECT_EQ(Scalar("select state from operatorState where operatorId=12"), "offline");
+  EXPECT_EQ(Scalar("select sessions from operatorState where operatorId=12"), "0");
 }
 
 // The documented set-up: nginx round robin over two hosts; an operator
