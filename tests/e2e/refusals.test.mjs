@@ -5,7 +5,7 @@
 import assert from 'node:assert/strict';
 import { join } from 'node:path';
 import { before, describe, test } from 'node:test';
-import { browserSkip, send, until, useSite } from './harness.mjs';
+import { browserSkip, login, send, until, useSite } from './harness.mjs';
 
 const skip = await browserSkip();
 
@@ -42,6 +42,10 @@ describe('refusals in the interface', { skip }, () => {
   }
 
   test('a visitor typing too fast is told to wait; nothing refused is stored', async () => {
+    // An operator online, so that the chat opens (operator 5: the login
+    // tests above delayed 12 and 7).
+    const operator = await site.person('operator-online', 'en-US');
+    await login(operator, server.base, server.logins().find((l) => l.id === 5));
     const visitor = await site.person('visitor-fast', 'en-US');
     await visitor.page.goto(server.base + 'site/index.html');
     const opening = visitor.context.waitForEvent('page');

@@ -88,9 +88,11 @@ describe('the chat site in a browser', { skip }, () => {
       await row.click();
       assert.equal(await row.getAttribute('class'), 'chosen');
       // The next refresh of the unchanged list is answered "not modified":
-      // the rows and the choice stay as they are.
+      // the rows and the choice stay as they are. (The console reads the
+      // list again when its held lists answer: at a change, else after
+      // their 25-second hold.)
       await operator.page.waitForResponse((r) => r.url().includes('/operator/GetClientList.asp') &&
-                                                 r.status() === 304, { timeout: 15000 });
+                                                 r.status() === 304, { timeout: 40000 });
       assert.equal(await row.getAttribute('class'), 'chosen');
       assert.equal(await row.locator('td').count(), 8);
       await operator.page.screenshot({ path: join(out, 'console.png'), fullPage: true });
