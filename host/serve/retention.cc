@@ -141,8 +141,10 @@ void Retention::RemoveFiles(const std::vector<std::string>& names, PurgeCounts* 
     const std::filesystem::path file(name);
     if (file.filename() != file || name == "." || name == "..") continue;
     std::error_code ec;
+    const uintmax_t size = std::filesystem::file_size(files_dir_ / file, ec);
     if (std::filesystem::remove(files_dir_ / file, ec)) {
       ++counts->files;
+      if (size != static_cast<uintmax_t>(-1)) counts->file_bytes += size;
     } else if (ec) {
       ++counts->files_kept;
     }

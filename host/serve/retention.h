@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -29,6 +30,7 @@ namespace zelto::serve {
 struct PurgeCounts {
   size_t conversations = 0, messages = 0, tracks = 0, addresses = 0, files = 0;
   size_t files_kept = 0;  // attachment files that could not be removed
+  uint64_t file_bytes = 0;  // the size of the files removed
   std::string Summary() const;  // "3 conversations, 41 messages, ..."
 };
 

@@ -303,6 +303,7 @@ void RunningSite::PurgeOldData() {
       std::string error;
       if (!Retention(db, files).Purge(cutoff, &counts, &error))
         failures_->Failed("retention purge", error);
+      site_->FilesRemoved(counts.file_bytes);
       if (counts.conversations + counts.tracks + counts.addresses > 0)
         out_.Info("retention: removed " + counts.Summary() + " older than " + cutoff);
       purging_ = false;

@@ -40,6 +40,8 @@ class Site : public HttpHandler {
   void EndSessions(const std::vector<SessionStore::Values>& ended) { context_.EndSessions(ended); }
   const SiteDatabase& database() { return context_.database(); }
   void SweepSharedSessions() { context_.SweepSharedSessions(); }
+  // Attachments a purge removed: room again under the folder's cap.
+  void FilesRemoved(uint64_t bytes) { context_.uploads().Removed(bytes); }
 
  private:
   void Dispatch(Exchange& ex);

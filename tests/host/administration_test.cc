@@ -239,6 +239,7 @@ TEST_P(RetentionTest, PurgeTakesOnlyEndedConversationsOlderThanTheCutoff) {
   EXPECT_EQ(counts.conversations, 2u);  // 40 and 42
   EXPECT_EQ(counts.messages, 2u);
   EXPECT_EQ(counts.files, 1u);
+  EXPECT_EQ(counts.file_bytes, 3u);  // "png": room again under the folder's cap
   EXPECT_EQ(counts.tracks, 1u);
   EXPECT_EQ(counts.addresses, 1u);
   EXPECT_EQ(Count("chat", "msg where conid=40"), "0");
