@@ -68,6 +68,9 @@ operators_sql() {
              "VALUES (%d, %s, 1, 0, 1, 0, %s);\n", $id, "\x27load$id\x27",
              "\x27" . crypt("load$id", "\$6\$$salt\$") . "\x27";
     }' $(seq 1001 $((1000 + operators)))
+  # No limit of running chats per operator: the scenario measures delivery,
+  # not the queue.
+  echo "INSERT INTO chatSetting (companyId, maxChats) VALUES (1, 100000);"
   seq 1001 $((1000 + operators)) | awk '{ print $1, "load" $1 }' >"$scratch/operators"
 }
 

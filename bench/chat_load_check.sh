@@ -34,6 +34,12 @@ start_host() {  # prints "PORT PID"; the demo data, statements counted
   echo "$port $!"
 }
 
+# The host is up: no limit of running chats per operator (the check
+# measures delivery, not the queue).
+no_chat_limit() {  # PORT
+  sqlite3 "$scratch/data-$1/chat.db" "INSERT INTO chatSetting (companyId, maxChats) VALUES (1, 100000)"
+}
+
 fast=(--arrival-rate 4 --chat-share 0.6 --message-interval 0.4 --chat-messages 3
       --page-interval 0.3 --console-refresh 0.5 --pages 2)
 
@@ -45,6 +51,7 @@ field() {  # REPORT PATTERN: the first number after PATTERN in the report
 read -r port pid < <(start_host)
 pids+=("$pid")
 wait_http "http://127.0.0.1:$port/healthz"
+no_chat_limit "$port"
 status=0
 "$bin/chat_load" --host "127.0.0.1:$port" --host-pid "$pid" \
   --statement-counter "$scratch/statements-$port" --duration 8 --drain 4 "${fast[@]}" \
@@ -70,6 +77,7 @@ halfway() {  # NAME SIGNAL
   read -r port pid < <(start_host)
   pids+=("$pid")
   wait_http "http://127.0.0.1:$port/healthz"
+  no_chat_limit "$port"
   started=$SECONDS
   "$bin/chat_load" --host "127.0.0.1:$port" --host-pid "$pid" --duration 8 --drain 3 \
     "${fast[@]}" >"$scratch/$name.txt" 2>&1 &
