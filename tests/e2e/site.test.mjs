@@ -291,6 +291,25 @@ describe('the chat site in a browser', { skip }, () => {
     assert.deepEqual([...operator.errors, ...visitor.errors], []);
   });
 
+  test('the operator\'s pages fit a phone\'s width', async () => {
+    const wang = server.logins().find((l) => l.id === 5);
+    const operator = await person('phone-operator');
+    await operator.page.setViewportSize({ width: 390, height: 844 });
+    await login(operator, server.base, wang);
+    await operator.page.waitForSelector('#show table');
+    // The page never scrolls sideways: wide lists scroll inside their card.
+    const overflow = () => operator.page.evaluate(
+        () => document.documentElement.scrollWidth - window.innerWidth);
+    for (const path of ['operator/console.html', 'operator/monitor.html']) {
+      if (!operator.page.url().endsWith(path)) await operator.page.goto(server.base + path);
+      await operator.page.waitForSelector('header.topbar');
+      assert.ok(await overflow() <= 0, path + ' is wider than the phone by ' + await overflow());
+      const name = path.split('/')[1].replace('.html', '');
+      await operator.page.screenshot({ path: join(out, 'phone-' + name + '.png'), fullPage: true });
+    }
+    assert.deepEqual(operator.errors, []);
+  });
+
   test('the pages\' helpers', async (t) => {
     const p = await person('helpers');
     await p.page.goto(server.base + 'frames/msglist.html');
