@@ -291,6 +291,33 @@ describe('the chat site in a browser', { skip }, () => {
     assert.deepEqual([...operator.errors, ...visitor.errors], []);
   });
 
+  test('Enter before the chat window is ready keeps the text and the window', async () => {
+    const operator = await person('early-operator');
+    await login(operator, server.base, server.logins().find((l) => l.id === 5));
+    await operator.page.waitForSelector('#show table');
+    const visitor = await person('early-typist');
+    await visitor.page.goto(server.base + 'site/index.html');
+    // The window's first look at the chat is held back, as on a slow host.
+    let release;
+    const held = new Promise((r) => { release = r; });
+    await visitor.context.route('**/api/visitor/chat-state*', async (route) => {
+      await held;
+      await route.continue();
+    });
+    const chat = await popup(visitor, () => visitor.page.click('#chat-button'));
+    await chat.waitForURL(/\/visitor\/chat\.html\?cid=\d+$/);
+    const address = chat.url();
+    await chat.fill('#text', 'early words');
+    await chat.press('#text', 'Enter');
+    assert.ok(await chat.isDisabled('#send'), 'the button waits for the window');
+    assert.equal(chat.url(), address, 'no form submission replaced the page');
+    assert.equal(await chat.inputValue('#text'), 'early words');
+    release();
+    await chat.click('#send');
+    await waitForText(chat, 'early words', 'the early words, sent once the window is ready');
+    assert.deepEqual(visitor.errors, []);
+  });
+
   test('the operator\'s pages fit a phone\'s width', async () => {
     const wang = server.logins().find((l) => l.id === 5);
     const operator = await person('phone-operator');

@@ -29,6 +29,19 @@
     const form = $('composer');
     let ended = false;
     let sending = false;
+    let ready = false;  // the window is prepared: sending may begin
+
+    // Bound before the window is prepared, so that an early Enter or click
+    // never submits the form as a page load (which would lose the text and
+    // the conversation's number); until then the button waits disabled.
+    $('send').disabled = true;
+    form.addEventListener('submit', (ev) => { ev.preventDefault(); send(''); });
+    textBox.addEventListener('keydown', (ev) => {
+      if (ev.key === 'Enter' && !ev.shiftKey && !ev.isComposing) {
+        ev.preventDefault();
+        send('');
+      }
+    });
 
     if (!/^\d+$/.test(cid)) {
       setStatus(t('chat.badNumber'), 'bad');
@@ -84,7 +97,7 @@
 
     async function send(adjunct) {
       const text = textBox.value;
-      if (ended || sending || (!text.trim() && !adjunct)) return;
+      if (!ready || ended || sending || (!text.trim() && !adjunct)) return;
       sending = true;
       $('send').disabled = true;
       try {
@@ -99,18 +112,10 @@
         }
       } finally {
         sending = false;
-        $('send').disabled = false;
+        $('send').disabled = ended;
         textBox.focus();
       }
     }
-
-    form.addEventListener('submit', (ev) => { ev.preventDefault(); send(''); });
-    textBox.addEventListener('keydown', (ev) => {
-      if (ev.key === 'Enter' && !ev.shiftKey && !ev.isComposing) {
-        ev.preventDefault();
-        send('');
-      }
-    });
 
     const faces = $('faces');
     Zelto.facePicker(faces, (code) => {
@@ -167,6 +172,8 @@
     };
     $('end').addEventListener('click', ChatWindow.end);
 
+    ready = true;
+    $('send').disabled = false;
     if (opts.ready) opts.ready(cid);
     textBox.focus();
   };
