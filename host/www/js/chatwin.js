@@ -81,6 +81,12 @@
         setStatus(t('chat.reconnecting'), 'warn');
       }
     };
+    // The frames load with their message list (the load event waits for
+    // the inner frame): an echo before that would have nowhere to land, and
+    // the poll never brings one's own messages back.
+    const framesLoaded = new Promise((resolve) => {
+      $('fresh-frame').addEventListener('load', resolve, { once: true });
+    });
     $('fresh-frame').src = '/frames/fresh.html?who=' + opts.who + '&cid=' + cid;
 
     function fresh() { return window.fresh; }
@@ -172,8 +178,9 @@
     };
     $('end').addEventListener('click', ChatWindow.end);
 
-    ready = true;
-    $('send').disabled = false;
+    await framesLoaded;
+    ready = !ended;
+    $('send').disabled = ended;
     if (opts.ready) opts.ready(cid);
     textBox.focus();
   };
