@@ -9,10 +9,7 @@
 #include "text/text_catalog.h"
 
 namespace zelto::serve {
-namespace {
 
-// A message time as a poll shows it: the row's date read back as a date
-// and written as the component writes field values ("2026-12-08 17:35:08").
 std::string MessageTime(const std::string& field) {
   VARIANT text = MakeVariantBstr(Utf8ToWide(field));
   VARIANT date;
@@ -23,8 +20,6 @@ std::string MessageTime(const std::string& field) {
   VariantClear(&date);
   return shown;
 }
-
-}  // namespace
 
 bool MayViewConversation(const SiteDatabase& db, const OperatorInfo& op, LONG cid,
                          std::string* error) {

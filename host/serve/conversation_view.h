@@ -14,6 +14,9 @@
 
 namespace zelto::serve {
 
+// A message time as a poll shows it: the row's date read back as a date
+// and written as the component writes field values ("2026-12-08 17:35:08").
+std::string MessageTime(const std::string& field);
 // Whether `op` may watch `cid`: a member of it, or an operator who may
 // monitor (operators.h) and the conversation has a member of their company.
 bool MayViewConversation(const SiteDatabase& db, const OperatorInfo& op, LONG cid,
