@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "host/serve/chat_state.h"
+#include "host/serve/conversation_view.h"
 
 namespace zelto::serve {
 namespace {
@@ -141,8 +142,9 @@ std::optional<ChatFigures> ChatStatistics::Compute(LONG company_id, const Statis
   for (const auto& r : firsts) {
     auto it = rows.find(IdField(r[0]));
     if (it == rows.end()) continue;
-    it->second.first_visitor = StoredTimeSeconds(r[1]);
-    it->second.first_operator = StoredTimeSeconds(r[2]);
+    // Each engine gives a time in its own text; read as the pages show it.
+    it->second.first_visitor = StoredTimeSeconds(MessageTime(r[1]));
+    it->second.first_operator = StoredTimeSeconds(MessageTime(r[2]));
   }
 
   ChatFigures figures;
