@@ -235,6 +235,31 @@ TEST_P(ChatRecordsTest, StatisticsCountChatsAndTheirSpreads) {
   for (const auto& o : f->operators) EXPECT_NE(o.id, 21) << "another company's operator";
 }
 
+TEST_P(ChatRecordsTest, AnUpgradedDatabaseFindsTheMessagesItHadBefore) {
+  SeededDatabase old(GetParam(), true, kFirstReleaseSchemaFolder);
+  ZELTO_SKIP_WITHOUT(old);
+  serve::SiteDatabase site(old.folder(), old.user(), old.password(),
+                           {old.catalog("chat"), old.catalog("count")});
+  std::string message;
+  ASSERT_TRUE(site.Upgrade(&message)) << message;
+  // The demo's conversation ends; its messages were stored before the index.
+  serve::WebApp app(site, kCompany, [] { return 1'800'000'000; });
+  std::string error;
+  ASSERT_TRUE(app.lifecycle.End(1, serve::kEndedByOperator, 5, &error)) << error;
+  HistoryFilter filter;
+  for (const char* word : {"同时在线", "企业版", "客服"}) {
+    filter.text = word;
+    const auto found = ChatHistory(site).List(kCompany, filter, &error);
+    ASSERT_EQ(found.size(), 1u) << word << error;
+    EXPECT_EQ(found[0].cid, 1);
+  }
+  // New messages reach the index too.
+  old.Execute("chat", "insert into msg (conid, userID_send, cstLabel, msgContent, issystem) "
+                      "values (1, 5, '', 'warranty extension', 0)");
+  filter.text = "WARRANTY";
+  EXPECT_EQ(ChatHistory(site).List(kCompany, filter, &error).size(), 1u) << error;
+}
+
 ZELTO_ON_EVERY_ENGINE(ChatRecordsTest);
 
 TEST(ChatSpreadTest, MedianAndNinetiethPercentileByNearestRank) {
