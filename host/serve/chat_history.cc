@@ -180,15 +180,7 @@ bool ChatHistory::IsOfCompany(LONG cid, LONG company_id, std::string* error) con
 
 std::vector<TranscriptLine> ChatHistory::Transcript(LONG cid, std::string* error) const {
   std::vector<SiteDatabase::Row> rows;
-  if (!db_.Query(kChatCatalog,
-                 "select m.issystem as issystem, m.msgTime as msgTime, m.msgContent as "
-                 "msgContent, m.msgApp as msgApp, m.cstLabel as cstLabel, m.nickName as "
-                 "nickName, u.name as name from msg m left join userinfo u on "
-                 "u.ID=m.userID_send where m.conid=" +
-                     SqlId(cid) + " order by m.msgID",
-                 {"issystem", "msgTime", "msgContent", "msgApp", "cstLabel", "nickName", "name"},
-                 &rows, error))
-    return {};
+  if (!ReadMessageRows(db_, cid, &rows, error)) return {};
   std::vector<TranscriptLine> lines;
   for (const auto& row : rows) {
     TranscriptLine line;
