@@ -156,6 +156,28 @@ TEST_P(ChatRecordsTest, HistoryFindsWordsOfEveryScriptOnlyInTheCompany) {
   EXPECT_EQ(error, "");
 }
 
+TEST_P(ChatRecordsTest, ACommonWordPagesThroughTheNewestChatsAsTheIndexWould) {
+  // 70 ended chats; every one but each 7th mentions a refund.
+  for (int i = 0; i < 70; ++i) {
+    const std::string cid = std::to_string(2000 + i);
+    db_.Execute("chat", "insert into chatState (cid, companyId, cstLabel, operatorId, state, "
+                        "queuedAt, assignedAt, endedAt, endedBy, endedById) values (" +
+                            cid + ", 1, 'v" + cid + "', 5, 'ended', 1, 1, " +
+                            std::to_string(1000 + i) + ", 'visitor', 0)");
+    Post(2000 + i, "v" + cid, i % 7 ? (i % 2 ? "a REFUND please" : "refund") : "hello");
+  }
+  std::vector<LONG> expected;
+  for (int i = 69; i >= 0; --i)
+    if (i % 7) expected.push_back(2000 + i);
+  HistoryFilter filter;
+  filter.text = "refund";
+  const std::vector<LONG> first = Found(filter);
+  ASSERT_EQ(first, std::vector<LONG>(expected.begin(), expected.begin() + 50));
+  filter.before_end = 1000 + (first.back() - 2000);
+  filter.before_cid = first.back();
+  EXPECT_EQ(Found(filter), std::vector<LONG>(expected.begin() + 50, expected.end()));
+}
+
 TEST_P(ChatRecordsTest, ARatingIsTakenOnceFromAVisitorOfAnEndedChatForAWhile) {
   ChatRatings ratings(*site_db_, [this] { return now_; });
   std::string error;
