@@ -3,6 +3,9 @@
 // plain text or HTML) for the company's operators and for the visitor who
 // was in it, the visitor's rating at the end, and the statistics page's
 // figures for supervisors (operators who may monitor).
+#include <charconv>
+#include <limits>
+
 #include "host/serve/chat_history.h"
 #include "host/serve/chat_ratings.h"
 #include "host/serve/chat_statistics.h"
@@ -26,13 +29,23 @@ LONG SessionCompany(const SiteExchange& ex) {
   return static_cast<LONG>(SessionNumber(*ex.session, kOperatorCompany));
 }
 
+// `text` as a 64-bit integer: an optional '-' and digits, nothing else
+// (times in seconds pass 2038).
+std::optional<int64_t> ParseWideInteger(std::string_view text) {
+  int64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [at, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || at != end) return std::nullopt;
+  return value;
+}
+
 // The form's `key` as a number at least `lowest` (absent: `fallback`);
 // nullopt after answering 400.
 std::optional<int64_t> FormNumber(SiteExchange& ex, const std::string& key, int64_t lowest,
                                   int64_t fallback = 0) {
   const std::string text = ex.Form(key);
   if (text.empty()) return fallback;
-  const auto number = ParseWellFormedInteger(text);
+  const auto number = ParseWideInteger(text);
   if (!number || *number < lowest) {
     ex.Error(http::status::bad_request, key + " must be a number");
     return std::nullopt;
@@ -45,7 +58,7 @@ bool ReadCursor(SiteExchange& ex, HistoryFilter* filter) {
   const std::string text = ex.Form("before");
   if (text.empty()) return true;
   const size_t colon = text.find(':');
-  const auto end = ParseWellFormedInteger(text.substr(0, colon));
+  const auto end = ParseWideInteger(std::string_view(text).substr(0, colon));
   const auto cid = colon == std::string::npos ? std::nullopt
                                               : ParseWellFormedInteger(text.substr(colon + 1));
   if (!end || !cid || *end < 0 || *cid <= 0) {
@@ -81,6 +94,8 @@ void History(SiteContext& site, SiteExchange& ex) {
   if (!to) return;
   const auto op = FormNumber(ex, "operator", 0);
   if (!op || !ReadCursor(ex, &filter)) return;
+  if (*op > std::numeric_limits<LONG>::max())
+    return ex.Error(http::status::bad_request, "operator must be an operator's id");
   filter.from = *from;
   filter.to = *to;
   filter.operator_id = static_cast<LONG>(*op);
