@@ -50,12 +50,43 @@ constexpr const char* kChatLifecycle =
     "searchkey varchar(255) not null, visittime varchar(30) not null);"
     "create index if not exists offlineMessage_company on offlineMessage (companyId, handled)";
 
+// The records of past chats: a visitor's rating of each conversation (one
+// per conversation), the indexes the history and statistics pages read
+// chats by, and the full-text index of message text. On SQLite an FTS5
+// table with the trigram tokenizer (so words of any script are found,
+// Chinese included), kept current by triggers on msg; on PostgreSQL a
+// pg_trgm GIN index on msg itself, which the server keeps current.
+#define ZELTO_CHAT_RECORDS_TABLES                                                              \
+  "create table if not exists chatRating (cid int primary key, companyId int not null, score " \
+  "int not null, comment varchar(1000) not null, ratedAt bigint not null);"                    \
+  "create index if not exists chatRating_company on chatRating (companyId, ratedAt);"          \
+  "create index if not exists chatState_company_ended on chatState (companyId, endedAt);"      \
+  "create index if not exists chatState_company_queued on chatState (companyId, queuedAt);"
+
+constexpr const char* kChatRecordsSqlite =
+    ZELTO_CHAT_RECORDS_TABLES
+    "create virtual table if not exists msgText using fts5(body, tokenize=trigram);"
+    "insert into msgText (rowid, body) select msgID, msgContent from msg;"
+    "create trigger if not exists msg_text_insert after insert on msg begin insert into msgText "
+    "(rowid, body) values (new.msgID, new.msgContent); end;"
+    "create trigger if not exists msg_text_delete after delete on msg begin delete from msgText "
+    "where rowid=old.msgID; end;"
+    "create trigger if not exists msg_text_update after update of msgContent on msg begin update "
+    "msgText set body=new.msgContent where rowid=old.msgID; end";
+
+constexpr const char* kChatRecordsPostgresql =
+    "create extension if not exists pg_trgm;" ZELTO_CHAT_RECORDS_TABLES
+    "create index if not exists msg_content_trgm on msg using gin (msgContent gin_trgm_ops)";
+#undef ZELTO_CHAT_RECORDS_TABLES
+
 constexpr SchemaStep kSteps[] = {
     {"chat", 2, kConversationCounter, kConversationCounter, "the conversation id counter"},
     {"chat", 3, kAdministration, kAdministration,
      "operator rights, company sites, shared sessions"},
     {"chat", 4, kChatLifecycle, kChatLifecycle,
      "chat states, operator availability, chat limits, offline messages"},
+    {"chat", 5, kChatRecordsSqlite, kChatRecordsPostgresql,
+     "chat ratings, history and statistics indexes, message search"},
 };
 
 constexpr const char* kVersionTable =
@@ -89,11 +120,23 @@ std::string UnknownVersion(std::string_view catalog, int version, int latest) {
          " (a newer zelto made it?)";
 }
 
+// Where the first statement of `sql` ends: at its ';', or for a trigger at
+// the ';' after the "; end" that closes its body.
+size_t StatementEnd(std::string_view sql) {
+  const size_t start = std::min(sql.find_first_not_of(" \n\t"), sql.size());
+  size_t from = 0;
+  if (sql.substr(start).starts_with("create trigger")) {
+    const size_t body_end = sql.find("; end");
+    if (body_end != std::string_view::npos) from = body_end + 5;
+  }
+  return std::min(sql.find(';', from), sql.size());
+}
+
 // The statements of `sql`, ';' between them, one at a time (an engine may
 // take only one statement per call).
 bool ExecuteEach(SqlSession& session, std::string_view sql) {
   while (!sql.empty()) {
-    const size_t end = std::min(sql.find(';'), sql.size());
+    const size_t end = StatementEnd(sql);
     if (sql.find_first_not_of(" \n\t", 0) < end && !session.Execute(sql.substr(0, end)))
       return false;
     sql.remove_prefix(std::min(end + 1, sql.size()));

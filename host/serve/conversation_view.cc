@@ -9,10 +9,7 @@
 #include "text/text_catalog.h"
 
 namespace zelto::serve {
-namespace {
 
-// A message time as a poll shows it: the row's date read back as a date
-// and written as the component writes field values ("2026-12-08 17:35:08").
 std::string MessageTime(const std::string& field) {
   VARIANT text = MakeVariantBstr(Utf8ToWide(field));
   VARIANT date;
@@ -24,7 +21,17 @@ std::string MessageTime(const std::string& field) {
   return shown;
 }
 
-}  // namespace
+bool ReadMessageRows(const SiteDatabase& db, LONG cid, std::vector<SiteDatabase::Row>* rows,
+                     std::string* error) {
+  return db.Query(kChatCatalog,
+                  "select m.issystem as issystem, m.msgTime as msgTime, m.msgContent as "
+                  "msgContent, m.msgApp as msgApp, m.cstLabel as cstLabel, m.nickName as "
+                  "nickName, u.name as name from msg m left join userinfo u on "
+                  "u.ID=m.userID_send where m.conid=" +
+                      SqlId(cid) + " order by m.msgID",
+                  {"issystem", "msgTime", "msgContent", "msgApp", "cstLabel", "nickName", "name"},
+                  rows, error);
+}
 
 bool MayViewConversation(const SiteDatabase& db, const OperatorInfo& op, LONG cid,
                          std::string* error) {
@@ -46,15 +53,7 @@ std::optional<std::string> ConversationViewDocument(const SiteDatabase& db, LONG
                                                     const std::string& language,
                                                     std::string* error) {
   std::vector<SiteDatabase::Row> rows;
-  if (!db.Query(kChatCatalog,
-                "select m.issystem as issystem, m.msgTime as msgTime, m.msgContent as msgContent, "
-                "m.msgApp as msgApp, m.cstLabel as cstLabel, m.nickName as nickName, "
-                "u.name as name from msg m left join userinfo u on u.ID=m.userID_send "
-                "where m.conid=" +
-                    SqlId(cid) + " order by m.msgID",
-                {"issystem", "msgTime", "msgContent", "msgApp", "cstLabel", "nickName", "name"},
-                &rows, error))
-    return std::nullopt;
+  if (!ReadMessageRows(db, cid, &rows, error)) return std::nullopt;
   // The document is made in the component's code page, as a poll's is.
   const TextLanguage text_language = TextLanguageFromTag(language);
   MessageListDocument document(text_language);

@@ -8,12 +8,20 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/serve/operators.h"
 #include "host/serve/site_database.h"
 
 namespace zelto::serve {
 
+// A message time as a poll shows it: the row's date read back as a date
+// and written as the component writes field values ("2026-12-08 17:35:08").
+std::string MessageTime(const std::string& field);
+// Every message of `cid` in order, as fields: issystem, msgTime,
+// msgContent, msgApp, cstLabel, nickName and the sender's operator name.
+bool ReadMessageRows(const SiteDatabase& db, LONG cid, std::vector<SiteDatabase::Row>* rows,
+                     std::string* error);
 // Whether `op` may watch `cid`: a member of it, or an operator who may
 // monitor (operators.h) and the conversation has a member of their company.
 bool MayViewConversation(const SiteDatabase& db, const OperatorInfo& op, LONG cid,

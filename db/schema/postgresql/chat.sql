@@ -194,10 +194,29 @@ CREATE TABLE IF NOT EXISTS offlineMessage (
 );
 CREATE INDEX IF NOT EXISTS offlineMessage_company ON offlineMessage (companyId, handled);
 
+-- A visitor's rating of a conversation (one per conversation: a score
+-- of 1 to 5 and a comment), and the indexes the history and statistics
+-- pages read chats by.
+CREATE TABLE IF NOT EXISTS chatRating (
+  cid INT PRIMARY KEY,
+  companyId INT NOT NULL,
+  score INT NOT NULL,
+  comment VARCHAR(1000) NOT NULL,
+  ratedAt BIGINT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS chatRating_company ON chatRating (companyId, ratedAt);
+CREATE INDEX IF NOT EXISTS chatState_company_ended ON chatState (companyId, endedAt);
+CREATE INDEX IF NOT EXISTS chatState_company_queued ON chatState (companyId, queuedAt);
+
+-- Message search: a trigram index of message text (pg_trgm), which
+-- finds words of every script by substring, Chinese included.
+CREATE EXTENSION IF NOT EXISTS pg_trgm;
+CREATE INDEX IF NOT EXISTS msg_content_trgm ON msg USING gin (msgContent gin_trgm_ops);
+
 -- The schema's version (one row, id 1); zelto serve upgrades an older
 -- database on start (db/schema_versions.h).
 CREATE TABLE IF NOT EXISTS schemaVersion (
   id INT PRIMARY KEY,
   version INT NOT NULL
 );
-INSERT INTO schemaVersion (id, version) VALUES (1, 4);
+INSERT INTO schemaVersion (id, version) VALUES (1, 5);

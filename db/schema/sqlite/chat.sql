@@ -190,10 +190,38 @@ CREATE TABLE IF NOT EXISTS offlineMessage (
 );
 CREATE INDEX IF NOT EXISTS offlineMessage_company ON offlineMessage (companyId, handled);
 
+-- A visitor's rating of a conversation (one per conversation: a score
+-- of 1 to 5 and a comment), and the indexes the history and statistics
+-- pages read chats by.
+CREATE TABLE IF NOT EXISTS chatRating (
+  cid INT PRIMARY KEY,
+  companyId INT NOT NULL,
+  score INT NOT NULL,
+  comment VARCHAR(1000) NOT NULL,
+  ratedAt BIGINT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS chatRating_company ON chatRating (companyId, ratedAt);
+CREATE INDEX IF NOT EXISTS chatState_company_ended ON chatState (companyId, endedAt);
+CREATE INDEX IF NOT EXISTS chatState_company_queued ON chatState (companyId, queuedAt);
+
+-- The full-text index of message text: FTS5 with the trigram tokenizer,
+-- so that words of every script are found (Chinese has no spaces between
+-- words), kept current by triggers on msg.
+CREATE VIRTUAL TABLE IF NOT EXISTS msgText USING fts5(body, tokenize=trigram);
+CREATE TRIGGER IF NOT EXISTS msg_text_insert AFTER INSERT ON msg BEGIN
+  INSERT INTO msgText (rowid, body) VALUES (new.msgID, new.msgContent);
+END;
+CREATE TRIGGER IF NOT EXISTS msg_text_delete AFTER DELETE ON msg BEGIN
+  DELETE FROM msgText WHERE rowid=old.msgID;
+END;
+CREATE TRIGGER IF NOT EXISTS msg_text_update AFTER UPDATE OF msgContent ON msg BEGIN
+  UPDATE msgText SET body=new.msgContent WHERE rowid=old.msgID;
+END;
+
 -- The schema's version (one row, id 1); zelto serve upgrades an older
 -- database on start (db/schema_versions.h).
 CREATE TABLE IF NOT EXISTS schemaVersion (
   id INT PRIMARY KEY,
   version INT NOT NULL
 );
-INSERT INTO schemaVersion (id, version) VALUES (1, 4);
+INSERT INTO schemaVersion (id, version) VALUES (1, 5);

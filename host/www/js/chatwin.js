@@ -162,6 +162,7 @@
       const line = $('ended-line');
       I18n.set(line, when ? keys[0] : keys[1], { time: when });
       line.classList.remove('hidden');
+      if (opts.ended) opts.ended(cid);
     }
     ChatWindow.showEnded = showEnded;
 
