@@ -14,6 +14,7 @@
 #include "host/database_login.h"
 #include "host/password_file.h"
 #include "host/serve/administration.h"
+#include "host/serve/forwarded.h"
 #include "host/serve/running_site.h"
 #include "host/serve/site_options.h"
 #include "platform/win/codepage.h"
@@ -148,6 +149,25 @@ CommandLine ServeCommandLine(SiteOptions* options) {
       .Option("--header-timeout", "SEC", "a new connection's first request header within (default 10)",
               DecimalValue(&options->header_seconds, [](double s) { return s >= 0.1 && s <= 3600; },
                            "seconds from 0.1 to 3600"))
+      .Option("--trusted-proxy", "ADDR|CIDR",
+              "a reverse proxy whose X-Forwarded-For, -Proto and -Host are believed "
+              "(repeatable; default: loopback, 127.0.0.0/8 and ::1)",
+              [options](std::string_view name, const std::string& value) -> std::string {
+                if (!serve::TrustedProxies().Add(value))
+                  return std::string(name) + ": '" + value + "' is not an address or CIDR block";
+                options->trusted_proxies.push_back(value);
+                return "";
+              })
+      .Option("--public-url", "URL",
+              "the address visitors use (https://chat.example.com): the scheme and host "
+              "the pages and the snippet announce, whatever the request says",
+              [options](std::string_view name, const std::string& value) -> std::string {
+                serve::ClientView view;
+                if (!serve::ApplyPublicUrl(value, &view))
+                  return std::string(name) + ": '" + value + "' is not an http(s) address";
+                options->public_url = value;
+                return "";
+              })
       .Flag("--fetch-allow-private",
             "CheckDomain may fetch loopback, private, link-local and unique-local addresses",
             [options] { options->fetch_allow_private = true; });

@@ -33,18 +33,17 @@ std::string WithoutDefaultPort(std::string host, std::string_view scheme) {
 }  // namespace
 
 bool FromAnotherSite(const HttpRequest& request) {
+  return FromAnotherSite(request, request[http::field::host]);
+}
+
+bool FromAnotherSite(const HttpRequest& request, std::string_view host) {
   if (Lower(request["Sec-Fetch-Site"]) == "cross-site") return true;
   const std::string_view origin = request[http::field::origin];
   if (origin.empty()) return false;
   const std::string_view scheme = origin.substr(0, origin.find("://"));
   const std::string from = WithoutDefaultPort(OriginHost(origin), scheme);
   return from.empty() ||
-         from != WithoutDefaultPort(Lower(request[http::field::host]), scheme);
-}
-
-bool ArrivedOverHttps(const HttpRequest& request) {
-  if (Lower(request["X-Forwarded-Proto"]).starts_with("https")) return true;
-  return Lower(request[http::field::forwarded]).find("proto=https") != std::string::npos;
+         from != WithoutDefaultPort(Lower(host), scheme);
 }
 
 }  // namespace zelto::serve

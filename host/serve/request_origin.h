@@ -10,19 +10,17 @@
 
 namespace zelto::serve {
 
-// The header a page of the site itself may set with the visitor's signed
-// ZVISITOR value, to be accepted from any origin.
+// The header a page of the site itself, or the chat's snippet on a site the
+// company lists, sets with the visitor's signed ZVISITOR value: the
+// visitor's identity where cookies do not reach (host/serve/visitor_header.h).
 inline constexpr char kVisitorHeader[] = "X-Zelto-Visitor";
 
 // Whether the browser says another site made this request: Sec-Fetch-Site
 // "cross-site", or an Origin ("null" included) whose host and port are not
 // the request's Host.
 bool FromAnotherSite(const HttpRequest& request);
-
-// Whether the request reached the site over https: directly (never, today)
-// or through a proxy that says so (X-Forwarded-Proto or Forwarded proto).
-// Trusting any sender is safe here: the answer only adds `Secure` to the
-// sender's own cookies.
-bool ArrivedOverHttps(const HttpRequest& request);
+// The same against `host`, the host the client asked for (behind a trusted
+// proxy, the one it forwarded: host/serve/forwarded.h).
+bool FromAnotherSite(const HttpRequest& request, std::string_view host);
 
 }  // namespace zelto::serve

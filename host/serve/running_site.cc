@@ -236,6 +236,11 @@ void RunningSite::Begin() {
   config.shared_sessions = on_server_;
   config.memberships = memberships_.get();
   config.limits = LimitsOf(options_);
+  if (!options_.trusted_proxies.empty()) {
+    config.trusted_proxies = TrustedProxies();
+    for (const std::string& proxy : options_.trusted_proxies) config.trusted_proxies.Add(proxy);
+  }
+  config.public_url = options_.public_url;
   site_ = std::make_unique<Site>(config, *workers_, *sessions_);
 
   // The descriptors the system allows, and a share of them per client, so
@@ -331,6 +336,11 @@ void RunningSite::PrintWelcome() {
       "  company site          " + base + "site/index.html  (visitors start here)",
       "  operator login        " + base + "operator/login.html",
   };
+  // What a company pastes into its own pages (docs/embedding.md).
+  std::string announced = options_.public_url.empty() ? base : options_.public_url;
+  if (!announced.ends_with('/')) announced += '/';
+  lines.push_back("  chat snippet          <script src=\"" + announced +
+                  "widget.js\" data-company=\"1\" async></script>");
   const auto logins =
       WorkingDemoLogins(SiteDatabase(database_.address, database_.user, database_.password));
   if (!logins.empty()) lines.push_back("  demo operators (id / password):");

@@ -8,10 +8,13 @@
 #include "db/sql_values.h"
 #include "host/serve/component_pages.h"
 #include "host/serve/content_encoding.h"
+#include "host/serve/embedding.h"
+#include "host/serve/forwarded.h"
 #include "host/serve/http_text.h"
 #include "host/serve/page_input.h"
 #include "host/serve/site_exchange.h"
 #include "host/serve/site_routes.h"
+#include "host/serve/visitor_header.h"
 #include "platform/asp/query_string.h"
 
 namespace zelto::serve {
@@ -23,6 +26,11 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 
 bool IsHtmlPage(std::string_view path) {
   return path.empty() || path.back() == '/' || path.ends_with(".html") || path.ends_with(".htm");
+}
+
+// The chat's own pages, which a listed site may frame (LimitFraming).
+bool IsChatDocument(std::string_view path) {
+  return (StartsWith(path, "/visitor/") || StartsWith(path, "/frames/")) && IsHtmlPage(path);
 }
 
 // "/files/NAME", "/visitor/files/NAME", ...: the message lists link
@@ -111,6 +119,7 @@ Site::Site(SiteConfig config, WorkerPool& workers, SessionStore& sessions)
   AddAdminRoutes(routes_, context_);
   AddLifecycleRoutes(routes_, context_);
   AddRecordsRoutes(routes_, context_);
+  AddEmbedRoutes(routes_, context_);
   context_.SetWorkers(&workers_);
 }
 
@@ -127,7 +136,11 @@ void Site::HandleWatched(HttpRequest request, const std::string& remote, Respond
                          std::shared_ptr<ClientWatch> watch) {
   auto ex = std::make_shared<Exchange>();
   ex->request = std::move(request);
-  ex->remote = remote;
+  ClientView client = SeeClient(ex->request, remote, config_.trusted_proxies);
+  if (!config_.public_url.empty()) ApplyPublicUrl(config_.public_url, &client);
+  ex->remote = std::move(client.address);
+  ex->https = client.https;
+  ex->host = std::move(client.host);
   ex->respond = std::move(respond);
   ex->watch = std::move(watch);
   const std::string_view target = ex->request.target();
@@ -139,7 +152,8 @@ void Site::HandleWatched(HttpRequest request, const std::string& remote, Respond
 
   const std::string& path = ex->path;
   const bool on_worker = FindComponentPage(path) || StartsWith(path, "/api/") ||
-                         StartsWith(path, "/site/") || path == "/site" || routes_.Find(path);
+                         StartsWith(path, "/site/") || path == "/site" || routes_.Find(path) ||
+                         IsChatDocument(path);
   if (!on_worker) return Dispatch(*ex);
   if (!workers_.Submit([this, ex] { Dispatch(*ex); })) {
     ex->headers.emplace_back("Retry-After", "1");
@@ -149,7 +163,10 @@ void Site::HandleWatched(HttpRequest request, const std::string& remote, Respond
 
 void Site::Dispatch(Exchange& ex) {
   const std::string& path = ex.path;
+  if (!AdmitCrossOrigin(context_, ex)) return;
   // Only requests already on a worker: restoring may touch the database.
+  if (FindComponentPage(path) || StartsWith(path, "/api/") || StartsWith(path, "/site/"))
+    UseVisitorHeader(context_, ex);
   if (!ex.session &&
       (FindComponentPage(path) || StartsWith(path, "/api/visitor/") || StartsWith(path, "/site/")))
     RestoreVisitor(ex);
@@ -186,6 +203,7 @@ void Site::ServeFile(Exchange& ex, const StaticFiles& files, bool attachment) {
     file->content_type = "application/octet-stream";
   }
   if (attachment) return ex.Reply(http::status::ok, file->content_type, std::move(file->body));
+  if (IsChatDocument(ex.path) && !LimitFraming(context_, ex)) return;
   ReplyEncoded(ex, http::status::ok, file->content_type, std::move(file->body));
 }
 
@@ -362,8 +380,8 @@ void Site::ServeCompanySite(Exchange& ex) {
       label = context_.app().visitors.NewVisitorLabel();
       GiveVisitorLabel(ex, label);
     }
-    const std::string page =
-        "http://" + std::string(ex.request[http::field::host]) + std::string(ex.request.target());
+    const std::string page = (ex.https ? "https://" : "http://") + ex.host +
+                             std::string(ex.request.target());
     std::string error;
     if (!context_.app().visitors.RecordVisit(label, first_view, ex.remote,
                                              std::string(ex.request[http::field::referer]), page,

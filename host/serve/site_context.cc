@@ -49,16 +49,29 @@ size_t SiteContext::LoginReserve() const { return std::min<size_t>(sessions_.lim
 
 SessionStore::Values SiteContext::EnsureVisitorSession(SiteExchange& ex) {
   if (ex.session) return ex.session;
-  if (!TakeVisitorSession(ex.remote)) {
-    failures_.Failed("sessions", "a client address holds as many visitor sessions as allowed; "
-                                 "more are refused");
-    return nullptr;
-  }
+  if (!TakeVisitorSession(ex.remote)) return nullptr;
   if (!NewSession(ex, LoginReserve())) {
     ReleaseVisitorSession(ex.remote);
     return nullptr;
   }
   ex.session->SetText(kAddressPlace, ex.remote);
+  return ex.session;
+}
+
+SessionStore::Values SiteContext::AdoptVisitorSession(SiteExchange& ex, const std::string& id,
+                                                     bool* made) {
+  *made = false;
+  ex.session_id = id;
+  ex.new_cookie = false;
+  if ((ex.session = sessions_.Find(id))) return ex.session;
+  if (!TakeVisitorSession(ex.remote)) return nullptr;
+  ex.session = sessions_.Adopt(id, [&](SessionValues& values) {
+    values.SetText(kAddressPlace, ex.remote);
+    *made = true;
+  });
+  // Made by a request of the same visitor meanwhile: its place is counted.
+  if (!*made) ReleaseVisitorSession(ex.remote);
+  if (!ex.session) failures_.Failed("sessions", "the store is full; new sessions refused");
   return ex.session;
 }
 
@@ -223,7 +236,7 @@ bool SiteContext::RequireColleague(SiteExchange& ex, std::optional<LONG> serid) 
 }
 
 bool SiteContext::RequireSameSite(SiteExchange& ex) {
-  if (!FromAnotherSite(ex.request)) return true;
+  if (!FromAnotherSite(ex.request, ex.host)) return true;
   // A foreign page cannot set this header on a request the browser sends
   // for it (that would need a CORS preflight, which the site never allows).
   const auto label = visitor_cookie_.Check(std::string(ex.request[kVisitorHeader]));
@@ -248,7 +261,11 @@ void SiteContext::TooMany(SiteExchange& ex, Duration wait, std::string_view mess
 bool SiteContext::TakeVisitorSession(const std::string& address) {
   std::lock_guard lock(visitor_sessions_mutex_);
   size_t& held = visitor_sessions_[address];
-  if (held >= config_.limits.sessions_per_address) return false;
+  if (held >= config_.limits.sessions_per_address) {
+    failures_.Failed("sessions", "a client address holds as many visitor sessions as allowed; "
+                                 "more are refused");
+    return false;
+  }
   ++held;
   return true;
 }

@@ -18,6 +18,7 @@
 #include "host/serve/access_rules.h"
 #include "host/serve/clock.h"
 #include "host/serve/failure_log.h"
+#include "host/serve/forwarded.h"
 #include "host/serve/login_throttle.h"
 #include "host/serve/long_poll.h"
 #include "host/serve/page_input.h"
@@ -64,6 +65,11 @@ struct SiteConfig {
   // Operator sessions kept in the database too (shared_sessions.h), for
   // the hosts of one database server.
   bool shared_sessions = false;
+  // Whose forwarded headers are believed (host/serve/forwarded.h).
+  TrustedProxies trusted_proxies = TrustedProxies::Loopback();
+  // The address clients use ("https://chat.example.com"), when set: its
+  // scheme and host are the request's, whatever the headers say.
+  std::string public_url;
   // The memberships found (null: the context keeps its own, for
   // MembershipMemory::kDefaultRemember).
   MembershipMemory* memberships = nullptr;
@@ -117,6 +123,10 @@ class SiteContext {
   // address's visitor sessions and leaves the store's last places
   // (kLoginReserve) to operators' logins; null when refused.
   SessionStore::Values EnsureVisitorSession(SiteExchange& ex);
+  // The visitor session known under `id` (host/serve/visitor_header.h),
+  // made when missing (then `*made`), counted as EnsureVisitorSession
+  // counts; no session cookie is set for it. Null when refused.
+  SessionStore::Values AdoptVisitorSession(SiteExchange& ex, const std::string& id, bool* made);
   void SessionsFull(SiteExchange& ex);                             // 503
   // 500, logged; on a component page 200 with a failed X-Zelto-HResult and
   // no body, as the page answers when its own database fails.

@@ -29,7 +29,9 @@ inline constexpr char kVisitorAddress[] = "visitor_ip";
 
 struct SiteExchange : std::enable_shared_from_this<SiteExchange> {
   HttpRequest request;
-  std::string remote;
+  std::string remote;  // the client's address (host/serve/forwarded.h)
+  bool https = false;  // the client reached the site over TLS (at its proxy)
+  std::string host;    // the host the client asked for
   Respond respond;
   std::shared_ptr<ClientWatch> watch;  // may be null
   std::string path, query;
@@ -43,6 +45,8 @@ struct SiteExchange : std::enable_shared_from_this<SiteExchange> {
   // The component page's method when the request is one: a database that
   // fails it answers as the page does when its database fails.
   const char* page_method = nullptr;
+  // A listed site's script called (host/serve/embedding.h): its company.
+  LONG cross_origin_company = 0;
 
   void Reply(http::status status, std::string content_type, std::string body) {
     HttpResponse response{status, request.version()};
@@ -56,7 +60,7 @@ struct SiteExchange : std::enable_shared_from_this<SiteExchange> {
       response.set("X-Frame-Options", "DENY");
     }
     const std::string attributes =
-        ArrivedOverHttps(request) ? "; HttpOnly; SameSite=Lax; Secure" : "; HttpOnly; SameSite=Lax";
+        https ? "; HttpOnly; SameSite=Lax; Secure" : "; HttpOnly; SameSite=Lax";
     if (new_cookie) {
       response.set(http::field::set_cookie,
                    std::string(kCookie) + "=" + session_id + "; Path=/" + attributes);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/serve/abuse_limits.h"
 #include "host/serve/database_server.h"
@@ -48,7 +49,11 @@ struct SiteOptions {
   size_t login_failures = 10, login_address_failures = 50;
   size_t connections_per_address = 256;
   double header_seconds = 10;
-  bool fetch_allow_private = false;  // page fetches may reach this machine and its network
+  bool fetch_allow_private = false;
+  // Reverse proxies whose forwarded headers are believed (--trusted-proxy,
+  // ADDR or CIDR; empty: loopback), and the address clients use.
+  std::vector<std::string> trusted_proxies;
+  std::string public_url;  // page fetches may reach this machine and its network
   std::filesystem::path www_root;  // the pages; empty: FindWwwRoot()
   // New databases get the demo data set only with `demo`; without it, a
   // site whose demo operators still have their published passwords is

@@ -19,6 +19,7 @@ void AddOperatorRoutes(RouteTable& routes, SiteContext& site);      // login, li
 void AddConversationRoutes(RouteTable& routes, SiteContext& site);  // /api/conversation/...
 void AddUploadRoutes(RouteTable& routes, SiteContext& site);        // /api/upload
 void AddAdminRoutes(RouteTable& routes, SiteContext& site);         // /api/admin/...
+void AddEmbedRoutes(RouteTable& routes, SiteContext& site);         // /api/visitor/visit
 // A chat's queue and end, availability, lists, offline messages, the view.
 void AddLifecycleRoutes(RouteTable& routes, SiteContext& site);
 // Past chats: history, search, transcripts, ratings, statistics.

@@ -27,6 +27,56 @@
     return params.toString();
   };
 
+  // ---- the visitor's identity where cookies do not reach -------------------
+  // A chat page the chat snippet opened on another site (?embed=1, in its
+  // frame or pop-up) asks the snippet's page for the visitor's signed label
+  // and sends it in X-Zelto-Visitor on every call: the browser keeps the
+  // chat host's cookies from it there. The pages it leads to and the frames
+  // it holds find the label in the tab's session storage.
+  const VISITOR_KEY = 'zelto.visitor';
+  let visitor = '';
+  try { visitor = sessionStorage.getItem(VISITOR_KEY) || ''; } catch (e) { /* no storage */ }
+  // A frame of the chat window (the message poll) asks the window itself.
+  try {
+    const top = chatTop();
+    if (!visitor && top !== window && top.Zelto) visitor = top.Zelto.visitor();
+  } catch (e) { /* not ours */ }
+  Zelto.visitor = () => visitor;
+  const embedder = window.opener || (window.parent !== window ? window.parent : null);
+  const visitorReady = visitor || !embedder || Zelto.query('embed') !== '1'
+    ? Promise.resolve()
+    : new Promise((resolve) => {
+      const done = () => {
+        clearTimeout(timer);
+        window.removeEventListener('message', onMessage);
+        resolve();
+      };
+      function onMessage(event) {
+        if (event.source !== embedder || !event.data || event.data.zelto !== 'visitor') return;
+        visitor = String(event.data.visitor || '');
+        try { sessionStorage.setItem(VISITOR_KEY, visitor); } catch (e) { /* this page only */ }
+        done();
+      }
+      window.addEventListener('message', onMessage);
+      const timer = setTimeout(done, 3000);  // no answer: the cookies may do
+      embedder.postMessage({ zelto: 'visitor-request' }, '*');
+    });
+
+  // `headers` with the visitor's label, once it is known.
+  Zelto.identify = async function (headers) {
+    await visitorReady;
+    if (visitor) headers['X-Zelto-Visitor'] = visitor;
+    return headers;
+  };
+
+  // A request that must outlive the page (leaving the queue on close).
+  Zelto.beacon = function (path, params) {
+    if (!visitor) return navigator.sendBeacon(path, params);
+    fetch(path, { method: 'POST', keepalive: true, body: params,
+                  headers: { 'X-Zelto-Visitor': visitor } }).catch(() => {});
+    return true;
+  };
+
   let token = '';
   Zelto.setToken = function (t) { token = t || ''; };
   Zelto.token = function () { return token; };
@@ -62,7 +112,7 @@
   // A JSON call to the host. POST bodies are form-encoded; operator calls
   // carry the session's cross-site token.
   Zelto.api = async function (method, path, data) {
-    const init = { method, credentials: 'same-origin', headers: {} };
+    const init = { method, credentials: 'same-origin', headers: await Zelto.identify({}) };
     if (token) init.headers['X-Zelto-Token'] = token;
     if (method !== 'GET') {
       init.headers['Content-Type'] = 'application/x-www-form-urlencoded';
@@ -90,7 +140,8 @@
   // A component page: its body as text (empty when the method wrote nothing).
   Zelto.page = async function (path, params) {
     const url = path + (params ? '?' + params : '');
-    const res = await fetch(url, { credentials: 'same-origin', cache: 'no-store' });
+    const res = await fetch(url, { credentials: 'same-origin', cache: 'no-store',
+                                   headers: await Zelto.identify({}) });
     if (!res.ok) throw await failure(res);
     return Zelto.bodyText(res);
   };
@@ -102,7 +153,7 @@
   const lastTags = new Map();
   Zelto.pageIfChanged = async function (key, path, params) {
     const url = path + (params ? '?' + params : '');
-    const headers = {};
+    const headers = await Zelto.identify({});
     if (lastTags.has(key)) headers['If-None-Match'] = lastTags.get(key);
     const res = await fetch(url, { credentials: 'same-origin', cache: 'no-store', headers });
     if (res.status === 304) return null;
@@ -129,8 +180,33 @@
   };
 
   // Runs a script text a component page answered with, in this window.
+  // The chat window's own top: the highest frame of this site. In the frame
+  // the chat snippet opens on another site, window.top is that site's page.
+  Zelto.chatTop = chatTop;
+  function chatTop() {
+    let win = window;
+    try {
+      while (win.parent !== win && win.parent.location.origin === window.location.origin) {
+        win = win.parent;
+      }
+    } catch (e) { /* another site's frame: win is the highest of ours */ }
+    return win;
+  }
+
+  // A component page's script (window.top.fresh.chatmsglist.AddMsg(...))
+  // reaches the chat window's frames also inside another site's page.
   Zelto.runScript = function (text) {
-    if (text && text.trim()) (new Function(text)).call(window);
+    if (!text || !text.trim()) return;
+    const top = chatTop();
+    if (top === window.top) { (new Function(text)).call(window); return; }
+    const scope = new Proxy(window, {
+      get(target, key) {
+        if (key === 'top') return top;
+        const value = target[key];
+        return typeof value === 'function' ? value.bind(target) : value;
+      },
+    });
+    (new Function('window', 'top', text)).call(window, scope, top);
   };
 
   // The bodies of the <script> elements of a result document, run in order.
@@ -249,7 +325,7 @@
     if (file.size > Zelto.MAX_UPLOAD) {
       throw new HttpError(413, t('common.fileTooLargeMax', { mb: Zelto.MAX_UPLOAD >> 20 }));
     }
-    const headers = { 'Content-Type': 'application/octet-stream' };
+    const headers = await Zelto.identify({ 'Content-Type': 'application/octet-stream' });
     if (token) headers['X-Zelto-Token'] = token;
     const res = await fetch('/api/upload?name=' + encodeURIComponent(file.name), {
       method: 'POST', credentials: 'same-origin', headers, body: file,

@@ -1,0 +1,42 @@
+#include "host/serve/visitor_header.h"
+
+#include "host/serve/site_context.h"
+#include "host/serve/site_exchange.h"
+
+namespace zelto::serve {
+namespace {
+
+// "h" and the MAC of a derived label: stable for the visitor, unknown to
+// anyone without the site secret (the label alone shows on consoles).
+std::string HeaderSessionId(const VisitorCookie& cookie, const std::string& label) {
+  const std::string signed_value = cookie.Sign("s" + label);
+  return "h" + signed_value.substr(signed_value.find('.') + 1);
+}
+
+}  // namespace
+
+SessionStore::Values HeaderVisitorSession(SiteContext& site, SiteExchange& ex,
+                                          const std::string& label, bool* made) {
+  auto session = site.AdoptVisitorSession(ex, HeaderSessionId(site.visitor_cookie(), label), made);
+  if (session && *made) {
+    session->SetText(kLabel, label);
+    session->SetText(kVisitorAddress, ex.remote);
+  }
+  return session;
+}
+
+void UseVisitorHeader(SiteContext& site, SiteExchange& ex) {
+  const std::string value(ex.request[kVisitorHeader]);
+  if (value.empty()) return;
+  const std::optional<std::string> label = site.visitor_cookie().Check(value);
+  if (!label) return;
+  if (ex.session && SessionText(*ex.session, kLabel) == *label) return;
+  bool made = false;
+  // No room: the request goes on without a visitor, as a stranger's.
+  if (!HeaderVisitorSession(site, ex, *label, &made) || !made) return;
+  std::string error;
+  if (!site.app().visitors.VisitorReturned(*label, ex.remote, &error))
+    site.failures().Failed("a returning visitor's row", error);
+}
+
+}  // namespace zelto::serve
