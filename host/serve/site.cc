@@ -110,6 +110,7 @@ Site::Site(SiteConfig config, WorkerPool& workers, SessionStore& sessions)
   AddUploadRoutes(routes_, context_);
   AddAdminRoutes(routes_, context_);
   AddLifecycleRoutes(routes_, context_);
+  AddToolkitRoutes(routes_, context_);
   context_.SetWorkers(&workers_);
 }
 
