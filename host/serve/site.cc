@@ -338,6 +338,11 @@ void Site::AnswerPage(Exchange& ex, const ComponentPage& page, PageOutput output
     context_.failures().Failed(page.method, output.error);
     return ex.Error(http::status::internal_server_error, output.error);
   }
+  // A poll that returned messages wrote read marks: the other side's seen
+  // receipt changed.
+  if (page.effect == PageEffect::kPoll && !output.body.empty()) {
+    if (const std::optional<LONG> cid = QueryCid(ex.query)) context_.MessagesRead(*cid);
+  }
   char code[16];
   std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(output.hr));
   ex.headers.emplace_back("X-Zelto-HResult", code);

@@ -277,6 +277,10 @@ void SiteContext::Stored(LONG cid) {
   if (config_.stored) config_.stored(cid);
 }
 
+void SiteContext::MessagesRead(LONG cid) {
+  if (config_.stored) config_.stored(cid);
+}
+
 void SiteContext::Typed(const TypingNote& note) {
   if (!typing_.Apply(note)) return;
   if (config_.long_poll) config_.long_poll->Wake(note.cid);

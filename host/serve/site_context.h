@@ -128,6 +128,10 @@ class SiteContext {
   void DatabaseError(SiteExchange& ex, const std::string& error);
   // Something was stored in conversation `cid`: wakes its held polls.
   void Stored(LONG cid);
+  // A poll received messages of conversation `cid` (their read marks are
+  // written): wakes its held requests here and on the other hosts, without
+  // forgetting its memberships.
+  void MessagesRead(LONG cid);
   // Someone started or stopped typing in a conversation: the board takes
   // it (at most one update a second per typist); when it changed, wakes the
   // conversation's held polls here and tells the other hosts.

@@ -14,6 +14,14 @@ void TypingBoard::DropExpired(std::vector<Entry>& entries, TimePoint now) const 
 bool TypingBoard::Apply(const TypingNote& note, bool limit) {
   const TimePoint now = clock_.Now();
   std::lock_guard lock(mutex_);
+  // Now and then every conversation's expired typists go, also those of
+  // conversations nobody reads any more.
+  if (++applied_ % kSweepEvery == 0) {
+    for (auto it = by_cid_.begin(); it != by_cid_.end();) {
+      DropExpired(it->second, now);
+      it = it->second.empty() ? by_cid_.erase(it) : std::next(it);
+    }
+  }
   std::vector<Entry>& entries = by_cid_[note.cid];
   DropExpired(entries, now);
   auto at = std::find_if(entries.begin(), entries.end(),

@@ -64,9 +64,12 @@ class TypingBoard {
   };
   void DropExpired(std::vector<Entry>& entries, TimePoint now) const;  // REQUIRES: mutex_ held
 
+  static constexpr uint64_t kSweepEvery = 1024;
+
   const Clock& clock_;
   mutable std::mutex mutex_;
   uint64_t next_number_ = 1;
+  uint64_t applied_ = 0;
   mutable std::unordered_map<LONG, std::vector<Entry>> by_cid_;
 };
 
