@@ -46,5 +46,12 @@ RouteTable::Handler ForVisitor(SiteContext& site, Handler handler) {
   };
 }
 std::string CidJson(LONG cid);
+// The logged-in operator's id and company. REQUIRES: an operator's session.
+inline LONG SessionOperator(const SiteExchange& ex) {
+  return static_cast<LONG>(SessionNumber(*ex.session, kOperatorId));
+}
+inline LONG SessionCompany(const SiteExchange& ex) {
+  return static_cast<LONG>(SessionNumber(*ex.session, kOperatorCompany));
+}
 
 }  // namespace zelto::serve

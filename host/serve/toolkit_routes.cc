@@ -12,14 +12,6 @@ namespace {
 
 namespace json = boost::json;
 
-LONG SessionOperator(const SiteExchange& ex) {
-  return static_cast<LONG>(SessionNumber(*ex.session, kOperatorId));
-}
-
-LONG SessionCompany(const SiteExchange& ex) {
-  return static_cast<LONG>(SessionNumber(*ex.session, kOperatorCompany));
-}
-
 // Who calls a conversation's route: its visitor or one of its operators.
 struct Caller {
   bool is_operator = false;
