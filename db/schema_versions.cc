@@ -79,6 +79,24 @@ constexpr const char* kChatRecordsPostgresql =
     "create index if not exists msg_content_trgm on msg using gin (msgContent gin_trgm_ops)";
 #undef ZELTO_CHAT_RECORDS_TABLES
 
+// The operators' toolkit: canned replies (a company's, operatorId 0, or
+// one operator's), notes on a visitor, whispers between the operators of a
+// conversation (never in msg, so no visitor poll can return them), and
+// whether a company's operators see what a visitor is typing.
+constexpr const char* kOperatorToolkit =
+    "create table if not exists cannedResponse (id int primary key, companyId int not null, "
+    "operatorId int not null, keyword varchar(50) not null, content text not null, "
+    "createdAt bigint not null);"
+    "create index if not exists cannedResponse_owner on cannedResponse (companyId, operatorId);"
+    "create table if not exists visitorNote (id int primary key, companyId int not null, "
+    "cstLabel varchar(50) not null, operatorId int not null, content text not null, "
+    "createdAt bigint not null);"
+    "create index if not exists visitorNote_visitor on visitorNote (companyId, cstLabel);"
+    "create table if not exists whisper (id int primary key, cid int not null, "
+    "operatorId int not null, content text not null, createdAt bigint not null);"
+    "create index if not exists whisper_cid on whisper (cid);"
+    "create table if not exists typingPreview (companyId int primary key, enabled int not null)";
+
 constexpr SchemaStep kSteps[] = {
     {"chat", 2, kConversationCounter, kConversationCounter, "the conversation id counter"},
     {"chat", 3, kAdministration, kAdministration,
@@ -87,6 +105,8 @@ constexpr SchemaStep kSteps[] = {
      "chat states, operator availability, chat limits, offline messages"},
     {"chat", 5, kChatRecordsSqlite, kChatRecordsPostgresql,
      "chat ratings, history and statistics indexes, message search"},
+    {"chat", 6, kOperatorToolkit, kOperatorToolkit,
+     "canned replies, visitor notes, whispers, typing preview"},
 };
 
 constexpr const char* kVersionTable =

@@ -73,6 +73,17 @@ void ConversationNotifier::Publish(LONG cid) {
   Signal();
 }
 
+void ConversationNotifier::PublishNote(std::string note) {
+  {
+    std::lock_guard lock(mutex_);
+    // A link that stays down must not grow the queue without end: the
+    // oldest notes matter least (a typing state is soon stale anyway).
+    if (pending_notes_.size() >= kMaxPendingNotes) pending_notes_.erase(pending_notes_.begin());
+    pending_notes_.push_back(std::move(note));
+  }
+  Signal();
+}
+
 void ConversationNotifier::Stop() {
   stopping_ = true;
   Signal();
@@ -171,7 +182,12 @@ bool ConversationNotifier::Session(void* handle) {
       const std::string_view payload = note->extra ? note->extra : "";
       const auto parsed = std::from_chars(payload.data(), payload.data() + payload.size(), cid);
       const bool valid = parsed.ec == std::errc() && parsed.ptr == payload.data() + payload.size();
-      if (valid && note->be_pid != own_pid) on_remote_(cid);
+      if (note->be_pid != own_pid) {
+        if (valid)
+          on_remote_(cid);
+        else if (on_note_ && !payload.empty())
+          on_note_(std::string(payload));
+      }
       PQfreemem(note);
     }
   };
@@ -186,7 +202,27 @@ bool ConversationNotifier::Session(void* handle) {
   return true;
 }
 
+bool ConversationNotifier::SendNotes(void* handle) {
+  std::vector<std::string> notes;
+  {
+    std::lock_guard lock(mutex_);
+    notes.swap(pending_notes_);
+  }
+  PGconn* conn = static_cast<PGconn*>(handle);
+  for (size_t i = 0; i < notes.size(); ++i) {
+    // A bound value: the note's text never becomes part of a statement.
+    const char* values[] = {kConversationChannel, notes[i].c_str()};
+    PGresult* result = PQexecParams(conn, "select pg_notify($1, $2)", 2, nullptr, values, nullptr,
+                                    nullptr, 0);
+    const bool ok = result && PQresultStatus(result) == PGRES_TUPLES_OK;
+    PQclear(result);
+    if (!ok) return false;  // stale by the next connection: dropped
+  }
+  return true;
+}
+
 bool ConversationNotifier::SendPending(void* handle) {
+  if (!SendNotes(handle)) return false;
   std::set<LONG> cids;
   {
     std::lock_guard lock(mutex_);

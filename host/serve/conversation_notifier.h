@@ -7,7 +7,8 @@
 // goes away it reconnects (every second at most); `on_link(false)` says
 // notifications may be missed until `on_link(true)`; the loss and the
 // return of the link are also said once each through `say` (one line each). Callbacks run on the
-// notifier's thread.
+// notifier's thread. Notes (short texts, not numbers: a typing state)
+// travel the same way to `on_note`, set before Start.
 #pragma once
 
 #include <atomic>
@@ -17,6 +18,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "host/serve/database_server.h"
 #include "platform/com/hresult.h"
@@ -26,6 +28,7 @@ struct pg_conn;  // libpq's PGconn
 namespace zelto::serve {
 
 inline constexpr char kConversationChannel[] = "zelto_conversation";
+inline constexpr size_t kMaxPendingNotes = 1000;
 
 class ConversationNotifier {
  public:
@@ -40,12 +43,17 @@ class ConversationNotifier {
   // Sends the notification for `cid` soon (several may go in one round trip).
   void Publish(LONG cid);
   void Stop();  // idempotent; pending notifications are dropped
+  // REQUIRES: before Start.
+  void OnNote(std::function<void(const std::string&)> on_note) { on_note_ = std::move(on_note); }
+  // Sends `note` (at most a few hundred bytes, never a number) soon.
+  void PublishNote(std::string note);
 
  private:
   void Run();
   ::pg_conn* Connect();  // null when it failed or the notifier is stopping
   bool Session(void* conn);  // false when the connection failed
   bool SendPending(void* conn);
+  bool SendNotes(void* conn);
   void WaitForWork(int socket, int timeout_ms);
   void Signal();
   void Say(const char* line);
@@ -59,6 +67,8 @@ class ConversationNotifier {
   std::atomic<bool> stopping_{false};
   std::mutex mutex_;
   std::set<LONG> pending_;
+  std::vector<std::string> pending_notes_;
+  std::function<void(const std::string&)> on_note_;  // null: notes are ignored
   std::thread thread_;
 };
 

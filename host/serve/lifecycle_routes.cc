@@ -12,14 +12,6 @@ namespace {
 
 namespace json = boost::json;
 
-LONG SessionOperator(const SiteExchange& ex) {
-  return static_cast<LONG>(SessionNumber(*ex.session, kOperatorId));
-}
-
-LONG SessionCompany(const SiteExchange& ex) {
-  return static_cast<LONG>(SessionNumber(*ex.session, kOperatorCompany));
-}
-
 TimePoint WaitDeadline(SiteContext& site, const SiteExchange& ex) {
   return site.config().clock->Now() + std::chrono::seconds(RequestedWait(ex));
 }

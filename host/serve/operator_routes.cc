@@ -15,10 +15,6 @@ json::object OperatorObject(const OperatorInfo& op, const std::string& token) {
       {"id", op.id}, {"name", op.name}, {"companyId", op.company_id}, {"token", token}};
 }
 
-LONG SessionOperator(const SiteExchange& ex) {
-  return static_cast<LONG>(SessionNumber(*ex.session, kOperatorId));
-}
-
 // The operator's new session makes them online (a session logged in before
 // as `before` is counted once: that login ends). A failure here does not
 // undo the login; it is logged, and the console shows the state.

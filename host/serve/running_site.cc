@@ -212,6 +212,7 @@ void RunningSite::Begin() {
   long_poll_ =
       std::make_unique<LongPoll>(io_, options_.long_poll_max, std::chrono::seconds(2), clock_);
   memberships_ = std::make_unique<MembershipMemory>(clock_);
+  typing_ = std::make_unique<TypingBoard>(clock_);
   StartNotifier();
 
   SiteConfig config;
@@ -235,6 +236,12 @@ void RunningSite::Begin() {
   config.clock = &clock_;
   config.shared_sessions = on_server_;
   config.memberships = memberships_.get();
+  config.typing = typing_.get();
+  if (notifier_) {
+    config.share_typing = [this](const TypingNote& note) {
+      notifier_->PublishNote(TypingBoard::Encode(note));
+    };
+  }
   config.limits = LimitsOf(options_);
   if (!options_.trusted_proxies.empty()) {
     config.trusted_proxies = TrustedProxies();
@@ -280,6 +287,11 @@ void RunningSite::StartNotifier() {
       },
       [long_poll](bool linked) { long_poll->SetNotificationsReliable(linked); },
       [this](const std::string& line) { log_.Error(line); });
+  // Another host's typist: the board takes it as told there, and wakes here.
+  notifier_->OnNote([long_poll, typing = typing_.get()](const std::string& text) {
+    const std::optional<TypingNote> note = TypingBoard::Decode(text);
+    if (note && typing->Apply(*note, false)) long_poll->Wake(note->cid);
+  });
   notifier_->Start();
 }
 

@@ -138,6 +138,7 @@ class RunningSite {
   std::unique_ptr<SessionStore> sessions_;
   std::unique_ptr<LongPoll> long_poll_;
   std::unique_ptr<MembershipMemory> memberships_;  // before the notifier that clears it
+  std::unique_ptr<TypingBoard> typing_;            // before the notifier that fills it
   std::unique_ptr<ConversationNotifier> notifier_;
   std::unique_ptr<Site> site_;
   std::unique_ptr<HttpServer> server_;

@@ -120,6 +120,7 @@ Site::Site(SiteConfig config, WorkerPool& workers, SessionStore& sessions)
   AddLifecycleRoutes(routes_, context_);
   AddRecordsRoutes(routes_, context_);
   AddEmbedRoutes(routes_, context_);
+  AddToolkitRoutes(routes_, context_);
   context_.SetWorkers(&workers_);
 }
 
@@ -355,6 +356,11 @@ void Site::AnswerPage(Exchange& ex, const ComponentPage& page, PageOutput output
   if (!output.error.empty()) {
     context_.failures().Failed(page.method, output.error);
     return ex.Error(http::status::internal_server_error, output.error);
+  }
+  // A poll that returned messages wrote read marks: the other side's seen
+  // receipt changed.
+  if (page.effect == PageEffect::kPoll && !output.body.empty()) {
+    if (const std::optional<LONG> cid = QueryCid(ex.query)) context_.MessagesRead(*cid);
   }
   char code[16];
   std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(output.hr));

@@ -14,6 +14,8 @@ SiteContext::SiteContext(SiteConfig config, SessionStore& sessions)
       db_(config_.data_dir, config_.db_user, config_.db_password),
       app_(db_, config_.company_id),
       own_memberships_(*config_.clock),
+      own_typing_(*config_.clock),
+      typing_(config_.typing ? *config_.typing : own_typing_),
       access_(db_, config_.memberships ? *config_.memberships : own_memberships_),
       messages_(*config_.clock, config_.limits.message_rate, config_.limits.message_burst),
       logins_(*config_.clock, config_.limits.login_id_failures,
@@ -290,6 +292,16 @@ void SiteContext::DatabaseError(SiteExchange& ex, const std::string& error) {
 void SiteContext::Stored(LONG cid) {
   access_.Forget(cid);
   if (config_.stored) config_.stored(cid);
+}
+
+void SiteContext::MessagesRead(LONG cid) {
+  if (config_.stored) config_.stored(cid);
+}
+
+void SiteContext::Typed(const TypingNote& note) {
+  if (!typing_.Apply(note)) return;
+  if (config_.long_poll) config_.long_poll->Wake(note.cid);
+  if (config_.share_typing) config_.share_typing(note);
 }
 
 void SiteContext::CompanyChanged(LONG company_id) {

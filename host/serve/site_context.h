@@ -26,6 +26,7 @@
 #include "host/serve/session_store.h"
 #include "host/serve/shared_sessions.h"
 #include "host/serve/site_database.h"
+#include "host/serve/typing_board.h"
 #include "host/serve/visitor_cookie.h"
 #include "host/serve/web_app.h"
 
@@ -74,6 +75,10 @@ struct SiteConfig {
   // MembershipMemory::kDefaultRemember).
   MembershipMemory* memberships = nullptr;
   AbuseLimits limits;
+  // Who types where (null: the context keeps its own), and how a change of
+  // it reaches the other hosts (null: it stays on this one).
+  TypingBoard* typing = nullptr;
+  std::function<void(const TypingNote&)> share_typing;
 };
 
 class SiteContext {
@@ -133,6 +138,15 @@ class SiteContext {
   void DatabaseError(SiteExchange& ex, const std::string& error);
   // Something was stored in conversation `cid`: wakes its held polls.
   void Stored(LONG cid);
+  // A poll received messages of conversation `cid` (their read marks are
+  // written): wakes its held requests here and on the other hosts, without
+  // forgetting its memberships.
+  void MessagesRead(LONG cid);
+  // Someone started or stopped typing in a conversation: the board takes
+  // it (at most one update a second per typist); when it changed, wakes the
+  // conversation's held polls here and tells the other hosts.
+  void Typed(const TypingNote& note);
+  TypingBoard& typing() { return typing_; }
   // The company's consoles' lists changed: wakes their held polls.
   void CompanyChanged(LONG company_id);
   // Chats of the queue were assigned: wakes their windows and the consoles.
@@ -165,6 +179,8 @@ class SiteContext {
   SiteDatabase db_;
   WebApp app_;
   MembershipMemory own_memberships_;
+  TypingBoard own_typing_;
+  TypingBoard& typing_;
   AccessRules access_;
   RateLimiter messages_;
   LoginThrottle logins_;

@@ -24,6 +24,8 @@ void AddEmbedRoutes(RouteTable& routes, SiteContext& site);         // /api/visi
 void AddLifecycleRoutes(RouteTable& routes, SiteContext& site);
 // Past chats: history, search, transcripts, ratings, statistics.
 void AddRecordsRoutes(RouteTable& routes, SiteContext& site);
+// Typing, seen, whispers, canned replies, visitor notes.
+void AddToolkitRoutes(RouteTable& routes, SiteContext& site);
 
 // Shared by the modules.
 // False, after answering 405 with Allow, when the request is not `verb`.
@@ -47,5 +49,12 @@ RouteTable::Handler ForVisitor(SiteContext& site, Handler handler) {
   };
 }
 std::string CidJson(LONG cid);
+// The logged-in operator's id and company. REQUIRES: an operator's session.
+inline LONG SessionOperator(const SiteExchange& ex) {
+  return static_cast<LONG>(SessionNumber(*ex.session, kOperatorId));
+}
+inline LONG SessionCompany(const SiteExchange& ex) {
+  return static_cast<LONG>(SessionNumber(*ex.session, kOperatorCompany));
+}
 
 }  // namespace zelto::serve

@@ -74,7 +74,8 @@ TEST_P(SchemaVersionsTest, FirstReleaseDatabasesAreUpgradedOnceKeepingTheirRows)
                          "chat: version 4, chat states, operator availability, chat limits, "
                          "offline messages",
                          "chat: version 5, chat ratings, history and statistics indexes, "
-                         "message search"}));
+                         "message search",
+                         "chat: version 6, canned replies, visitor notes, whispers, typing preview"}));
   EXPECT_EQ(Version(old_, "chat"), std::to_string(LatestSchemaVersion("chat")));
   EXPECT_EQ(Version(old_, "count"), "1");
   EXPECT_EQ(old_.Scalar("chat", "select count(*) from msg"), messages);

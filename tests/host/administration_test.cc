@@ -310,7 +310,8 @@ TEST_P(AdministrationUpgradeTest, AVersion2DatabaseIsUpgradedAndAdministered) {
             "using them\nupgraded chat: version 3, operator rights, company sites, shared "
             "sessions\nupgraded chat: version 4, chat states, operator availability, chat "
             "limits, offline messages\nupgraded chat: version 5, chat ratings, history and "
-            "statistics indexes, message search");
+            "statistics indexes, message search\nupgraded chat: version 6, canned replies, "
+            "visitor notes, whispers, typing preview");
   EXPECT_EQ(old_.Scalar("chat", "select count(*) from msg"), messages);
   Administration admin(site);
   ASSERT_TRUE(admin.SetOperator(12, serve::OperatorChange{{}, {}, OperatorRights{true, true, true, true}}));

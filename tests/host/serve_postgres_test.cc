@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/ado/engine.h"
@@ -300,6 +301,53 @@ TEST_F(ServePostgresTest, TwoHostsShareOneDatabase) {
 // alternate between two hosts with one login; a logout on one host, or the
 // operator's removal by a command, ends the session on both at once. The
 // database holds a hash of the session id, never the id.
+// Whispers and typing across hosts: the operator on one host whispers and
+// the visitor on the other never receives it, at once or held; the
+// visitor's typing reaches the operator's held activity on the other host.
+TEST_F(ServePostgresTest, WhispersStayWithOperatorsAndTypingCrossesHosts) {
+  auto first = StartHost("first");
+  auto second = StartHost("second");
+  ASSERT_NE(first->port(), 0);
+  ASSERT_NE(second->port(), 0);
+  LoopbackHttpClient op(second->port());
+  const std::string token = ServedSite::Login(op, 5, "demo5");
+  LoopbackHttpClient visitor(first->port());
+  Visit(visitor);
+  const std::string c = std::to_string(ServedSite::OpenChat(visitor));
+  ASSERT_EQ(visitor.Post("/api/visitor/chat-opened", "cid=" + c).status, 200);
+
+  // The visitor's poll is held on the first host while the whisper is said
+  // on the second: the notification wakes it, and it still carries nothing.
+  HttpReply held;
+  std::thread poll([&] { held = visitor.Get("/visitor/GetClientMsg.asp?cid=" + c + "&wait=3"); });
+  const HttpReply said = op.Post("/api/conversation/whisper", "cid=" + c + "&text=hush%20now",
+                                 {{"X-Zelto-Token", token}});
+  EXPECT_EQ(said.status, 200) << said.body;
+  poll.join();
+  EXPECT_EQ(held.status, 200);
+  EXPECT_EQ(held.body.find("hush"), std::string::npos) << held.body;
+  for (const std::string& path : {"/visitor/GetClientMsg.asp?cid=" + c,
+                                  "/api/conversation/activity?cid=" + c}) {
+    const HttpReply reply = visitor.Get(path);
+    EXPECT_EQ(reply.status, 200) << path;
+    EXPECT_EQ(reply.body.find("hush"), std::string::npos) << path << ": " << reply.body;
+  }
+  EXPECT_EQ(Rows("select content from whisper where cid=" + c),
+            std::vector<std::string>{"hush now"});
+  EXPECT_EQ(Scalar("select count(*) from msg where conid=" + c), "0");
+  EXPECT_NE(op.Get("/api/conversation/activity?cid=" + c).body.find("hush now"),
+            std::string::npos);
+
+  // Typing on the first host wakes the operator's held activity on the second.
+  const std::string activity = "/api/conversation/activity?cid=" + c;
+  const std::string version = op.Get(activity).Header("x-zelto-version");
+  HttpReply woken;
+  std::thread watch([&] { woken = op.Get(activity + "&wait=20&since=" + version); });
+  EXPECT_EQ(visitor.Post("/api/conversation/typing", "cid=" + c + "&on=1").status, 200);
+  watch.join();
+  EXPECT_NE(woken.body.find("\"side\":\"visitor\""), std::string::npos) << woken.body;
+}
+
 TEST_F(ServePostgresTest, AnOperatorSessionIsValidOnEveryHostUntilItEnds) {
   auto first = StartHost("first");
   auto second = StartHost("second");

@@ -260,7 +260,8 @@ TEST_P(WebAppTransactionsTest, AFirstReleaseDatabaseIsUpgradedOnStartAndThenWork
             "\nupgraded chat: version 4, chat states, operator availability, chat limits, offline "
             "messages"
             "\nupgraded chat: version 5, chat ratings, history and statistics indexes, message "
-            "search");
+            "search"
+            "\nupgraded chat: version 6, canned replies, visitor notes, whispers, typing preview");
   WebApp app(site, 1);
   std::string error;
   auto chat = app.chats.OpenChat(kVisitor, {}, &error);

@@ -218,10 +218,51 @@ CREATE TRIGGER IF NOT EXISTS msg_text_update AFTER UPDATE OF msgContent ON msg B
   UPDATE msgText SET body=new.msgContent WHERE rowid=old.msgID;
 END;
 
+-- Canned replies: a company's (operatorId 0) or one operator's, inserted
+-- in the chat window by their keyword.
+CREATE TABLE IF NOT EXISTS cannedResponse (
+  id INT PRIMARY KEY,
+  companyId INT NOT NULL,
+  operatorId INT NOT NULL,
+  keyword VARCHAR(50) NOT NULL,
+  content TEXT NOT NULL,
+  createdAt BIGINT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS cannedResponse_owner ON cannedResponse (companyId, operatorId);
+
+-- Operators' notes on a visitor (by label), shown in the console and the
+-- chat window.
+CREATE TABLE IF NOT EXISTS visitorNote (
+  id INT PRIMARY KEY,
+  companyId INT NOT NULL,
+  cstLabel VARCHAR(50) NOT NULL,
+  operatorId INT NOT NULL,
+  content TEXT NOT NULL,
+  createdAt BIGINT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS visitorNote_visitor ON visitorNote (companyId, cstLabel);
+
+-- Whispers: messages between the operators of a conversation, kept apart
+-- from msg so that no visitor poll can return them.
+CREATE TABLE IF NOT EXISTS whisper (
+  id INT PRIMARY KEY,
+  cid INT NOT NULL,
+  operatorId INT NOT NULL,
+  content TEXT NOT NULL,
+  createdAt BIGINT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS whisper_cid ON whisper (cid);
+
+-- Whether a company's operators see what a visitor is typing (no row: no).
+CREATE TABLE IF NOT EXISTS typingPreview (
+  companyId INT PRIMARY KEY,
+  enabled INT NOT NULL
+);
+
 -- The schema's version (one row, id 1); zelto serve upgrades an older
 -- database on start (db/schema_versions.h).
 CREATE TABLE IF NOT EXISTS schemaVersion (
   id INT PRIMARY KEY,
   version INT NOT NULL
 );
-INSERT INTO schemaVersion (id, version) VALUES (1, 5);
+INSERT INTO schemaVersion (id, version) VALUES (1, 6);

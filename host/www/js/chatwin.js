@@ -1,7 +1,9 @@
 // The chat window shared by the visitor and the operator: the refresh frame
 // ("fresh", which polls and holds the chatmsglist frame), the composer that
 // posts through the component page and runs the echo script it answers with,
-// faces, attachments and ending the conversation.
+// faces, attachments and ending the conversation. It tells the window's
+// other parts (typing.js, seen.js) what happens by document events:
+// "chat:message" (the other side's message arrived), "chat:sent", "chat:ended".
 (function () {
   'use strict';
 
@@ -69,6 +71,7 @@
       if (state === 'ended') {
         showEnded(error.by, error.at);
       } else if (state === 'message') {
+        document.dispatchEvent(new Event('chat:message'));
         if (opts.who === 'operator' && window.Notify && Notify.pageHidden()) {
           Notify.setCount(++unseen);
           Notify.alert(t('notify.newMessage'), t('common.conversationNumber', { cid }), 'msg' + cid);
@@ -88,6 +91,11 @@
       $('fresh-frame').addEventListener('load', resolve, { once: true });
     });
     $('fresh-frame').src = '/frames/fresh.html?who=' + opts.who + '&cid=' + cid;
+    if (window.Activity) {
+      Activity.start(cid);
+      if (window.Typing) Typing.attach({ cid, who: opts.who, textBox, line: $('typing-line') });
+      if (window.Seen) Seen.attach($('seen-line'));
+    }
 
     function fresh() { return window.fresh; }
 
@@ -98,6 +106,7 @@
       const body = await Zelto.page(opts.postPath, Zelto.pageQuery(values));
       if (!body.trim()) throw new Error(t('chat.notSaved'));
       Zelto.runScript(body);  // the echo: window.top.fresh.chatmsglist.AddMsg('...')
+      document.dispatchEvent(new Event('chat:sent'));
       if (fresh() && fresh().pollNow) fresh().pollNow();
     }
 
@@ -152,6 +161,8 @@
     function showEnded(by, at) {
       ended = true;
       if (fresh() && fresh().stopPolling) fresh().stopPolling();
+      document.dispatchEvent(new Event('chat:ended'));
+      if (window.Activity) Activity.stop();
       form.classList.add('disabled');
       textBox.disabled = true;
       $('send').disabled = true;
