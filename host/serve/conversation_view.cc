@@ -26,6 +26,8 @@ std::string MessageTime(const std::string& field) {
 
 }  // namespace
 
+std::string ShownMessageTime(const std::string& field) { return MessageTime(field); }
+
 bool MayViewConversation(const SiteDatabase& db, const OperatorInfo& op, LONG cid,
                          std::string* error) {
   std::vector<SiteDatabase::Row> rows;

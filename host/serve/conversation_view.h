@@ -14,6 +14,8 @@
 
 namespace zelto::serve {
 
+// A message's stored time as the windows show it ("2026-12-08 17:35:08").
+std::string ShownMessageTime(const std::string& field);
 // Whether `op` may watch `cid`: a member of it, or an operator who may
 // monitor (operators.h) and the conversation has a member of their company.
 bool MayViewConversation(const SiteDatabase& db, const OperatorInfo& op, LONG cid,

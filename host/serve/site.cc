@@ -110,6 +110,7 @@ Site::Site(SiteConfig config, WorkerPool& workers, SessionStore& sessions)
   AddUploadRoutes(routes_, context_);
   AddAdminRoutes(routes_, context_);
   AddLifecycleRoutes(routes_, context_);
+  AddApiRoutes(routes_, context_);
   context_.SetWorkers(&workers_);
 }
 
@@ -261,7 +262,12 @@ void Site::RunPage(Exchange& ex) {
   if (page.effect == PageEffect::kStores && output.error.empty() && !IsPost(page))
     context_.CompanyChanged(static_cast<LONG>(SessionNumber(*ex.session, kOperatorCompany)));
   if (page.effect == PageEffect::kStores && output.error.empty()) {
-    if (const std::optional<LONG> cid = QueryCid(ex.query)) context_.Stored(*cid);
+    if (const std::optional<LONG> cid = QueryCid(ex.query)) {
+      context_.Stored(*cid);
+      // A post answers its echo only when it stored a message.
+      if (IsPost(page) && output.hr == S_OK && !output.body.empty())
+        context_.events().MessagePosted(*cid, operator_id, config_.company_id);
+    }
   }
   AnswerPage(ex, page, std::move(output));
 }

@@ -27,6 +27,8 @@
 #include "host/serve/site_database.h"
 #include "host/serve/visitor_cookie.h"
 #include "host/serve/web_app.h"
+#include "host/serve/webhook_events.h"
+#include "host/serve/webhooks.h"
 
 namespace zelto::serve {
 
@@ -68,6 +70,10 @@ struct SiteConfig {
   // MembershipMemory::kDefaultRemember).
   MembershipMemory* memberships = nullptr;
   AbuseLimits limits;
+  // Webhooks: how failed deliveries are tried again, and what wakes the
+  // sender after deliveries were queued (may be empty).
+  WebhookRetry webhook_retry;
+  std::function<void()> webhook_queued;
 };
 
 class SiteContext {
@@ -105,6 +111,9 @@ class SiteContext {
   // faster than the message rate allows.
   bool RequireMessageAllowance(SiteExchange& ex);
   AccessRules& access() { return access_; }
+  const Webhooks& webhooks() const { return webhooks_; }
+  // What the companies' webhooks are told (webhook_events.h).
+  const WebhookEvents& events() const { return events_; }
   LoginThrottle& logins() { return logins_; }
   UploadQuota& uploads() { return uploads_; }
   // Answers 429 with Retry-After `wait` (whole seconds, at least 1).
@@ -164,6 +173,8 @@ class SiteContext {
   VisitorCookie visitor_cookie_;
   PageLanguages languages_;
   std::unique_ptr<SharedSessions> shared_;  // null: sessions live in this host only
+  Webhooks webhooks_;
+  WebhookEvents events_;
 
   // With shared sessions: the request's session brought from the database
   // (adopted when this host does not know it), or a local operator session

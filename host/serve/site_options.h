@@ -49,6 +49,12 @@ struct SiteOptions {
   size_t connections_per_address = 256;
   double header_seconds = 10;
   bool fetch_allow_private = false;  // page fetches may reach this machine and its network
+  // Webhook deliveries (webhook_sender.h): plain http, this machine and its
+  // network only when allowed; the receivers' certificates checked against
+  // the system's or `webhook_ca_file`; tried again after 10 s, doubling.
+  bool webhook_allow_http = false, webhook_allow_private = false;
+  std::string webhook_ca_file;
+  size_t webhook_retry_seconds = 10, webhook_attempts = 8;
   std::filesystem::path www_root;  // the pages; empty: FindWwwRoot()
   // New databases get the demo data set only with `demo`; without it, a
   // site whose demo operators still have their published passwords is

@@ -21,6 +21,7 @@ void AddUploadRoutes(RouteTable& routes, SiteContext& site);        // /api/uplo
 void AddAdminRoutes(RouteTable& routes, SiteContext& site);         // /api/admin/...
 // A chat's queue and end, availability, lists, offline messages, the view.
 void AddLifecycleRoutes(RouteTable& routes, SiteContext& site);
+void AddApiRoutes(RouteTable& routes, SiteContext& site);  // /api/v1/... (API keys)
 
 // Shared by the modules.
 // False, after answering 405 with Allow, when the request is not `verb`.

@@ -72,7 +72,8 @@ TEST_P(SchemaVersionsTest, FirstReleaseDatabasesAreUpgradedOnceKeepingTheirRows)
                          "chat: version 2, the conversation id counter",
                          "chat: version 3, operator rights, company sites, shared sessions",
                          "chat: version 4, chat states, operator availability, chat limits, "
-                         "offline messages"}));
+                         "offline messages",
+                         "chat: version 5, webhooks, their delivery queue, API keys"}));
   EXPECT_EQ(Version(old_, "chat"), std::to_string(LatestSchemaVersion("chat")));
   EXPECT_EQ(Version(old_, "count"), "1");
   EXPECT_EQ(old_.Scalar("chat", "select count(*) from msg"), messages);
