@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/serve/api_keys.h"
+#include "host/serve/api_reads.h"
 #include "host/serve/digest.h"
 #include "host/serve/failure_log.h"
 #include "host/serve/webhook_events.h"
@@ -312,6 +313,28 @@ TEST_P(WebhooksTest, ApiKeysAreKeptAsHashesAndRevokedKeysOpenNothing) {
   EXPECT_EQ(keys.Revoke(1, 0).kind, serve::AdminResult::kRefused);  // already revoked
   EXPECT_TRUE(error.empty()) << error;
   EXPECT_EQ(keys.List(1, &error)[0].revoked_at, now_);
+}
+
+TEST_P(WebhooksTest, ApiReadsPageWithinTheCompany) {
+  db_.Execute("chat",
+              "insert into chatState (cid, companyId, cstLabel, operatorId, state, queuedAt, "
+              "assignedAt, endedAt, endedBy, endedById) values "
+              "(11, 1, 'A', 5, 'ended', 10, 11, 12, 'visitor', 0),"
+              "(12, 1, 'B', 5, 'running', 20, 21, 0, '', 0),"
+              "(13, 2, 'C', 30, 'running', 30, 31, 0, '', 0)");
+  const auto db = SiteDb();
+  std::string error;
+  serve::ConversationFilter filter;
+  filter.limit = 1;
+  filter.offset = 1;
+  const auto page = serve::ConversationPage(db, 1, filter, &error);
+  ASSERT_TRUE(page) << error;
+  ASSERT_EQ(page->at("conversations").as_array().size(), 1u);
+  EXPECT_EQ(page->at("conversations").as_array()[0].at("cid"), 11);
+  EXPECT_EQ(page->at("total"), 2);
+  EXPECT_FALSE(serve::Transcript(db, 1, 13, &error));
+  EXPECT_TRUE(error.empty()) << error;
+  EXPECT_TRUE(serve::Transcript(db, 2, 13, &error)) << error;
 }
 
 ZELTO_ON_EVERY_ENGINE(WebhooksTest);
