@@ -67,6 +67,17 @@ std::string Date(int64_t seconds) {
   return text;
 }
 
+// A list as JSON for scripts, else as a table; 0.
+int PrintList(bool as_json, const json::array& rows,
+              const std::vector<std::vector<std::string>>& table) {
+  if (as_json) {
+    PrintJson(rows);
+  } else {
+    std::fputs(AlignedTable(table).c_str(), stdout);
+  }
+  return 0;
+}
+
 // Prints what was made: the id and its secret, as JSON or as two lines.
 int Made(const CommandLine& line, const serve::AdminResult& result, bool as_json,
          const char* secret_name, const std::string& secret) {
@@ -110,23 +121,18 @@ int WebhookList(const std::vector<std::string>& args) {
   const auto hooks =
       serve::Webhooks(*db, serve::WallSecondsNow).List(static_cast<LONG>(o.company), &error);
   if (!error.empty()) return ListFailed(line, error);
-  if (o.json) {
-    json::array rows;
-    for (const auto& h : hooks)
-      rows.push_back(json::object{{"id", h.id},           {"companyId", h.company_id},
-                                  {"url", h.url},         {"events", h.events},
-                                  {"createdAt", h.created_at}, {"pending", h.pending},
-                                  {"failed", h.failed}});
-    PrintJson(rows);
-    return 0;
-  }
   std::vector<std::vector<std::string>> table = {
       {"ID", "COMPANY", "URL", "EVENTS", "PENDING", "FAILED", "CREATED"}};
-  for (const auto& h : hooks)
+  json::array rows;
+  for (const auto& h : hooks) {
+    rows.push_back(json::object{{"id", h.id},           {"companyId", h.company_id},
+                                {"url", h.url},         {"events", h.events},
+                                {"createdAt", h.created_at}, {"pending", h.pending},
+                                {"failed", h.failed}});
     table.push_back({std::to_string(h.id), std::to_string(h.company_id), h.url, h.events,
                      std::to_string(h.pending), std::to_string(h.failed), Date(h.created_at)});
-  std::fputs(AlignedTable(table).c_str(), stdout);
-  return 0;
+  }
+  return PrintList(o.json, rows, table);
 }
 
 int WebhookRemove(const std::vector<std::string>& args) {
@@ -164,22 +170,17 @@ int ApiKeyList(const std::vector<std::string>& args) {
   const auto keys =
       serve::ApiKeys(*db, serve::WallSecondsNow).List(static_cast<LONG>(o.company), &error);
   if (!error.empty()) return ListFailed(line, error);
-  if (o.json) {
-    json::array rows;
-    for (const auto& k : keys)
-      rows.push_back(json::object{{"id", k.id},         {"companyId", k.company_id},
-                                  {"name", k.name},     {"prefix", k.prefix},
-                                  {"createdAt", k.created_at}, {"revokedAt", k.revoked_at}});
-    PrintJson(rows);
-    return 0;
-  }
   std::vector<std::vector<std::string>> table = {
       {"ID", "COMPANY", "NAME", "STARTS", "CREATED", "REVOKED"}};
-  for (const auto& k : keys)
+  json::array rows;
+  for (const auto& k : keys) {
+    rows.push_back(json::object{{"id", k.id},         {"companyId", k.company_id},
+                                {"name", k.name},     {"prefix", k.prefix},
+                                {"createdAt", k.created_at}, {"revokedAt", k.revoked_at}});
     table.push_back({std::to_string(k.id), std::to_string(k.company_id), k.name, k.prefix + "...",
                      Date(k.created_at), Date(k.revoked_at)});
-  std::fputs(AlignedTable(table).c_str(), stdout);
-  return 0;
+  }
+  return PrintList(o.json, rows, table);
 }
 
 int ApiKeyRevoke(const std::vector<std::string>& args) {

@@ -111,6 +111,7 @@ Site::Site(SiteConfig config, WorkerPool& workers, SessionStore& sessions)
   AddAdminRoutes(routes_, context_);
   AddLifecycleRoutes(routes_, context_);
   AddApiRoutes(routes_, context_);
+  AddIntegrationRoutes(routes_, context_);
   context_.SetWorkers(&workers_);
 }
 

@@ -22,6 +22,8 @@ void AddAdminRoutes(RouteTable& routes, SiteContext& site);         // /api/admi
 // A chat's queue and end, availability, lists, offline messages, the view.
 void AddLifecycleRoutes(RouteTable& routes, SiteContext& site);
 void AddApiRoutes(RouteTable& routes, SiteContext& site);  // /api/v1/... (API keys)
+// An administrator's webhooks and API keys (/api/admin/webhook..., apikey...).
+void AddIntegrationRoutes(RouteTable& routes, SiteContext& site);
 
 // Shared by the modules.
 // False, after answering 405 with Allow, when the request is not `verb`.
@@ -45,5 +47,18 @@ RouteTable::Handler ForVisitor(SiteContext& site, Handler handler) {
   };
 }
 std::string CidJson(LONG cid);
+
+// The administrator calling an administration route.
+struct Admin {
+  LONG id = 0;
+  LONG company_id = 0;
+};
+using AdminHandler = void (*)(SiteContext&, SiteExchange&, const Admin&);
+// An administrator's route: the method, the login (and for a change the
+// cross-site token), then the administrator right read from the database
+// (a right taken away counts at once), then `handler`.
+RouteTable::Handler ForAdmin(SiteContext& site, http::verb verb, AdminHandler handler);
+// Answers 400 for a refusal, 500 for a failure; {"ok":true,"id":N} when done.
+void AnswerAdminResult(SiteContext& site, SiteExchange& ex, const AdminResult& result);
 
 }  // namespace zelto::serve

@@ -86,23 +86,42 @@ describe('webhooks and the API around a chat', { skip }, () => {
     let key;
     let chat;
 
-    await step('the administrator adds a webhook and an API key', async () => {
-      const hook = JSON.parse(zelto(['webhook', 'add', '--data', data, '--company', '1', '--url',
-                                     'https://127.0.0.1:' + port + '/hook', '--json']));
-      secret = hook.secret;
+    let operator;
+    await step('the administrator adds a webhook and an API key on the page', async () => {
+      zelto(['operator', 'set', '--data', data, '--id', '5', '--rights', 'list,invite,monitor,admin']);
+      operator = await openBrowser('hooks-operator');
+      people.push(operator);
+      await login(operator, server.base, wang);
+      const page = operator.page;
+      await page.goto(server.base + 'operator/admin.html');
+      await Promise.all([page.waitForURL(/integrations\.html/), page.click('#integrations-link')]);
+      await page.fill('#add-webhook input[name=url]', 'https://127.0.0.1:' + port + '/hook');
+      await page.click('#add-webhook button[type=submit]');
+      await until('the secret shown', () => page.isVisible('#secret'));
+      secret = (await page.textContent('#secret')).trim();
       assert.match(secret, /^[0-9a-f]{64}$/);
-      key = JSON.parse(zelto(['apikey', 'add', '--data', data, '--company', '1', '--name', 'crm', '--json'])).key;
+      await until('the webhook listed', async () => (await page.textContent('#webhooks')).includes('/hook'));
+      await page.fill('#add-key input[name=name]', 'crm');
+      await page.click('#add-key button[type=submit]');
+      await until('the key shown', () => page.isVisible('#key'));
+      key = (await page.textContent('#key')).trim();
       assert.match(key, /^zk_[0-9a-f]{48}$/);
-      // Lists never show them again.
+      await until('the key listed', async () => (await page.textContent('#keys')).includes('crm'));
+      await page.screenshot({ path: join(out, 'webhooks-integrations-page.png'), fullPage: true });
+      // Lists never show them again: the page after a reload, the commands.
+      await page.reload();
+      await until('the lists again', async () => (await page.textContent('#webhooks')).includes('/hook') &&
+                                                  (await page.textContent('#keys')).includes('crm'));
+      const shown = await page.textContent('main');
       const listed = zelto(['webhook', 'list', '--data', data]) + zelto(['apikey', 'list', '--data', data]);
-      assert.ok(!listed.includes(secret) && !listed.includes(key), listed);
+      assert.ok(listed.includes('/hook') && listed.includes('crm'), listed);
+      for (const text of [shown, listed]) assert.ok(!text.includes(secret) && !text.includes(key), text);
     });
 
     await step('a chat while the receiver is down: delivered once it is up', async () => {
-      const operator = await openBrowser('hooks-operator');
       const visitor = await openBrowser('hooks-visitor');
-      people.push(operator, visitor);
-      await login(operator, server.base, wang);
+      people.push(visitor);
+      await operator.page.goto(server.base + 'operator/console.html');
       await until('online', async () => (await operator.page.inputValue('#my-state')) === 'online');
       await visitor.page.goto(server.base + 'site/index.html');
       const answered = visitor.page.waitForResponse((r) => r.url().endsWith('/api/visitor/chat'));
