@@ -229,5 +229,49 @@ TEST_F(ServeApiTest, ListsAreFilteredAndPagedWithinTheCompany) {
   EXPECT_EQ(messages[1].at("operatorId"), 5);
 }
 
+TEST_F(ServeApiTest, OnlyAnAdministratorManagesTheCompanysOwnWebhooksAndKeys) {
+  site_.db().Execute("chat",
+                     "insert into operatorAccount (id, isAdmin, canInvite, removed) "
+                     "values (5, 1, 1, 0)");
+  const std::string other_secret = AddWebhook(site_.db(), "https://hooks.example.com/other");
+  site_.db().Execute("chat", "update webhook set companyId=2");
+  auto admin = site_.Client();
+  const std::string token = ServedSite::Login(*admin, 5, "demo5");
+  auto plain = site_.Client();
+  const std::string plain_token = ServedSite::Login(*plain, 12, "demo12");
+  auto post = [](LoopbackHttpClient& client, const std::string& path, const std::string& body,
+                 const std::string& t) {
+    return client.Post(path, body, Headers{{"X-Zelto-Token", t}});
+  };
+  // Not an administrator, or without the token: nothing.
+  EXPECT_EQ(post(*plain, "/api/admin/apikey/add", "name=x", plain_token).status, 403);
+  EXPECT_EQ(plain->Get("/api/admin/webhooks").status, 403);
+  EXPECT_EQ(post(*admin, "/api/admin/webhook/add", "url=https%3A%2F%2Fa.example%2F", "").status,
+            403);
+  // Another company's webhook and key are out of reach.
+  EXPECT_EQ(post(*admin, "/api/admin/webhook/remove", "id=1", token).status, 400);
+  EXPECT_EQ(post(*admin, "/api/admin/apikey/revoke", "id=2", token).status, 400);  // company 2's
+  EXPECT_EQ(admin->Get("/api/admin/webhooks").body, "[]");
+  const HttpReply keys = admin->Get("/api/admin/apikeys");
+  EXPECT_EQ(keys.body.find("other"), std::string::npos);
+  EXPECT_EQ(keys.body.find(key_), std::string::npos);  // never the key itself
+  // Plain http is refused on the page.
+  EXPECT_EQ(post(*admin, "/api/admin/webhook/add", "url=http%3A%2F%2Fa.example%2F", token).status,
+            400);
+  EXPECT_EQ(site_.db().Scalar("chat", "select count(*) from webhook"), "1");
+  EXPECT_EQ(site_.db().Scalar("chat", "select secret from webhook"), other_secret);
+  EXPECT_EQ(site_.db().Scalar("chat", "select revokedAt from apiKey where id=2"), "0");
+  // The administrator's own: made, shown once, revoked.
+  const HttpReply made = post(*admin, "/api/admin/apikey/add", "name=warehouse", token);
+  ASSERT_EQ(made.status, 200) << made.body;
+  const std::string key = JsonText(made.body, "key");
+  EXPECT_EQ(Get("/api/v1/conversations", key).status, 200);
+  EXPECT_EQ(post(*admin, "/api/admin/apikey/revoke",
+                 "id=" + std::to_string(JsonNumber(made.body, "id")), token)
+                .status,
+            200);
+  EXPECT_EQ(Get("/api/v1/conversations", key).status, 401);
+}
+
 }  // namespace
 }  // namespace zelto::testing
