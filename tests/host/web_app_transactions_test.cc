@@ -258,7 +258,8 @@ TEST_P(WebAppTransactionsTest, AFirstReleaseDatabaseIsUpgradedOnStartAndThenWork
             "using them\nupgraded chat: version 2, the conversation id counter"
             "\nupgraded chat: version 3, operator rights, company sites, shared sessions"
             "\nupgraded chat: version 4, chat states, operator availability, chat limits, offline "
-            "messages");
+            "messages"
+            "\nupgraded chat: version 5, webhooks, their delivery queue, API keys");
   WebApp app(site, 1);
   std::string error;
   auto chat = app.chats.OpenChat(kVisitor, {}, &error);
