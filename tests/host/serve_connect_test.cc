@@ -60,7 +60,8 @@ TEST(ServeWebhooksTest, AChatsEventsReachTheReceiverSigned) {
   receiver.Serve("/hook", CannedResponse::Page("ok"));
   const std::string secret = AddWebhook(site.db(), receiver.Url("/hook"));
   auto op = site.Client();
-  ASSERT_FALSE(ServedSite::Login(*op, 5, "demo5").empty());
+  const std::string token = ServedSite::Login(*op, 5, "demo5");
+  ASSERT_FALSE(token.empty());
   auto visitor = site.Client();
   const std::string label = site.Visit(*visitor);
   const std::string cid = std::to_string(ServedSite::OpenChat(*visitor));
@@ -70,13 +71,18 @@ TEST(ServeWebhooksTest, AChatsEventsReachTheReceiverSigned) {
             200);
   // A poll that posts nothing is no message.
   EXPECT_EQ(visitor->Get("/visitor/DoClientMsg.asp?cid=" + cid).status, 200);
+  EXPECT_EQ(op->Get("/operator/DoUserMsg.asp?cid=" + cid + "&action=sub&msgContent=Hi&token=" +
+                        token,
+                    {{"Referer", "http://x/operator/chat.html?cid=" + cid + "&token=" + token}})
+                .status,
+            200);
   EXPECT_EQ(visitor->Post("/api/conversation/end", "cid=" + cid).status, 200);
   EXPECT_EQ(visitor->Post("/api/conversation/end", "cid=" + cid).status, 200);  // once only
 
   ASSERT_TRUE(Arrived(receiver, "chat.ended")) << site.Output();
-  ASSERT_TRUE(Arrived(receiver, "message"));
+  ASSERT_TRUE(Arrived(receiver, "message", 2));
   ASSERT_TRUE(Arrived(receiver, "chat.started"));
-  EXPECT_EQ(Received(receiver, "message").size(), 1u);
+  EXPECT_EQ(Received(receiver, "message").size(), 2u);
   EXPECT_EQ(Received(receiver, "chat.ended").size(), 1u);
   const RecordedRequest message = Received(receiver, "message")[0];
   EXPECT_EQ(message.headers.at("x-zelto-signature"),
@@ -86,6 +92,11 @@ TEST(ServeWebhooksTest, AChatsEventsReachTheReceiverSigned) {
   EXPECT_EQ(body.at("data").at("text"), "你好 webhook");
   EXPECT_EQ(body.at("data").at("sender"), "visitor");
   EXPECT_EQ(body.at("data").at("cid"), std::stoi(cid));
+  const auto answer = boost::json::parse(Received(receiver, "message")[1].body).at("data");
+  EXPECT_EQ(answer.at("sender"), "operator");
+  EXPECT_EQ(answer.at("operatorId"), 5);
+  EXPECT_EQ(answer.at("text"), "Hi");
+  EXPECT_EQ(answer.at("name"), "王芳");
   const auto started = boost::json::parse(Received(receiver, "chat.started")[0].body).as_object();
   EXPECT_EQ(started.at("data").at("label").as_string(), label);
   EXPECT_EQ(started.at("data").at("operatorId"), 5);
@@ -94,7 +105,7 @@ TEST(ServeWebhooksTest, AChatsEventsReachTheReceiverSigned) {
   EXPECT_TRUE(WaitUntil(
       [&] {
         return site.db().Scalar("chat", "select count(*) from webhookDelivery where state='done'") ==
-               "3";
+               "4";
       },
       std::chrono::seconds(10)));
 }
