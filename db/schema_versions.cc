@@ -97,6 +97,27 @@ constexpr const char* kOperatorToolkit =
     "create index if not exists whisper_cid on whisper (cid);"
     "create table if not exists typingPreview (companyId int primary key, enabled int not null)";
 
+// Webhooks of each company (where events go, signed with the webhook's
+// secret), the queue of their deliveries (kept across restarts; a host
+// claims due rows for a while so that each is sent by one host), and the
+// companies' API keys (only a SHA-256 of each key is kept).
+constexpr const char* kWebhooks =
+    "create table if not exists webhook (id int primary key, companyId int not null, url "
+    "varchar(1000) not null, secret varchar(64) not null, events varchar(200) not null, "
+    "createdAt bigint not null);"
+    "create index if not exists webhook_company on webhook (companyId);"
+    "create table if not exists webhookDelivery (id int primary key, webhookId int not null, "
+    "companyId int not null, event varchar(30) not null, body text not null, state varchar(10) "
+    "not null, attempts int not null, nextAttemptAt bigint not null, claimedUntil bigint not "
+    "null, createdAt bigint not null, finishedAt bigint not null, lastStatus int not null, "
+    "lastError varchar(255) not null);"
+    "create index if not exists webhookDelivery_due on webhookDelivery (state, nextAttemptAt);"
+    "create index if not exists webhookDelivery_webhook on webhookDelivery (webhookId);"
+    "create table if not exists apiKey (id int primary key, companyId int not null, name "
+    "varchar(100) not null, prefix varchar(20) not null, keyHash varchar(64) not null, createdAt "
+    "bigint not null, revokedAt bigint not null);"
+    "create index if not exists apiKey_hash on apiKey (keyHash)";
+
 constexpr SchemaStep kSteps[] = {
     {"chat", 2, kConversationCounter, kConversationCounter, "the conversation id counter"},
     {"chat", 3, kAdministration, kAdministration,
@@ -107,6 +128,8 @@ constexpr SchemaStep kSteps[] = {
      "chat ratings, history and statistics indexes, message search"},
     {"chat", 6, kOperatorToolkit, kOperatorToolkit,
      "canned replies, visitor notes, whispers, typing preview"},
+
+    {"chat", 7, kWebhooks, kWebhooks, "webhooks, their delivery queue, API keys"},
 };
 
 constexpr const char* kVersionTable =

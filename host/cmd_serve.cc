@@ -170,7 +170,23 @@ CommandLine ServeCommandLine(SiteOptions* options) {
               })
       .Flag("--fetch-allow-private",
             "CheckDomain may fetch loopback, private, link-local and unique-local addresses",
-            [options] { options->fetch_allow_private = true; });
+            [options] { options->fetch_allow_private = true; })
+      .Flag("--webhook-allow-http", "webhooks may be sent to plain http:// addresses",
+            [options] { options->webhook_allow_http = true; })
+      .Flag("--webhook-allow-private",
+            "webhooks may be sent to loopback, private, link-local and unique-local addresses",
+            [options] { options->webhook_allow_private = true; })
+      .Option("--webhook-ca", "FILE",
+              "the certificates (PEM) webhook receivers' https certificates are checked "
+              "against, instead of the system's",
+              TextValue(&options->webhook_ca_file))
+      .Option("--webhook-retry-seconds", "N",
+              "seconds before a failed webhook delivery is tried again; doubled each time, "
+              "at most an hour (default 10)",
+              IntegerValue(&options->webhook_retry_seconds, 1, 3600))
+      .Option("--webhook-attempts", "N",
+              "attempts of a webhook delivery before it is given up (default 8)",
+              IntegerValue(&options->webhook_attempts, 1, 100));
   AddCodePageOption(line, &options->code_page, CP_UTF8);
   AddDatabaseLoginOptions(line, &options->login);
   line.ConfigFile();

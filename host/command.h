@@ -37,6 +37,8 @@ int RunRestore(const std::vector<std::string>& args);
 int RunServe(const std::vector<std::string>& args);
 int RunUnregister(const std::vector<std::string>& args);
 int RunVisitor(const std::vector<std::string>& args);
+int RunWebhook(const std::vector<std::string>& args);
+int RunApiKey(const std::vector<std::string>& args);
 
 // The options of `zelto serve`, filling `options`; tests read the same
 // options for the sites they run in their own process.

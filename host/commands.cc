@@ -9,6 +9,7 @@ namespace zelto {
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
+      {"apikey", "keys of the read-only API of a company: add, list, revoke", RunApiKey},
       {"backup",
        "copy a SQLite site's databases and attachments, while it serves (--data DIR "
        "--to PATH)",
@@ -27,6 +28,7 @@ const std::vector<Command>& Commands() {
       {"serve", "serve the chat site over HTTP (--data DIR --listen ADDR:PORT)", RunServe},
       {"unregister", "remove the ZeltoCom module's registration", RunUnregister},
       {"visitor", "one visitor's data: forget LABEL|ADDRESS", RunVisitor},
+      {"webhook", "where a company's chat events are posted: add, list, remove", RunWebhook},
   };
   return commands;
 }

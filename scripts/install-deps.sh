@@ -36,6 +36,8 @@ if [ "$what" = test ]; then
     dpkg-dev
     # The load balancer in front of two hosts in the PostgreSQL host tests.
     nginx-light
+    # The webhook browser test's self-signed certificate.
+    openssl
   )
   # Node.js and npm for the browser test, from Debian when the machine has none.
   command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)

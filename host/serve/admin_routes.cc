@@ -15,21 +15,6 @@ namespace {
 
 namespace json = boost::json;
 
-struct Admin {
-  LONG id = 0;
-  LONG company_id = 0;
-};
-
-using AdminHandler = void (*)(SiteContext&, SiteExchange&, const Admin&);
-
-// Answers 400 for a refusal, 500 for a failure; OkJson (with the id) when done.
-void Answer(SiteContext& site, SiteExchange& ex, const AdminResult& result) {
-  if (result.kind == AdminResult::kFailed) return site.DatabaseError(ex, result.message);
-  if (result.kind == AdminResult::kRefused)
-    return ex.Error(http::status::bad_request, result.message);
-  ex.Json(http::status::ok, JsonAnswer(json::object{{"ok", true}, {"id", result.id}}));
-}
-
 json::object OperatorObject(const OperatorAccount& op) {
   return json::object{{"id", op.id},
                       {"name", op.name},
@@ -95,7 +80,7 @@ void SetCompany(SiteContext& site, SiteExchange& ex, const Admin& admin) {
   std::string refused;
   const auto origins = ParseOrigins(ex.Form("origins"), &refused);
   if (!origins) return ex.Error(http::status::bad_request, refused);
-  Answer(site, ex, site.app().admin.SetCompany(admin.company_id, ex.Form("name"), *origins));
+  AnswerAdminResult(site, ex, site.app().admin.SetCompany(admin.company_id, ex.Form("name"), *origins));
 }
 
 void ListOperators(SiteContext& site, SiteExchange& ex, const Admin& admin) {
@@ -121,7 +106,7 @@ void AddOperator(SiteContext& site, SiteExchange& ex, const Admin& admin) {
   const auto hash = FormPasswordHash(ex);
   if (!hash) return;
   op.password_hash = *hash;
-  Answer(site, ex, site.app().admin.AddOperator(op));
+  AnswerAdminResult(site, ex, site.app().admin.AddOperator(op));
 }
 
 void SetOperator(SiteContext& site, SiteExchange& ex, const Admin& admin) {
@@ -132,7 +117,7 @@ void SetOperator(SiteContext& site, SiteExchange& ex, const Admin& admin) {
   change.rights = FormRights(ex);
   if (*id == admin.id && !change.rights->admin)
     return ex.Error(http::status::conflict, "you cannot take your own administrator right");
-  Answer(site, ex, site.app().admin.SetOperator(*id, change));
+  AnswerAdminResult(site, ex, site.app().admin.SetOperator(*id, change));
 }
 
 void ResetPassword(SiteContext& site, SiteExchange& ex, const Admin& admin) {
@@ -140,18 +125,24 @@ void ResetPassword(SiteContext& site, SiteExchange& ex, const Admin& admin) {
   if (!id) return;
   const auto hash = FormPasswordHash(ex);
   if (!hash) return;
-  Answer(site, ex, site.app().admin.SetPasswordHash(*id, *hash));
+  AnswerAdminResult(site, ex, site.app().admin.SetPasswordHash(*id, *hash));
 }
 
 void RemoveOperator(SiteContext& site, SiteExchange& ex, const Admin& admin) {
   const auto id = TargetOperator(site, ex, admin, false);
   if (!id) return;
-  Answer(site, ex, site.app().admin.RemoveOperator(*id));
+  AnswerAdminResult(site, ex, site.app().admin.RemoveOperator(*id));
 }
 
-// An administrator's route: the method, the login (and for a change the
-// cross-site token), then the administrator right read from the database
-// (a right taken away counts at once).
+}  // namespace
+
+void AnswerAdminResult(SiteContext& site, SiteExchange& ex, const AdminResult& result) {
+  if (result.kind == AdminResult::kFailed) return site.DatabaseError(ex, result.message);
+  if (result.kind == AdminResult::kRefused)
+    return ex.Error(http::status::bad_request, result.message);
+  ex.Json(http::status::ok, JsonAnswer(json::object{{"ok", true}, {"id", result.id}}));
+}
+
 RouteTable::Handler ForAdmin(SiteContext& site, http::verb verb, AdminHandler handler) {
   return [&site, verb, handler](SiteExchange& ex) {
     if (!Expect(ex, verb) || !site.RequireOperator(ex, verb == http::verb::post)) return;
@@ -164,8 +155,6 @@ RouteTable::Handler ForAdmin(SiteContext& site, http::verb verb, AdminHandler ha
     handler(site, ex, Admin{id, op->company_id});
   };
 }
-
-}  // namespace
 
 void AddAdminRoutes(RouteTable& routes, SiteContext& site) {
   routes.Add("/api/admin/company", [get = ForAdmin(site, http::verb::get, Company),

@@ -47,6 +47,15 @@ bool Refuse(AdminResult& result, std::string why) {
   return false;
 }
 
+bool Exists(SqlSession& chat, const std::string& sql, bool* found) {
+  std::vector<SqlSession::Row> rows;
+  if (!chat.Query(sql, {"n"}, &rows)) return false;
+  *found = !rows.empty() && rows[0][0] != "0";
+  return true;
+}
+
+}  // namespace
+
 // One more than the largest `column` of `table` (1 for an empty table);
 // refused past the integer range.
 bool NextId(SqlSession& chat, const char* table, const char* column, AdminResult& result) {
@@ -60,16 +69,18 @@ bool NextId(SqlSession& chat, const char* table, const char* column, AdminResult
   return true;
 }
 
-bool Exists(SqlSession& chat, const std::string& sql, bool* found) {
-  std::vector<SqlSession::Row> rows;
-  if (!chat.Query(sql, {"n"}, &rows)) return false;
-  *found = !rows.empty() && rows[0][0] != "0";
-  return true;
+AdminResult AdminChange(const SiteDatabase& db,
+                        const std::function<bool(SqlSession&, AdminResult&)>& change) {
+  return Change(db, change);
 }
+
+bool RefuseChange(AdminResult& result, std::string why) { return Refuse(result, std::move(why)); }
 
 bool CompanyExists(SqlSession& chat, LONG id, bool* found) {
   return Exists(chat, "select count(*) as n from Company where ID=" + SqlId(id), found);
 }
+
+namespace {
 
 // The operator's userinfo row exists and is not removed.
 bool OperatorActive(SqlSession& chat, LONG id, bool* found) {

@@ -57,6 +57,18 @@ struct AdminResult {
   explicit operator bool() const { return kind == kDone; }
 };
 
+// Runs `change` in one write transaction of the chat database; a refusal
+// it records with RefuseChange (always false) leaves nothing and becomes
+// kRefused, a failed statement kFailed.
+AdminResult AdminChange(const SiteDatabase& db,
+                        const std::function<bool(SqlSession&, AdminResult&)>& change);
+bool RefuseChange(AdminResult& result, std::string why);
+// Inside a write transaction on the chat database: one more than the
+// largest `column` of `table` (refused in `result` past the integer range),
+// and whether company `id` exists. False on a failed statement or refusal.
+bool NextId(SqlSession& chat, const char* table, const char* column, AdminResult& result);
+bool CompanyExists(SqlSession& chat, LONG id, bool* found);
+
 // The checks of the values people type, shared by the commands and the page.
 inline constexpr size_t kMinPasswordLength = 8;
 inline constexpr size_t kMaxNameCharacters = 50;

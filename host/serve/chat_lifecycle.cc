@@ -28,6 +28,7 @@ bool ChatLifecycle::EndIn(SqlSession& chat, LONG cid, const std::string& by, LON
   if (!ReadChatState(chat, cid, &state)) return false;
   if (state && state->state == kEnded) return true;
   ended->company_id = state ? state->company_id : company_id_;
+  ended->by_this_call = true;
   const int64_t now = now_();
   return MarkEnded(chat, cid, ended->company_id, by, by_id, now) && FinishConversation(chat, cid) &&
          AssignWaitingChats(chat, ended->company_id, now, &ended->assigned);

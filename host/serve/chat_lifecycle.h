@@ -24,6 +24,7 @@ struct ChatEnd {
 struct EndedChat {
   LONG company_id = 0;
   std::vector<LONG> assigned;  // queued chats given the freed room
+  bool by_this_call = false;   // false when the chat had ended before
 };
 
 class ChatLifecycle {

@@ -34,6 +34,7 @@ void EndConversation(SiteContext& site, SiteExchange& ex) {
   if (!ended) return site.DatabaseError(ex, error);
   site.Stored(*cid);
   site.Assigned(ended->assigned, ended->company_id);
+  if (ended->by_this_call) site.events().ChatEnded(*cid, ended->company_id);
   ex.Json(http::status::ok, OkJson());
 }
 

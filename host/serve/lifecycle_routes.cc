@@ -61,6 +61,7 @@ void LeaveMessage(SiteContext& site, SiteExchange& ex, const std::string& label)
   const auto id = messages.Leave(label, name, contact, text, &error);
   if (!id) return site.DatabaseError(ex, error);
   site.CompanyChanged(messages.company_id());
+  site.events().OfflineMessageLeft(messages.company_id(), *id, label, name, contact, text);
   ex.Json(http::status::ok, JsonAnswer(json::object{{"id", *id}}));
 }
 

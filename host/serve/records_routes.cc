@@ -173,11 +173,15 @@ void Rate(SiteContext& site, SiteExchange& ex, const std::string& label) {
   if (comment.size() > kRatingCommentLimit)
     return ex.Error(http::status::bad_request, "the comment is too long");
   std::string error;
+  ChatRating stored;
   const RatingOutcome outcome = ChatRatings(site.database(), WallSecondsNow)
                                     .RecordRating(label, *cid, static_cast<int>(*score), comment,
-                                                  nullptr, &error);
+                                                  &stored, &error);
   switch (outcome) {
-    case RatingOutcome::kStored: return ex.Json(http::status::ok, OkJson());
+    case RatingOutcome::kStored:
+      site.events().ChatRated(stored.cid, stored.company_id, stored.score, stored.comment,
+                              stored.rated_at);
+      return ex.Json(http::status::ok, OkJson());
     case RatingOutcome::kNotMember:
       return ex.Error(http::status::forbidden, "not the visitor's conversation");
     case RatingOutcome::kNotEnded:

@@ -248,7 +248,11 @@ void RunningSite::Begin() {
     for (const std::string& proxy : options_.trusted_proxies) config.trusted_proxies.Add(proxy);
   }
   config.public_url = options_.public_url;
+  config.webhook_retry.first_delay = static_cast<int64_t>(options_.webhook_retry_seconds);
+  config.webhook_retry.max_attempts = static_cast<int>(options_.webhook_attempts);
+  config.webhook_queued = [this] { webhook_worker_->Wake(); };
   site_ = std::make_unique<Site>(config, *workers_, *sessions_);
+  StartWebhookWorker(config.webhook_retry);
 
   // The descriptors the system allows, and a share of them per client, so
   // that one client's connections never take them all.
@@ -270,6 +274,18 @@ void RunningSite::Begin() {
     FlushFailures();
     if (options_.retain_days > 0) PurgeOldData();
   });
+}
+
+// Deliveries queued before the start (or by other hosts) go out too.
+void RunningSite::StartWebhookWorker(const WebhookRetry& retry) {
+  webhooks_ = std::make_unique<Webhooks>(site_->database(), WallSecondsNow, retry);
+  WebhookSendOptions send;
+  send.allow_http = options_.webhook_allow_http;
+  send.allow_private = options_.webhook_allow_private;
+  send.ca_file = options_.webhook_ca_file;
+  webhook_worker_ =
+      std::make_unique<WebhookWorker>(*webhooks_, HttpWebhookTransport(send), *failures_);
+  webhook_worker_->Start();
 }
 
 // Polls held for a message are woken by this host's posts, and on a
@@ -389,6 +405,8 @@ std::string RunningSite::BaseUrl() const {
 void RunningSite::Run() { io_.run(); }
 
 void RunningSite::Stop() {
+  // A send cut short now is not counted as an attempt.
+  if (webhook_worker_) webhook_worker_->AskToStop();
   // A page fetch would hold its worker, and so the stop, up to its time limit.
   CancelFetchesInProgress();
   asio::post(io_, [this] {
@@ -409,6 +427,7 @@ RunningSite::~RunningSite() {
     io_.run();
   }
   if (notifier_) notifier_->Stop();
+  webhook_worker_->Stop();
   workers_->Stop();
   site_->EndSessions(sessions_->Sweep(true));
   ado::SetEngineFailureSink(nullptr);

@@ -40,6 +40,7 @@
 #include "host/serve/session_store.h"
 #include "host/serve/site.h"
 #include "host/serve/site_options.h"
+#include "host/serve/webhook_worker.h"
 #include "host/serve/worker_pool.h"
 #include "platform/inet/internet_settings.h"
 
@@ -107,6 +108,7 @@ class RunningSite {
   // Everything that cannot fail: the parts, the sinks, the timers.
   void Begin();
   void StartNotifier();
+  void StartWebhookWorker(const WebhookRetry& retry);
   void SweepSessions();
   void FlushFailures();
   void PurgeOldData();
@@ -142,6 +144,10 @@ class RunningSite {
   std::unique_ptr<ConversationNotifier> notifier_;
   std::unique_ptr<Site> site_;
   std::unique_ptr<HttpServer> server_;
+  // Sends the webhooks' deliveries on a thread of its own (before the site
+  // it reads from goes).
+  std::unique_ptr<Webhooks> webhooks_;
+  std::unique_ptr<WebhookWorker> webhook_worker_;
   std::unique_ptr<Timer> sweeper_, failure_flusher_, purger_;
   WallClock wall_clock_;
   std::atomic<bool> purging_{false};

@@ -121,6 +121,8 @@ Site::Site(SiteConfig config, WorkerPool& workers, SessionStore& sessions)
   AddRecordsRoutes(routes_, context_);
   AddEmbedRoutes(routes_, context_);
   AddToolkitRoutes(routes_, context_);
+  AddApiRoutes(routes_, context_);
+  AddIntegrationRoutes(routes_, context_);
   context_.SetWorkers(&workers_);
 }
 
@@ -281,7 +283,12 @@ void Site::RunPage(Exchange& ex) {
   if (page.effect == PageEffect::kStores && output.error.empty() && !IsPost(page))
     context_.CompanyChanged(static_cast<LONG>(SessionNumber(*ex.session, kOperatorCompany)));
   if (page.effect == PageEffect::kStores && output.error.empty()) {
-    if (const std::optional<LONG> cid = QueryCid(ex.query)) context_.Stored(*cid);
+    if (const std::optional<LONG> cid = QueryCid(ex.query)) {
+      context_.Stored(*cid);
+      // A post answers its echo only when it stored a message.
+      if (IsPost(page) && output.hr == S_OK && !output.body.empty())
+        context_.events().MessagePosted(*cid, operator_id, config_.company_id);
+    }
   }
   AnswerPage(ex, page, std::move(output));
 }

@@ -23,7 +23,9 @@ SiteContext::SiteContext(SiteConfig config, SessionStore& sessions)
       uploads_(*config_.clock, config_.limits.upload_address_bytes, config_.limits.files_bytes,
                FolderBytes(config_.files_dir.string())),
       visitor_cookie_(config_.site_secret),
-      languages_(config_.www_root / "i18n") {
+      languages_(config_.www_root / "i18n"),
+      webhooks_(db_, WallSecondsNow, config_.webhook_retry),
+      events_(db_, webhooks_, failures_, config_.webhook_queued) {
   if (config_.shared_sessions)
     shared_ = std::make_unique<SharedSessions>(
         db_, std::chrono::duration_cast<std::chrono::seconds>(sessions_.timeout()));

@@ -29,6 +29,8 @@
 #include "host/serve/typing_board.h"
 #include "host/serve/visitor_cookie.h"
 #include "host/serve/web_app.h"
+#include "host/serve/webhook_events.h"
+#include "host/serve/webhooks.h"
 
 namespace zelto::serve {
 
@@ -79,6 +81,10 @@ struct SiteConfig {
   // it reaches the other hosts (null: it stays on this one).
   TypingBoard* typing = nullptr;
   std::function<void(const TypingNote&)> share_typing;
+  // Webhooks: how failed deliveries are tried again, and what wakes the
+  // sender after deliveries were queued (may be empty).
+  WebhookRetry webhook_retry;
+  std::function<void()> webhook_queued;
 };
 
 class SiteContext {
@@ -116,6 +122,9 @@ class SiteContext {
   // faster than the message rate allows.
   bool RequireMessageAllowance(SiteExchange& ex);
   AccessRules& access() { return access_; }
+  const Webhooks& webhooks() const { return webhooks_; }
+  // What the companies' webhooks are told (webhook_events.h).
+  const WebhookEvents& events() const { return events_; }
   LoginThrottle& logins() { return logins_; }
   UploadQuota& uploads() { return uploads_; }
   // Answers 429 with Retry-After `wait` (whole seconds, at least 1).
@@ -190,6 +199,8 @@ class SiteContext {
   VisitorCookie visitor_cookie_;
   PageLanguages languages_;
   std::unique_ptr<SharedSessions> shared_;  // null: sessions live in this host only
+  Webhooks webhooks_;
+  WebhookEvents events_;
 
   // With shared sessions: the request's session brought from the database
   // (adopted when this host does not know it), or a local operator session

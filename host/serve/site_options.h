@@ -49,11 +49,17 @@ struct SiteOptions {
   size_t login_failures = 10, login_address_failures = 50;
   size_t connections_per_address = 256;
   double header_seconds = 10;
-  bool fetch_allow_private = false;
+  bool fetch_allow_private = false;  // page fetches may reach this machine and its network
   // Reverse proxies whose forwarded headers are believed (--trusted-proxy,
   // ADDR or CIDR; empty: loopback), and the address clients use.
   std::vector<std::string> trusted_proxies;
-  std::string public_url;  // page fetches may reach this machine and its network
+  std::string public_url;
+  // Webhook deliveries (webhook_sender.h): plain http, this machine and its
+  // network only when allowed; the receivers' certificates checked against
+  // the system's or `webhook_ca_file`; tried again after 10 s, doubling.
+  bool webhook_allow_http = false, webhook_allow_private = false;
+  std::string webhook_ca_file;
+  size_t webhook_retry_seconds = 10, webhook_attempts = 8;
   std::filesystem::path www_root;  // the pages; empty: FindWwwRoot()
   // New databases get the demo data set only with `demo`; without it, a
   // site whose demo operators still have their published passwords is

@@ -26,6 +26,9 @@ void AddLifecycleRoutes(RouteTable& routes, SiteContext& site);
 void AddRecordsRoutes(RouteTable& routes, SiteContext& site);
 // Typing, seen, whispers, canned replies, visitor notes.
 void AddToolkitRoutes(RouteTable& routes, SiteContext& site);
+void AddApiRoutes(RouteTable& routes, SiteContext& site);  // /api/v1/... (API keys)
+// An administrator's webhooks and API keys (/api/admin/webhook..., apikey...).
+void AddIntegrationRoutes(RouteTable& routes, SiteContext& site);
 
 // Shared by the modules.
 // False, after answering 405 with Allow, when the request is not `verb`.
@@ -56,5 +59,18 @@ inline LONG SessionOperator(const SiteExchange& ex) {
 inline LONG SessionCompany(const SiteExchange& ex) {
   return static_cast<LONG>(SessionNumber(*ex.session, kOperatorCompany));
 }
+
+// The administrator calling an administration route.
+struct Admin {
+  LONG id = 0;
+  LONG company_id = 0;
+};
+using AdminHandler = void (*)(SiteContext&, SiteExchange&, const Admin&);
+// An administrator's route: the method, the login (and for a change the
+// cross-site token), then the administrator right read from the database
+// (a right taken away counts at once), then `handler`.
+RouteTable::Handler ForAdmin(SiteContext& site, http::verb verb, AdminHandler handler);
+// Answers 400 for a refusal, 500 for a failure; {"ok":true,"id":N} when done.
+void AnswerAdminResult(SiteContext& site, SiteExchange& ex, const AdminResult& result);
 
 }  // namespace zelto::serve

@@ -1,8 +1,6 @@
 #include "host/serve/visitor_cookie.h"
 
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
+#include "host/serve/digest.h"
 
 namespace zelto::serve {
 
@@ -16,18 +14,7 @@ bool IsVisitorLabel(std::string_view label) {
 }
 
 std::string VisitorCookie::Mac(std::string_view label) const {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (!HMAC(EVP_sha256(), secret_.data(), static_cast<int>(secret_.size()),
-            reinterpret_cast<const unsigned char*>(label.data()), label.size(), digest, &length))
-    return {};
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
-    hex += kHex[digest[i] >> 4];
-    hex += kHex[digest[i] & 15];
-  }
-  return hex;
+  return HmacSha256Hex(secret_, label);
 }
 
 std::string VisitorCookie::Sign(std::string_view label) const {
@@ -41,8 +28,7 @@ std::optional<std::string> VisitorCookie::Check(std::string_view value) const {
   const std::string_view given = value.substr(dot + 1);
   if (!IsVisitorLabel(label)) return std::nullopt;
   const std::string expected = Mac(label);
-  if (expected.empty() || given.size() != expected.size() ||
-      CRYPTO_memcmp(given.data(), expected.data(), expected.size()) != 0)
+  if (expected.empty() || !SameSecret(given, expected))
     return std::nullopt;
   return std::string(label);
 }

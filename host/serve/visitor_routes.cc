@@ -19,6 +19,7 @@ void OpenChat(SiteContext& site, SiteExchange& ex, const std::string& label) {
   if (chat->cid != 0) {
     site.Stored(chat->cid);
     site.Assigned(chat->assigned, site.config().company_id);
+    site.events().ChatStarted(chat->cid, label, site.config().company_id);
   }
   ex.Json(
       http::status::ok,
@@ -51,6 +52,7 @@ void AnswerInvitation(SiteContext& site, SiteExchange& ex, const std::string& la
   }
   site.Stored(*cid);
   site.CompanyChanged(site.config().company_id);
+  if (accept == "1") site.events().ChatStarted(*cid, label, site.config().company_id);
   ex.Json(http::status::ok, CidJson(*cid));
 }
 

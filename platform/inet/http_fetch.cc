@@ -162,10 +162,17 @@ HttpFetchResult HttpFetch(const HttpFetchRequest& request, const InternetSetting
   std::string no_proxy = request.use_proxy_environment ? NoProxyList() : "*";
 
   CURL* c = curl.get();
+  const char* protocols = request.https_only ? "https" : kWebProtocols;
   curl_easy_setopt(c, CURLOPT_CURLU, url.get());
-  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, kWebProtocols);
-  curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, kWebProtocols);
-  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, protocols);
+  curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
+  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, settings.max_redirects > 0 ? 1L : 0L);
+  if (request.post_body) {
+    curl_easy_setopt(c, CURLOPT_POSTFIELDS, request.post_body->data());
+    curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE,
+                     static_cast<curl_off_t>(request.post_body->size()));
+  }
+  if (!request.ca_file.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, request.ca_file.c_str());
   curl_easy_setopt(c, CURLOPT_MAXREDIRS, static_cast<long>(settings.max_redirects));
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connect_timeout_ms));
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(settings.transfer_timeout_ms));

@@ -1,8 +1,10 @@
-// One GET over libcurl, done whole: the body lands in memory. Only http and
-// https are spoken, after redirects too; the limits of `settings` apply and
-// any of them exceeded fails the fetch. Never retries, never throws.
+// One GET (or, with a post body, one POST) over libcurl, done whole: the
+// body lands in memory. Only http and https are spoken, after redirects
+// too; the limits of `settings` apply and any of them exceeded fails the
+// fetch (max_redirects 0: a redirect fails it). Never retries, never throws.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,9 @@ struct HttpFetchRequest {
   std::string user_agent;
   std::vector<std::string> headers;  // "Name: value"
   bool use_proxy_environment = true;
+  std::optional<std::string> post_body;  // set: a POST of these bytes
+  std::string ca_file;  // set: the certificates trusted for https, instead of the system's
+  bool https_only = false;  // set: an http address fails without a connection
 };
 
 struct HttpFetchResult {

@@ -75,7 +75,8 @@ TEST_P(SchemaVersionsTest, FirstReleaseDatabasesAreUpgradedOnceKeepingTheirRows)
                          "offline messages",
                          "chat: version 5, chat ratings, history and statistics indexes, "
                          "message search",
-                         "chat: version 6, canned replies, visitor notes, whispers, typing preview"}));
+                         "chat: version 6, canned replies, visitor notes, whispers, typing preview",
+                         "chat: version 7, webhooks, their delivery queue, API keys"}));
   EXPECT_EQ(Version(old_, "chat"), std::to_string(LatestSchemaVersion("chat")));
   EXPECT_EQ(Version(old_, "count"), "1");
   EXPECT_EQ(old_.Scalar("chat", "select count(*) from msg"), messages);

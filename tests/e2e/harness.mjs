@@ -71,13 +71,14 @@ async function waitHealthy(base, child, deadlineMs) {
 }
 
 // Starts `zelto serve` (with `extraArgs` after the usual ones); resolves once
-// /healthz answers and the demo logins have been printed.
-export async function startServer(extraArgs = []) {
+// /healthz answers and the demo logins have been printed. With `reuse.data`
+// it serves that data folder (a restart) and leaves it when stopped.
+export async function startServer(extraArgs = [], reuse = {}) {
   const bin = zeltoBinary();
   if (!existsSync(bin)) throw new Error('no zelto program at ' + bin + ' (set ZELTO_BIN)');
   const scratch = scratchDir('zelto-e2e-');
-  const data = join(scratch, 'data');
-  mkdirSync(data);
+  const data = reuse.data || join(scratch, 'data');
+  if (!reuse.data) mkdirSync(data);
   const port = await freePort();
   const listen = '127.0.0.1:' + port;
   const child = spawn(bin, ['serve', '--data', data, '--listen', listen, '--threads', '4',

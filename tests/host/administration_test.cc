@@ -311,7 +311,8 @@ TEST_P(AdministrationUpgradeTest, AVersion2DatabaseIsUpgradedAndAdministered) {
             "sessions\nupgraded chat: version 4, chat states, operator availability, chat "
             "limits, offline messages\nupgraded chat: version 5, chat ratings, history and "
             "statistics indexes, message search\nupgraded chat: version 6, canned replies, "
-            "visitor notes, whispers, typing preview");
+            "visitor notes, whispers, typing preview\nupgraded chat: version 7, webhooks, their "
+            "delivery queue, API keys");
   EXPECT_EQ(old_.Scalar("chat", "select count(*) from msg"), messages);
   Administration admin(site);
   ASSERT_TRUE(admin.SetOperator(12, serve::OperatorChange{{}, {}, OperatorRights{true, true, true, true}}));

@@ -261,7 +261,8 @@ TEST_P(WebAppTransactionsTest, AFirstReleaseDatabaseIsUpgradedOnStartAndThenWork
             "messages"
             "\nupgraded chat: version 5, chat ratings, history and statistics indexes, message "
             "search"
-            "\nupgraded chat: version 6, canned replies, visitor notes, whispers, typing preview");
+            "\nupgraded chat: version 6, canned replies, visitor notes, whispers, typing preview"
+            "\nupgraded chat: version 7, webhooks, their delivery queue, API keys");
   WebApp app(site, 1);
   std::string error;
   auto chat = app.chats.OpenChat(kVisitor, {}, &error);

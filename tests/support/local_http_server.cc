@@ -171,6 +171,7 @@ bool LocalHttpServer::ReadRequest(int fd, RecordedRequest& request) {
     if (got <= 0) return false;
     head.append(chunk, static_cast<size_t>(got));
   }
+  std::string body = head.substr(end + 4);
   head.resize(end + 2);
   size_t line_end = head.find("\r\n");
   std::string line = head.substr(0, line_end);
@@ -190,6 +191,18 @@ bool LocalHttpServer::ReadRequest(int fd, RecordedRequest& request) {
     }
     at = next + 2;
   }
+  // A body of Content-Length bytes (a POST's), read whole.
+  const auto length = request.headers.find("content-length");
+  const size_t wanted =
+      length == request.headers.end() ? 0 : std::strtoul(length->second.c_str(), nullptr, 10);
+  while (body.size() < wanted && body.size() <= kMaxRequestHead * 16) {
+    if (!WaitWhileRunning(fd, POLLIN, kRequestDeadline)) return false;
+    char chunk[4096];
+    ssize_t got = recv(fd, chunk, sizeof chunk, 0);
+    if (got <= 0) return false;
+    body.append(chunk, static_cast<size_t>(got));
+  }
+  request.body = body.substr(0, wanted);
   return true;
 }
 

@@ -38,6 +38,7 @@ struct RecordedRequest {
   std::string method;
   std::string target;  // as sent: path and query
   std::map<std::string, std::string> headers;  // names lower-cased
+  std::string body;  // Content-Length bytes after the head
 };
 
 class LocalHttpServer {

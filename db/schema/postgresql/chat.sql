@@ -254,10 +254,56 @@ CREATE TABLE IF NOT EXISTS typingPreview (
   enabled INT NOT NULL
 );
 
+-- Webhooks of each company: where events go, signed with the webhook's
+-- secret; `events` is a comma list, or "*" for every event.
+CREATE TABLE IF NOT EXISTS webhook (
+  id INT PRIMARY KEY,
+  companyId INT NOT NULL,
+  url VARCHAR(1000) NOT NULL,
+  secret VARCHAR(64) NOT NULL,
+  events VARCHAR(200) NOT NULL,
+  createdAt BIGINT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS webhook_company ON webhook (companyId);
+
+-- The webhooks' delivery queue, kept across restarts: pending rows are
+-- sent when due (a host claims them until claimedUntil), then done or,
+-- after the last attempt, failed.
+CREATE TABLE IF NOT EXISTS webhookDelivery (
+  id INT PRIMARY KEY,
+  webhookId INT NOT NULL,
+  companyId INT NOT NULL,
+  event VARCHAR(30) NOT NULL,
+  body TEXT NOT NULL,
+  state VARCHAR(10) NOT NULL,
+  attempts INT NOT NULL,
+  nextAttemptAt BIGINT NOT NULL,
+  claimedUntil BIGINT NOT NULL,
+  createdAt BIGINT NOT NULL,
+  finishedAt BIGINT NOT NULL,
+  lastStatus INT NOT NULL,
+  lastError VARCHAR(255) NOT NULL
+);
+CREATE INDEX IF NOT EXISTS webhookDelivery_due ON webhookDelivery (state, nextAttemptAt);
+CREATE INDEX IF NOT EXISTS webhookDelivery_webhook ON webhookDelivery (webhookId);
+
+-- The companies' keys of the read-only API: only a SHA-256 of each key is
+-- kept; a revoked key keeps its row (revokedAt not 0).
+CREATE TABLE IF NOT EXISTS apiKey (
+  id INT PRIMARY KEY,
+  companyId INT NOT NULL,
+  name VARCHAR(100) NOT NULL,
+  prefix VARCHAR(20) NOT NULL,
+  keyHash VARCHAR(64) NOT NULL,
+  createdAt BIGINT NOT NULL,
+  revokedAt BIGINT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS apiKey_hash ON apiKey (keyHash);
+
 -- The schema's version (one row, id 1); zelto serve upgrades an older
 -- database on start (db/schema_versions.h).
 CREATE TABLE IF NOT EXISTS schemaVersion (
   id INT PRIMARY KEY,
   version INT NOT NULL
 );
-INSERT INTO schemaVersion (id, version) VALUES (1, 6);
+INSERT INTO schemaVersion (id, version) VALUES (1, 7);
