@@ -21,14 +21,6 @@ namespace json = boost::json;
 // The longest period the statistics cover at once.
 constexpr int64_t kLongestPeriod = 400LL * 24 * 60 * 60;
 
-LONG SessionOperator(const SiteExchange& ex) {
-  return static_cast<LONG>(SessionNumber(*ex.session, kOperatorId));
-}
-
-LONG SessionCompany(const SiteExchange& ex) {
-  return static_cast<LONG>(SessionNumber(*ex.session, kOperatorCompany));
-}
-
 // `text` as a 64-bit integer: an optional '-' and digits, nothing else
 // (times in seconds pass 2038).
 std::optional<int64_t> ParseWideInteger(std::string_view text) {

@@ -78,8 +78,17 @@ TEST(ServeWebhooksTest, AChatsEventsReachTheReceiverSigned) {
             200);
   EXPECT_EQ(visitor->Post("/api/conversation/end", "cid=" + cid).status, 200);
   EXPECT_EQ(visitor->Post("/api/conversation/end", "cid=" + cid).status, 200);  // once only
+  EXPECT_EQ(visitor->Post("/api/visitor/rating", "cid=" + cid + "&score=4&comment=fine").status,
+            200);
+  EXPECT_EQ(visitor->Post("/api/visitor/rating", "cid=" + cid + "&score=1").status, 409);
 
   ASSERT_TRUE(Arrived(receiver, "chat.ended")) << site.Output();
+  ASSERT_TRUE(Arrived(receiver, "rating"));
+  EXPECT_EQ(Received(receiver, "rating").size(), 1u);  // the refused second rating sends none
+  const auto rating = boost::json::parse(Received(receiver, "rating")[0].body).at("data");
+  EXPECT_EQ(rating.at("cid"), std::stoi(cid));
+  EXPECT_EQ(rating.at("score"), 4);
+  EXPECT_EQ(rating.at("comment"), "fine");
   ASSERT_TRUE(Arrived(receiver, "message", 2));
   ASSERT_TRUE(Arrived(receiver, "chat.started"));
   EXPECT_EQ(Received(receiver, "message").size(), 2u);
