@@ -114,7 +114,7 @@ TEST(ServeWebhooksTest, AChatsEventsReachTheReceiverSigned) {
   EXPECT_TRUE(WaitUntil(
       [&] {
         return site.db().Scalar("chat", "select count(*) from webhookDelivery where state='done'") ==
-               "4";
+               "5";  // started, two messages, ended, rating
       },
       std::chrono::seconds(10)));
 }
