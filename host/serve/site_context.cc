@@ -12,7 +12,7 @@ SiteContext::SiteContext(SiteConfig config, SessionStore& sessions)
       failures_(config_.failure_log ? *config_.failure_log : own_failures_),
       sessions_(sessions),
       db_(config_.data_dir, config_.db_user, config_.db_password),
-      app_(db_, config_.company_id),
+      app_(db_),
       own_memberships_(*config_.clock),
       access_(db_, config_.memberships ? *config_.memberships : own_memberships_),
       messages_(*config_.clock, config_.limits.message_rate, config_.limits.message_burst),
@@ -292,6 +292,11 @@ void SiteContext::Stored(LONG cid) {
   if (config_.stored) config_.stored(cid);
 }
 
+LONG SiteContext::VisitorCompany(const SessionValues& values) const {
+  const LONG company = static_cast<LONG>(SessionNumber(values, kVisitorCompany));
+  return company > 0 ? company : config_.company_id;
+}
+
 void SiteContext::CompanyChanged(LONG company_id) {
   if (config_.stored && company_id > 0) config_.stored(CompanyChannel(company_id));
 }
@@ -316,7 +321,7 @@ void SiteContext::EndSessions(const std::vector<SessionStore::Values>& ended) {
     if (label.empty()) continue;
     if (!app_.visitors.VisitorLeft(label, SessionText(*values, kVisitorAddress), &error))
       failures_.Failed("a leaving visitor's rows", error);
-    CompanyChanged(config_.company_id);
+    CompanyChanged(VisitorCompany(*values));
   }
 }
 

@@ -16,11 +16,13 @@ std::string HeaderSessionId(const VisitorCookie& cookie, const std::string& labe
 }  // namespace
 
 SessionStore::Values HeaderVisitorSession(SiteContext& site, SiteExchange& ex,
-                                          const std::string& label, bool* made) {
+                                          const std::string& label, LONG company_id,
+                                          bool* made) {
   auto session = site.AdoptVisitorSession(ex, HeaderSessionId(site.visitor_cookie(), label), made);
   if (session && *made) {
     session->SetText(kLabel, label);
     session->SetText(kVisitorAddress, ex.remote);
+    session->SetLong(kVisitorCompany, company_id);
   }
   return session;
 }
@@ -32,11 +34,14 @@ void UseVisitorHeader(SiteContext& site, SiteExchange& ex) {
   if (!label) return;
   if (ex.session && SessionText(*ex.session, kLabel) == *label) return;
   bool made = false;
+  LONG company = ex.cross_origin_company ? ex.cross_origin_company : site.config().company_id;
   // No room: the request goes on without a visitor, as a stranger's.
-  if (!HeaderVisitorSession(site, ex, *label, &made) || !made) return;
+  auto session = HeaderVisitorSession(site, ex, *label, company, &made);
+  if (!session || !made) return;
   std::string error;
-  if (!site.app().visitors.VisitorReturned(*label, ex.remote, &error))
+  if (!site.app().visitors.VisitorReturned(*label, &company, ex.remote, &error))
     site.failures().Failed("a returning visitor's row", error);
+  session->SetLong(kVisitorCompany, company);
 }
 
 }  // namespace zelto::serve

@@ -12,13 +12,14 @@ namespace json = boost::json;
 // the leave-a-message form instead.
 void OpenChat(SiteContext& site, SiteExchange& ex, const std::string& label) {
   if (!Expect(ex, http::verb::post)) return;
+  const LONG company = site.VisitorCompany(*ex.session);
   std::string error;
-  auto chat = site.app().routing.Open(label, &error);
+  auto chat = site.app().routing.Open(label, company, &error);
   if (!chat) return site.DatabaseError(ex, error);
   static constexpr const char* kStates[] = {kRunning, kQueued, "offline"};
   if (chat->cid != 0) {
     site.Stored(chat->cid);
-    site.Assigned(chat->assigned, site.config().company_id);
+    site.Assigned(chat->assigned, company);
   }
   ex.Json(
       http::status::ok,
@@ -50,7 +51,7 @@ void AnswerInvitation(SiteContext& site, SiteExchange& ex, const std::string& la
     return ex.Error(http::status::conflict, "no pending invitation");
   }
   site.Stored(*cid);
-  site.CompanyChanged(site.config().company_id);
+  site.CompanyChanged(site.VisitorCompany(*ex.session));
   ex.Json(http::status::ok, CidJson(*cid));
 }
 
