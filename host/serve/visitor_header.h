@@ -18,10 +18,15 @@ namespace zelto::serve {
 class SiteContext;
 struct SiteExchange;
 
+// The company the chat pages opened by a snippet name with the label (the
+// snippet's data-company), taken when the visitor's session is made again.
+inline constexpr char kVisitorCompanyHeader[] = "X-Zelto-Company";
+
 // When the request carries a genuine header for a visitor other than its
 // cookie session's: the request's session becomes that visitor's (made
-// when gone, with their onlineCst row again when it is gone too, under the
-// company of the row, else of the listed site's call, else the site's).
+// when gone, with their onlineCst row again when it is gone too). Their
+// company is that of the row, else of the listed site's call, else the one
+// X-Zelto-Company names when that company lists sites, else the site's.
 // Touches the database: on a worker.
 void UseVisitorHeader(SiteContext& site, SiteExchange& ex);
 

@@ -7,6 +7,7 @@
 
 #include "tests/support/host/attacked_site.h"
 #include "tests/support/served_site.h"
+#include "tests/support/wait_until.h"
 
 namespace zelto::testing {
 namespace {
@@ -175,6 +176,31 @@ TEST_P(ServeCompaniesTest, ASiteNamingAnotherCompanyRecordsNothing) {
   EXPECT_EQ(nowhere.Visit().status, 403);
   EXPECT_EQ(Fingerprint(), before);
   EXPECT_EQ(ConsoleList(kSecond).find(first.label), std::string::npos);
+}
+
+TEST_P(ServeCompaniesTest, AVisitorWhoseSessionEndedComesBackToTheChatPagesCompany) {
+  struct Case {
+    const char* named;    // X-Zelto-Company of the chat pages
+    const char* company;  // the visitor's row when they come back
+  } cases[] = {{"2", "2"}, {"9", "1"} /* lists no site */, {"", "1"}};
+  std::vector<SiteVisitor> visitors;
+  for (size_t i = 0; i < std::size(cases); ++i) visitors.push_back(Arrive(kSecond));
+  site_->clock().Advance(std::chrono::minutes(21));
+  for (const SiteVisitor& v : visitors)
+    ASSERT_TRUE(WaitUntil([&] {
+      site_->Client()->Get("/healthz");
+      return site_->Count("onlineCst", Where("cstLabel", v.label)) == 0;
+    })) << "the visitor's session ended";
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    // The chat frame on the host's own origin, the visitor's session gone.
+    LoopbackHttpClient::Headers headers = {{"X-Zelto-Visitor", visitors[i].signed_label}};
+    if (*cases[i].named) headers.emplace_back("X-Zelto-Company", cases[i].named);
+    EXPECT_EQ(site_->Client()->Get("/api/visitor/invitation", headers).status, 200);
+    EXPECT_EQ(site_->Scalar("select CompanyID from onlineCst where " +
+                            Where("cstLabel", visitors[i].label)),
+              cases[i].company)
+        << cases[i].named;
+  }
 }
 
 ZELTO_ON_EVERY_ENGINE(ServeCompaniesTest);
