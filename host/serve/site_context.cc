@@ -204,6 +204,11 @@ bool SiteContext::RequireVisitor(SiteExchange& ex) {
     ex.Error(http::status::forbidden, "no visitor session: open the company site first");
     return false;
   }
+  // A listed site acts for its own company's visitors only.
+  if (ex.cross_origin_company && ex.cross_origin_company != VisitorCompany(*ex.session)) {
+    ex.Error(http::status::forbidden, "the visitor is another company's");
+    return false;
+  }
   return true;
 }
 

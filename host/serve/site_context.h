@@ -98,7 +98,8 @@ class SiteContext {
   // removed, ending the session) and, when `token`, 403 without the
   // session's cross-site token; false then.
   bool RequireOperator(SiteExchange& ex, bool token);
-  // Answers 403 without a visitor's session; false then.
+  // Answers 403 without a visitor's session, or when a listed site calls
+  // for another company's visitor; false then.
   bool RequireVisitor(SiteExchange& ex);
   // The company the session's visitor came for (kVisitorCompany), the
   // site's own when the session names none.

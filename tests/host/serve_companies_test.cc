@@ -171,6 +171,11 @@ TEST_P(ServeCompaniesTest, ASiteNamingAnotherCompanyRecordsNothing) {
     EXPECT_EQ(reply.status, 403) << reply.body;
     EXPECT_EQ(reply.Header("access-control-allow-origin"), "");
   }
+  // Company 2's listed site with company 1's visitor.
+  SiteVisitor borrowed{site_->Client(), kSecond, first.signed_label, first.label};
+  for (const HttpReply& reply : {borrowed.Post("/api/visitor/chat", ""),
+                                 borrowed.Post("/api/visitor/offline-message", "name=x&contact=y&text=z")})
+    EXPECT_EQ(reply.status, 403) << reply.body;
   // A company that does not exist, from a listed site.
   SiteVisitor nowhere{site_->Client(), Company{9, kSecond.origin, 0}, "", ""};
   EXPECT_EQ(nowhere.Visit().status, 403);
