@@ -78,6 +78,17 @@ describe('the chat snippet on another site', { skip }, () => {
   const chatFrame = (page) => page.frameLocator('#zelto-widget iframe');
   const frameList = (page) => chatFrame(page).frameLocator('iframe[name="fresh"]')
       .frameLocator('iframe[name="chatmsglist"]').locator('#list');
+  // The visitor writes in the panel; the operator's chat window reads it and answers.
+  const talk = async (page, chat, words, answer) => {
+    await chatFrame(page).locator('#text').fill(words);
+    await chatFrame(page).locator('#send').click();
+    await until('the visitor\'s words at the operator', async () =>
+      ((await chat.frameLocator('iframe[name="fresh"]').frameLocator('iframe[name="chatmsglist"]')
+          .locator('#list').textContent()) || '').includes(words));
+    await send(chat, answer);
+    await until('the operator\'s answer in the panel', async () =>
+      ((await frameList(page).textContent()) || '').includes(answer));
+  };
 
   test('a visitor of the listed site chats and is invited; a foreign site gets nothing',
        async (t) => {
@@ -123,14 +134,7 @@ describe('the chat snippet on another site', { skip }, () => {
       await chatFrame(visitor.page).locator('#text').waitFor();
       const chat = await popup(operator, () => row.dblclick());
       await chat.waitForURL(/\/operator\/chat\.html\?cid=\d+$/);
-      await chatFrame(visitor.page).locator('#text').fill('Hello from the company site');
-      await chatFrame(visitor.page).locator('#send').click();
-      await until('the visitor\'s words at the operator', async () =>
-        ((await chat.frameLocator('iframe[name="fresh"]').frameLocator('iframe[name="chatmsglist"]')
-            .locator('#list').textContent()) || '').includes('Hello from the company site'));
-      await send(chat, 'Hello, how can I help?');
-      await until('the operator\'s answer in the panel', async () =>
-        ((await frameList(visitor.page).textContent()) || '').includes('Hello, how can I help?'));
+      await talk(visitor.page, chat, 'Hello from the company site', 'Hello, how can I help?');
       await visitor.page.screenshot({ path: join(site.out, 'embedded-chat.png') });
     });
 
@@ -216,14 +220,7 @@ describe('the chat snippet on another site', { skip }, () => {
       assert.equal(sql(`select group_concat(serid) from C_members where cid=${cid} and serid<>0`),
                    String(secondAccount.id));
       const chat = await popup(own, () => rowOf(own, label).dblclick());
-      await chatFrame(visitor.page).locator('#text').fill('Hello second company');
-      await chatFrame(visitor.page).locator('#send').click();
-      await until('the visitor\'s words at the operator', async () =>
-        ((await chat.frameLocator('iframe[name="fresh"]').frameLocator('iframe[name="chatmsglist"]')
-            .locator('#list').textContent()) || '').includes('Hello second company'));
-      await send(chat, 'Second company here');
-      await until('the answer in the panel', async () =>
-        ((await frameList(visitor.page).textContent()) || '').includes('Second company here'));
+      await talk(visitor.page, chat, 'Hello second company', 'Second company here');
       await visitor.page.screenshot({ path: join(site.out, 'second-company-chat.png') });
       assert.equal(await rowOf(first, label).count(), 0);
     });
