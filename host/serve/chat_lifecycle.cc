@@ -22,12 +22,32 @@ std::optional<ChatEnd> ChatLifecycle::EndOf(LONG cid, std::string* error) const 
   return ChatEnd{"", 0};
 }
 
+namespace {
+
+// The company of a chat that was never routed (an operator's invitation):
+// its operators'.
+bool OperatorsCompany(SqlSession& chat, LONG cid, LONG* company_id) {
+  std::vector<SqlSession::Row> rows;
+  if (!chat.Query("select top 1 u.CompanyID as CompanyID from C_members m inner join userinfo u "
+                  "on u.ID = m.serid where m.cid=" +
+                      SqlId(cid) + " order by m.serid",
+                  {"CompanyID"}, &rows))
+    return false;
+  *company_id = rows.empty() ? 0 : IdField(rows[0][0]);
+  return true;
+}
+
+}  // namespace
+
 bool ChatLifecycle::EndIn(SqlSession& chat, LONG cid, const std::string& by, LONG by_id,
                           EndedChat* ended) const {
   std::optional<ChatState> state;
   if (!ReadChatState(chat, cid, &state)) return false;
   if (state && state->state == kEnded) return true;
-  ended->company_id = state ? state->company_id : company_id_;
+  if (state)
+    ended->company_id = state->company_id;
+  else if (!OperatorsCompany(chat, cid, &ended->company_id))
+    return false;
   ended->by_this_call = true;
   const int64_t now = now_();
   return MarkEnded(chat, cid, ended->company_id, by, by_id, now) && FinishConversation(chat, cid) &&

@@ -29,8 +29,7 @@ struct EndedChat {
 
 class ChatLifecycle {
  public:
-  ChatLifecycle(const SiteDatabase& db, LONG site_company_id, SecondsClock now)
-      : db_(db), company_id_(site_company_id), now_(std::move(now)) {}
+  ChatLifecycle(const SiteDatabase& db, SecondsClock now) : db_(db), now_(std::move(now)) {}
 
   // How `cid` ended; nullopt while it has not (or on a failed read, with
   // `error`). A conversation whose row is gone without a recorded end (it
@@ -40,7 +39,9 @@ class ChatLifecycle {
   bool IsConversationEnded(LONG cid, std::string* error) const {
     return EndOf(cid, error).has_value();
   }
-  // Ends `cid` (running or queued) as `by` (operator id, or 0).
+  // Ends `cid` (running or queued) as `by` (operator id, or 0), recorded
+  // under the chat's own company: the one it was routed in, else (an
+  // operator's invitation) its operators' company.
   std::optional<EndedChat> End(LONG cid, const std::string& by, LONG by_id,
                                std::string* error) const;
 
@@ -48,7 +49,6 @@ class ChatLifecycle {
   bool EndIn(SqlSession& chat, LONG cid, const std::string& by, LONG by_id, EndedChat* ended) const;
 
   const SiteDatabase& db_;
-  const LONG company_id_;
   const SecondsClock now_;
 };
 

@@ -49,7 +49,8 @@ bool ChooseOperator(SqlSession& chat, LONG company_id, const std::set<LONG>& onl
 
 }  // namespace
 
-std::optional<VisitorChat> Chats::OpenChat(const std::string& label, const std::set<LONG>& online,
+std::optional<VisitorChat> Chats::OpenChat(const std::string& label, LONG company_id,
+                                           const std::set<LONG>& online,
                                            std::string* error) const {
   LONG cid = 0;
   const bool done = db_.Write(kChatCatalog, error, [&](SqlSession& chat) {
@@ -58,7 +59,7 @@ std::optional<VisitorChat> Chats::OpenChat(const std::string& label, const std::
     if (!FindRunningConversation(chat, label, &running)) return false;
     if (running) {
       cid = *running;
-    } else if (!ChooseOperator(chat, company_id_, online, &chosen) ||
+    } else if (!ChooseOperator(chat, company_id, online, &chosen) ||
                !StartConversation(chat, label, chosen, &cid)) {
       return false;
     }

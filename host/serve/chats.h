@@ -33,14 +33,14 @@ struct Invitation {
 
 class Chats {
  public:
-  Chats(const SiteDatabase& db, LONG site_company_id) : db_(db), company_id_(site_company_id) {}
+  explicit Chats(const SiteDatabase& db) : db_(db) {}
 
-  // The visitor's running conversation, or a new one with an operator of the
-  // company (the first of `online`, else the first of the company); the
-  // visitor's beChatting 1 either way. Nullopt with `error` empty when the
-  // company has no operator.
-  std::optional<VisitorChat> OpenChat(const std::string& label, const std::set<LONG>& online,
-                                      std::string* error) const;
+  // The visitor's running conversation, or a new one with an operator of
+  // company `company_id` (the first of `online`, else the first of the
+  // company); the visitor's beChatting 1 either way. Nullopt with `error`
+  // empty when the company has no operator.
+  std::optional<VisitorChat> OpenChat(const std::string& label, LONG company_id,
+                                      const std::set<LONG>& online, std::string* error) const;
   // The preMsg row, once; false when `cid` is not the visitor's.
   bool ChatOpened(const std::string& label, LONG cid, std::string* error) const;
   Invitation InvitationOf(const std::string& label, std::string* error) const;
@@ -64,7 +64,6 @@ class Chats {
 
  private:
   const SiteDatabase& db_;
-  const LONG company_id_;
 };
 
 }  // namespace zelto::serve

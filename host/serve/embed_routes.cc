@@ -26,6 +26,10 @@ void Visit(SiteContext& site, SiteExchange& ex) {
   if (!Expect(ex, http::verb::post)) return;
   std::string label = ex.session ? SessionText(*ex.session, kLabel) : "";
   const bool cross = ex.cross_origin_company != 0;
+  const LONG own = label.empty() ? site.config().company_id : site.VisitorCompany(*ex.session);
+  const LONG company = cross ? ex.cross_origin_company : own;
+  // A label of another company's visitor: on this company's site, a new one.
+  if (company != own) label.clear();
   // The host's own pages were recorded as it served them.
   if (!cross && !label.empty()) return AnswerVisitor(site, ex, label);
   const std::string page = ex.Form("page");
@@ -35,13 +39,13 @@ void Visit(SiteContext& site, SiteExchange& ex) {
   if (first_view) {
     label = site.app().visitors.NewVisitorLabel();
     bool made = false;
-    if (!HeaderVisitorSession(site, ex, label, &made)) return site.SessionsFull(ex);
+    if (!HeaderVisitorSession(site, ex, label, company, &made)) return site.SessionsFull(ex);
   }
   std::string error;
-  if (!site.app().visitors.RecordVisit(label, first_view, ex.remote, ex.Form("referrer"), page,
-                                       &error))
+  if (!site.app().visitors.RecordVisit(label, company, first_view, ex.remote, ex.Form("referrer"),
+                                       page, &error))
     return site.DatabaseError(ex, error);
-  if (first_view) site.CompanyChanged(site.config().company_id);
+  if (first_view) site.CompanyChanged(company);
   AnswerVisitor(site, ex, label);
 }
 

@@ -57,11 +57,11 @@ void LeaveMessage(SiteContext& site, SiteExchange& ex, const std::string& label)
       text.size() > kOfflineTextLimit)
     return ex.Error(http::status::bad_request, "a field is too long");
   std::string error;
-  OfflineMessages& messages = site.app().offline_messages;
-  const auto id = messages.Leave(label, name, contact, text, &error);
+  const LONG company = site.VisitorCompany(*ex.session);
+  const auto id = site.app().offline_messages.Leave(label, company, name, contact, text, &error);
   if (!id) return site.DatabaseError(ex, error);
-  site.CompanyChanged(messages.company_id());
-  site.events().OfflineMessageLeft(messages.company_id(), *id, label, name, contact, text);
+  site.CompanyChanged(company);
+  site.events().OfflineMessageLeft(company, *id, label, name, contact, text);
   ex.Json(http::status::ok, JsonAnswer(json::object{{"id", *id}}));
 }
 

@@ -26,7 +26,8 @@ OfflineMessage FromRow(SqlSession::Row& row) {
 
 }  // namespace
 
-std::optional<LONG> OfflineMessages::Leave(const std::string& label, const std::string& name,
+std::optional<LONG> OfflineMessages::Leave(const std::string& label, LONG company_id,
+                                           const std::string& name,
                                            const std::string& contact, const std::string& text,
                                            std::string* error) const {
   LONG id = 0;
@@ -45,7 +46,7 @@ std::optional<LONG> OfflineMessages::Leave(const std::string& label, const std::
                         SqlStringLiteral(contact) + ", " + SqlStringLiteral(text) + ", " +
                         std::to_string(now_()) + ", 0, 0, " + SqlStringLiteral(visit[0]) + ", " +
                         SqlStringLiteral(visit[1]) + ", " + SqlStringLiteral(visit[2]) + ", " +
-                        SqlStringLiteral(visit[3]) + ", " + SqlId(company_id_) + ", 0)");
+                        SqlStringLiteral(visit[3]) + ", " + SqlId(company_id) + ", 0)");
   });
   if (!done) return std::nullopt;
   return id;

@@ -31,11 +31,10 @@ struct OfflineMessage {
 
 class OfflineMessages {
  public:
-  OfflineMessages(const SiteDatabase& db, LONG site_company_id, SecondsClock now)
-      : db_(db), company_id_(site_company_id), now_(std::move(now)) {}
+  OfflineMessages(const SiteDatabase& db, SecondsClock now) : db_(db), now_(std::move(now)) {}
 
-  // Stores the visitor's message for the site's company; its id.
-  std::optional<LONG> Leave(const std::string& label, const std::string& name,
+  // Stores the visitor's message for company `company_id`; its id.
+  std::optional<LONG> Leave(const std::string& label, LONG company_id, const std::string& name,
                             const std::string& contact, const std::string& text,
                             std::string* error) const;
   // The company's messages, newest first.
@@ -44,11 +43,8 @@ class OfflineMessages {
   // False with `error` empty when the company has no such message.
   bool MarkHandled(LONG company_id, LONG id, LONG operator_id, std::string* error) const;
 
-  LONG company_id() const { return company_id_; }
-
  private:
   const SiteDatabase& db_;
-  const LONG company_id_;
   const SecondsClock now_;
 };
 

@@ -141,7 +141,8 @@ bool AssignWaitingChats(SqlSession& chat, LONG company_id, int64_t now,
   }
 }
 
-std::optional<RoutedChat> Routing::Open(const std::string& label, std::string* error) const {
+std::optional<RoutedChat> Routing::Open(const std::string& label, LONG company_id,
+                                        std::string* error) const {
   RoutedChat routed;
   const bool done = db_.Write(kChatCatalog, error, [&](SqlSession& chat) {
     routed = RoutedChat();
@@ -158,13 +159,13 @@ std::optional<RoutedChat> Routing::Open(const std::string& label, std::string* e
     }
     const int64_t now = now_();
     std::vector<Candidate> candidates;
-    if (!OnlineCandidates(chat, company_id_, &candidates)) return false;
+    if (!OnlineCandidates(chat, company_id, &candidates)) return false;
     if (candidates.empty()) return true;  // nobody online: nothing opens
     // Behind everyone already waiting; assigned at once when the queue
     // then moves this far.
     if (!TakeConversationId(chat, &routed.cid) ||
-        !InsertChatState(chat, {routed.cid, company_id_, label, 0, kQueued, now, 0, 0, "", 0}) ||
-        !AssignWaitingChats(chat, company_id_, now, &routed.assigned))
+        !InsertChatState(chat, {routed.cid, company_id, label, 0, kQueued, now, 0, 0, "", 0}) ||
+        !AssignWaitingChats(chat, company_id, now, &routed.assigned))
       return false;
     const bool mine = std::find(routed.assigned.begin(), routed.assigned.end(), routed.cid) !=
                       routed.assigned.end();

@@ -47,12 +47,13 @@ bool AssignWaitingChats(SqlSession& chat, LONG company_id, int64_t now,
 
 class Routing {
  public:
-  Routing(const SiteDatabase& db, LONG site_company_id, SecondsClock now)
-      : db_(db), company_id_(site_company_id), now_(std::move(now)) {}
+  Routing(const SiteDatabase& db, SecondsClock now) : db_(db), now_(std::move(now)) {}
 
-  // The visitor's running or queued chat, else a new one routed as above.
+  // The visitor's running or queued chat, else a new one routed as above
+  // among company `company_id`'s operators and queued in its queue.
   // nullopt with `error` when the database failed.
-  std::optional<RoutedChat> Open(const std::string& label, std::string* error) const;
+  std::optional<RoutedChat> Open(const std::string& label, LONG company_id,
+                                 std::string* error) const;
   // Where the visitor's queued chat `cid` stands.
   std::optional<QueuePlace> PlaceOf(LONG cid, std::string* error) const;
   // AssignWaitingChats in a transaction of its own (an operator came online
@@ -65,7 +66,6 @@ class Routing {
 
  private:
   const SiteDatabase& db_;
-  const LONG company_id_;
   const SecondsClock now_;
 };
 

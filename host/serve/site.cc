@@ -216,15 +216,19 @@ void Site::GiveVisitorLabel(Exchange& ex, const std::string& label) {
   ex.visitor_cookie = context_.visitor_cookie().Sign(label);
 }
 
+// The cookie names a visitor of the host's own pages.
+
 void Site::RestoreVisitor(Exchange& ex) {
   const std::string cookie = CookieValue(ex.request[http::field::cookie], kVisitorCookie);
   if (cookie.empty()) return;
   const std::optional<std::string> label = context_.visitor_cookie().Check(cookie);
   if (!label || !context_.EnsureVisitorSession(ex)) return;
   GiveVisitorLabel(ex, *label);
+  LONG company = config_.company_id;
   std::string error;
-  if (!context_.app().visitors.VisitorReturned(*label, ex.remote, &error))
+  if (!context_.app().visitors.VisitorReturned(*label, &company, ex.remote, &error))
     context_.failures().Failed("a returning visitor's row", error);
+  ex.session->SetLong(kVisitorCompany, company);
 }
 
 void Site::RunPage(Exchange& ex) {
@@ -396,12 +400,13 @@ void Site::ServeCompanySite(Exchange& ex) {
     const std::string page = (ex.https ? "https://" : "http://") + ex.host +
                              std::string(ex.request.target());
     std::string error;
-    if (!context_.app().visitors.RecordVisit(label, first_view, ex.remote,
+    const LONG company = context_.VisitorCompany(*session);
+    if (!context_.app().visitors.RecordVisit(label, company, first_view, ex.remote,
                                              std::string(ex.request[http::field::referer]), page,
                                              &error))
       context_.failures().Failed("recording a visit", error);
     else if (first_view)
-      context_.CompanyChanged(config_.company_id);  // a new visitor on the consoles' list
+      context_.CompanyChanged(company);  // a new visitor on the consoles' list
   }
   ServeFile(ex, www_, false);
 }

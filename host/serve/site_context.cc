@@ -12,7 +12,7 @@ SiteContext::SiteContext(SiteConfig config, SessionStore& sessions)
       failures_(config_.failure_log ? *config_.failure_log : own_failures_),
       sessions_(sessions),
       db_(config_.data_dir, config_.db_user, config_.db_password),
-      app_(db_, config_.company_id),
+      app_(db_),
       own_memberships_(*config_.clock),
       own_typing_(*config_.clock),
       typing_(config_.typing ? *config_.typing : own_typing_),
@@ -208,6 +208,11 @@ bool SiteContext::RequireVisitor(SiteExchange& ex) {
     ex.Error(http::status::forbidden, "no visitor session: open the company site first");
     return false;
   }
+  // A listed site acts for its own company's visitors only.
+  if (ex.cross_origin_company && ex.cross_origin_company != VisitorCompany(*ex.session)) {
+    ex.Error(http::status::forbidden, "the visitor is another company's");
+    return false;
+  }
   return true;
 }
 
@@ -306,6 +311,11 @@ void SiteContext::Typed(const TypingNote& note) {
   if (config_.share_typing) config_.share_typing(note);
 }
 
+LONG SiteContext::VisitorCompany(const SessionValues& values) const {
+  const LONG company = static_cast<LONG>(SessionNumber(values, kVisitorCompany));
+  return company > 0 ? company : config_.company_id;
+}
+
 void SiteContext::CompanyChanged(LONG company_id) {
   if (config_.stored && company_id > 0) config_.stored(CompanyChannel(company_id));
 }
@@ -330,7 +340,7 @@ void SiteContext::EndSessions(const std::vector<SessionStore::Values>& ended) {
     if (label.empty()) continue;
     if (!app_.visitors.VisitorLeft(label, SessionText(*values, kVisitorAddress), &error))
       failures_.Failed("a leaving visitor's rows", error);
-    CompanyChanged(config_.company_id);
+    CompanyChanged(VisitorCompany(*values));
   }
 }
 

@@ -51,7 +51,9 @@ struct SiteConfig {
   std::filesystem::path files_dir;  // attachments
   size_t form_limit = 64 * 1024;
   size_t upload_limit = 2 * 1024 * 1024;
-  LONG company_id = 1;                // the demo site's company
+  // The company of the host's own pages (the demo site) and of visitors
+  // no snippet names another for.
+  LONG company_id = 1;
   std::string site_secret;            // key of the visitor cookie (LoadSiteSecret)
   FailureLog* failure_log = nullptr;  // where failures go (stderr, rate-limited, when null)
   // Page fetches (CheckDomain) at once; more are answered 503.
@@ -107,8 +109,12 @@ class SiteContext {
   // removed, ending the session) and, when `token`, 403 without the
   // session's cross-site token; false then.
   bool RequireOperator(SiteExchange& ex, bool token);
-  // Answers 403 without a visitor's session; false then.
+  // Answers 403 without a visitor's session, or when a listed site calls
+  // for another company's visitor; false then.
   bool RequireVisitor(SiteExchange& ex);
+  // The company the session's visitor came for (kVisitorCompany), the
+  // site's own when the session names none.
+  LONG VisitorCompany(const SessionValues& values) const;
   // Answers 403 unless the session's visitor or operator may make `use` of
   // conversation `cid` (AccessRules); 500 when that cannot be read.
   bool RequireConversation(SiteExchange& ex, std::optional<LONG> cid, ConversationUse use);

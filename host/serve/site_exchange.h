@@ -26,6 +26,8 @@ inline constexpr char kOperatorCompany[] = "operator_company";
 inline constexpr char kToken[] = "csrf";
 inline constexpr char kLabel[] = "timelabel";
 inline constexpr char kVisitorAddress[] = "visitor_ip";
+// The company whose visitor the session's is (the snippet's, else the site's).
+inline constexpr char kVisitorCompany[] = "visitor_company";
 
 struct SiteExchange : std::enable_shared_from_this<SiteExchange> {
   HttpRequest request;

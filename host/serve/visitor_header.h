@@ -18,15 +18,22 @@ namespace zelto::serve {
 class SiteContext;
 struct SiteExchange;
 
+// The company the chat pages opened by a snippet name with the label (the
+// snippet's data-company), taken when the visitor's session is made again.
+inline constexpr char kVisitorCompanyHeader[] = "X-Zelto-Company";
+
 // When the request carries a genuine header for a visitor other than its
 // cookie session's: the request's session becomes that visitor's (made
-// when gone, with their onlineCst row again when it is gone too). Touches
-// the database: on a worker.
+// when gone, with their onlineCst row again when it is gone too). Their
+// company is that of the row, else of the listed site's call, else the one
+// X-Zelto-Company names when that company lists sites, else the site's.
+// Touches the database: on a worker.
 void UseVisitorHeader(SiteContext& site, SiteExchange& ex);
 
 // The session of `label` under its header id, made when missing (then
-// `*made`); null when the store or the client address has no room.
+// `*made`, a visitor of `company_id`); null when the store or the client
+// address has no room.
 SessionStore::Values HeaderVisitorSession(SiteContext& site, SiteExchange& ex,
-                                          const std::string& label, bool* made);
+                                          const std::string& label, LONG company_id, bool* made);
 
 }  // namespace zelto::serve

@@ -12,14 +12,15 @@ namespace json = boost::json;
 // the leave-a-message form instead.
 void OpenChat(SiteContext& site, SiteExchange& ex, const std::string& label) {
   if (!Expect(ex, http::verb::post)) return;
+  const LONG company = site.VisitorCompany(*ex.session);
   std::string error;
-  auto chat = site.app().routing.Open(label, &error);
+  auto chat = site.app().routing.Open(label, company, &error);
   if (!chat) return site.DatabaseError(ex, error);
   static constexpr const char* kStates[] = {kRunning, kQueued, "offline"};
   if (chat->cid != 0) {
     site.Stored(chat->cid);
-    site.Assigned(chat->assigned, site.config().company_id);
-    site.events().ChatStarted(chat->cid, label, site.config().company_id);
+    site.Assigned(chat->assigned, company);
+    site.events().ChatStarted(chat->cid, label, company);
   }
   ex.Json(
       http::status::ok,
@@ -51,8 +52,9 @@ void AnswerInvitation(SiteContext& site, SiteExchange& ex, const std::string& la
     return ex.Error(http::status::conflict, "no pending invitation");
   }
   site.Stored(*cid);
-  site.CompanyChanged(site.config().company_id);
-  if (accept == "1") site.events().ChatStarted(*cid, label, site.config().company_id);
+  const LONG company = site.VisitorCompany(*ex.session);
+  site.CompanyChanged(company);
+  if (accept == "1") site.events().ChatStarted(*cid, label, company);
   ex.Json(http::status::ok, CidJson(*cid));
 }
 

@@ -40,8 +40,8 @@ std::string SearchKeywords(const std::string& referrer) {
   return {};
 }
 
-VisitorTracking::VisitorTracking(const SiteDatabase& db, LONG site_company_id)
-    : db_(db), company_id_(site_company_id), label_host_tag_(RandomHostTag()) {}
+VisitorTracking::VisitorTracking(const SiteDatabase& db)
+    : db_(db), label_host_tag_(RandomHostTag()) {}
 
 std::string VisitorTracking::NewVisitorLabel() {
   SYSTEMTIME t;
@@ -57,19 +57,19 @@ std::string VisitorTracking::NewVisitorLabel() {
 }
 
 bool VisitorTracking::AddOnlineVisitor(SqlSession& chat, const std::string& label,
-                                       const std::string& address, const std::string& referrer,
-                                       bool chatting) const {
+                                       LONG company_id, const std::string& address,
+                                       const std::string& referrer, bool chatting) const {
   const std::string nick = "访客" + label.substr(label.size() > 3 ? label.size() - 3 : 0);
   return chat.Execute(
       "insert into onlineCst (cstLabel, NickName, CompanyID, visittime, beChatting, Invited, "
       "searchkey, sourcepage, csarea, IP) values (" +
-      SqlStringLiteral(label) + ", " + SqlStringLiteral(nick) + ", " + SqlId(company_id_) + ", " +
+      SqlStringLiteral(label) + ", " + SqlStringLiteral(nick) + ", " + SqlId(company_id) + ", " +
       SqlStringLiteral(CurrentTimestampText()) + ", " + (chatting ? "1" : "0") + ", 0, " +
       SqlStringLiteral(SearchKeywords(referrer)) + ", " + SqlStringLiteral(Clip(referrer, 1000)) +
       ", " + SqlStringLiteral("未知地区") + ", " + SqlStringLiteral(Clip(address, 50)) + ")");
 }
 
-bool VisitorTracking::RecordVisit(const std::string& label, bool first_view,
+bool VisitorTracking::RecordVisit(const std::string& label, LONG company_id, bool first_view,
                                   const std::string& address, const std::string& referrer,
                                   const std::string& page, std::string* error) const {
   const std::string track = "insert into cstTrack (cstLabel, presentTime, presentPage) values (" +
@@ -78,21 +78,24 @@ bool VisitorTracking::RecordVisit(const std::string& label, bool first_view,
                             SqlStringLiteral(Clip(page, 1000)) + ")";
   if (!first_view) return db_.Execute(kChatCatalog, track, nullptr, error);
   return db_.Write(kChatCatalog, error, [&](SqlSession& chat) {
-    return AddOnlineVisitor(chat, label, address, referrer, false) && chat.Execute(track);
+    return AddOnlineVisitor(chat, label, company_id, address, referrer, false) && chat.Execute(track);
   });
 }
 
-bool VisitorTracking::VisitorReturned(const std::string& label, const std::string& address,
-                                      std::string* error) const {
+bool VisitorTracking::VisitorReturned(const std::string& label, LONG* company_id,
+                                      const std::string& address, std::string* error) const {
   return db_.Write(kChatCatalog, error, [&](SqlSession& chat) {
-    bool online = false;
+    std::vector<SqlSession::Row> rows;
     std::optional<LONG> running;
-    if (!HasRow(chat, "select cstLabel from onlineCst where cstLabel=" + SqlStringLiteral(label),
-                &online))
+    if (!chat.Query("select CompanyID from onlineCst where cstLabel=" + SqlStringLiteral(label),
+                    {"CompanyID"}, &rows))
       return false;
-    if (online) return true;
+    if (!rows.empty()) {
+      *company_id = IdField(rows[0][0]);
+      return true;
+    }
     return FindRunningConversation(chat, label, &running) &&
-           AddOnlineVisitor(chat, label, address, "", running.has_value());
+           AddOnlineVisitor(chat, label, *company_id, address, "", running.has_value());
   });
 }
 

@@ -15,20 +15,24 @@ namespace zelto::serve {
 
 class VisitorTracking {
  public:
-  VisitorTracking(const SiteDatabase& db, LONG site_company_id);
+  explicit VisitorTracking(const SiteDatabase& db);
 
   // A new visitor label, "V", a tag random per process and the local time
   // to the millisecond: unique within the process and across hosts.
   std::string NewVisitorLabel();
-  // One page view of the company site; the first (`first_view`) also adds
-  // the visitor's onlineCst row, in the same transaction.
-  bool RecordVisit(const std::string& label, bool first_view, const std::string& address,
+  // One page view of a company's site; the first (`first_view`) also adds
+  // the visitor's onlineCst row for company `company_id`, in the same
+  // transaction.
+  bool RecordVisit(const std::string& label, LONG company_id, bool first_view,
+                   const std::string& address,
                    const std::string& referrer, const std::string& page, std::string* error) const;
   // A visitor known by their cookie came back in a new session: their
-  // onlineCst row again when it is gone (beChatting 1 when a conversation
-  // of theirs is running), nothing when it is there. Two requests of one
-  // returning visitor at once, on any hosts, add one row.
-  bool VisitorReturned(const std::string& label, const std::string& address,
+  // onlineCst row again, for company `*company_id`, when it is gone
+  // (beChatting 1 when a conversation of theirs is running); when it is
+  // there, nothing changes and `*company_id` becomes the row's company.
+  // Two requests of one returning visitor at once, on any hosts, add one
+  // row.
+  bool VisitorReturned(const std::string& label, LONG* company_id, const std::string& address,
                        std::string* error) const;
   // The visitor left: their onlineCst row removed (chat database), then
   // their address recorded as seen (count database). The two databases
@@ -42,11 +46,11 @@ class VisitorTracking {
   std::string VisitorListState(LONG company_id, std::string* error) const;
 
  private:
-  bool AddOnlineVisitor(SqlSession& chat, const std::string& label, const std::string& address,
-                        const std::string& referrer, bool chatting) const;
+  bool AddOnlineVisitor(SqlSession& chat, const std::string& label, LONG company_id,
+                        const std::string& address, const std::string& referrer,
+                        bool chatting) const;
 
   const SiteDatabase& db_;
-  const LONG company_id_;
   std::mutex label_mutex_;
   unsigned long long last_label_ = 0;
   // Random per process: hosts sharing one database never hand out one label

@@ -26,15 +26,15 @@
 namespace zelto::serve {
 
 struct WebApp {
-  WebApp(const SiteDatabase& db, LONG site_company_id, SecondsClock now = WallSecondsNow)
-      : visitors(db, site_company_id),
-        chats(db, site_company_id),
+  explicit WebApp(const SiteDatabase& db, SecondsClock now = WallSecondsNow)
+      : visitors(db),
+        chats(db),
         operators(db),
         admin(db),
-        routing(db, site_company_id, now),
-        lifecycle(db, site_company_id, now),
+        routing(db, now),
+        lifecycle(db, now),
         availability(db, now),
-        offline_messages(db, site_company_id, now),
+        offline_messages(db, now),
         canned(db, now),
         notes(db, now),
         whispers(db, now),

@@ -4,9 +4,12 @@
 // different sites to the browser, so the chat host's cookies are
 // third-party in the snippet's calls and in the chat frame: the visitor is
 // known only by the X-Zelto-Visitor header. A third origin, not on the
-// company's list, gets no CORS answer and records nothing.
+// company's list, gets no CORS answer and records nothing. A second company
+// on a second origin has its own visitors, who chat with its own operator
+// while the first company's console never lists them.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
+import { writeFileSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
@@ -17,8 +20,8 @@ import {
 const skip = await browserSkip();
 
 // A company's plain pages, each carrying the snippet.
-function sitePages(chatBase) {
-  const snippet = `<script src="${chatBase}widget.js" data-company="1" data-color="#0a7"` +
+function sitePages(chatBase, company = 1) {
+  const snippet = `<script src="${chatBase}widget.js" data-company="${company}" data-color="#0a7"` +
                   ' data-label="Talk to us" async></script>';
   const page = (title, body) => `<!doctype html><meta charset="utf-8"><title>${title}</title>` +
                                 `<h1>${title}</h1>${body}${snippet}`;
@@ -44,6 +47,8 @@ describe('the chat snippet on another site', { skip }, () => {
   const site = useSite();
   let listed;
   let foreign;
+  let second;  // company 2's site
+  let secondAccount;  // its operator
   const sql = (query) => execFileSync('sqlite3', [join(site.server.data, 'chat.db'), query],
                                       { encoding: 'utf8' }).trim();
 
@@ -53,16 +58,37 @@ describe('the chat snippet on another site', { skip }, () => {
     foreign = await staticSite(pages);
     execFileSync(zeltoBinary(), ['company', 'set', '--data', site.server.data, '--id', '1',
                                  '--origins', listed.origin]);
+    second = await staticSite(sitePages(site.server.base, 2));
+    const zelto = (...args) => execFileSync(zeltoBinary(), [...args, '--data', site.server.data],
+                                            { encoding: 'utf8' }).trim();
+    assert.equal(zelto('company', 'add', '--name', 'Second', '--origins', second.origin), '2');
+    const passwordFile = join(site.server.data, '..', 'second-operator');
+    writeFileSync(passwordFile, 'second company pass\n');
+    const id = zelto('operator', 'add', '--company', '2', '--name', 'second', '--rights',
+                     'list,invite', '--password-file', passwordFile);
+    secondAccount = { id: Number(id), password: 'second company pass' };
   });
   after(async () => {
     await listed?.close();
     await foreign?.close();
+    await second?.close();
   });
 
   const widget = (page) => page.locator('#zelto-widget');
   const chatFrame = (page) => page.frameLocator('#zelto-widget iframe');
   const frameList = (page) => chatFrame(page).frameLocator('iframe[name="fresh"]')
       .frameLocator('iframe[name="chatmsglist"]').locator('#list');
+  // The visitor writes in the panel; the operator's chat window reads it and answers.
+  const talk = async (page, chat, words, answer) => {
+    await chatFrame(page).locator('#text').fill(words);
+    await chatFrame(page).locator('#send').click();
+    await until('the visitor\'s words at the operator', async () =>
+      ((await chat.frameLocator('iframe[name="fresh"]').frameLocator('iframe[name="chatmsglist"]')
+          .locator('#list').textContent()) || '').includes(words));
+    await send(chat, answer);
+    await until('the operator\'s answer in the panel', async () =>
+      ((await frameList(page).textContent()) || '').includes(answer));
+  };
 
   test('a visitor of the listed site chats and is invited; a foreign site gets nothing',
        async (t) => {
@@ -108,14 +134,7 @@ describe('the chat snippet on another site', { skip }, () => {
       await chatFrame(visitor.page).locator('#text').waitFor();
       const chat = await popup(operator, () => row.dblclick());
       await chat.waitForURL(/\/operator\/chat\.html\?cid=\d+$/);
-      await chatFrame(visitor.page).locator('#text').fill('Hello from the company site');
-      await chatFrame(visitor.page).locator('#send').click();
-      await until('the visitor\'s words at the operator', async () =>
-        ((await chat.frameLocator('iframe[name="fresh"]').frameLocator('iframe[name="chatmsglist"]')
-            .locator('#list').textContent()) || '').includes('Hello from the company site'));
-      await send(chat, 'Hello, how can I help?');
-      await until('the operator\'s answer in the panel', async () =>
-        ((await frameList(visitor.page).textContent()) || '').includes('Hello, how can I help?'));
+      await talk(visitor.page, chat, 'Hello from the company site', 'Hello, how can I help?');
       await visitor.page.screenshot({ path: join(site.out, 'embedded-chat.png') });
     });
 
@@ -161,5 +180,51 @@ describe('the chat snippet on another site', { skip }, () => {
     });
 
     assert.deepEqual([...operator.errors, ...visitor.errors], []);
+  });
+
+  test('a second company\'s visitor chats with its own operator only', async (t) => {
+    const step = steps(t);
+    const first = await site.person('first operator');
+    const own = await site.person('second operator');
+    const visitor = await site.person('second visitor', 'en-US');
+    const rowOf = (person, label) => person.page.locator(`#show tr[ondblclick*="cstLabel=${label}&"]`);
+    let label;
+
+    await step('both companies\' operators log in; a visitor comes to the second site', async () => {
+      await login(first, site.server.base, site.server.logins().find((l) => l.id === 5));
+      await login(own, site.server.base, secondAccount);
+      await first.page.waitForSelector('#show table');
+      await visitor.page.goto(second.origin + '/one.html');
+      await widget(visitor.page).locator('.button').waitFor();
+      const [[, signed]] = await visitor.page.evaluate(() => Object.entries(localStorage));
+      label = signed.split('.')[0];
+      assert.equal(sql(`select CompanyID from onlineCst where cstLabel='${label}'`), '2');
+    });
+
+    await step('only the second company\'s console lists the visitor', async () => {
+      await until('the visitor in its company\'s console', async () =>
+        (await rowOf(own, label).count()) === 1);
+      // The first console's list is as fresh: the host woke both at once.
+      await first.page.waitForTimeout(1000);
+      assert.equal(await rowOf(first, label).count(), 0);
+      await own.page.screenshot({ path: join(site.out, 'second-company-console.png') });
+    });
+
+    await step('the visitor chats with the second company\'s operator', async () => {
+      await widget(visitor.page).locator('.button').click();
+      await chatFrame(visitor.page).locator('#text').waitFor();
+      let cid = '';
+      await until('the chat routed', async () =>
+        (cid = sql(`select cid from chatState where cstLabel='${label}'`)) !== '');
+      assert.equal(sql(`select companyId from chatState where cid=${cid}`), '2');
+      assert.equal(sql(`select group_concat(serid) from C_members where cid=${cid} and serid<>0`),
+                   String(secondAccount.id));
+      const chat = await popup(own, () => rowOf(own, label).dblclick());
+      await talk(visitor.page, chat, 'Hello second company', 'Second company here');
+      await visitor.page.screenshot({ path: join(site.out, 'second-company-chat.png') });
+      assert.equal(await rowOf(first, label).count(), 0);
+    });
+
+    assert.deepEqual([...first.errors, ...own.errors, ...visitor.errors], []);
   });
 });

@@ -69,7 +69,7 @@ TEST_P(AdministrationTest, CompaniesAndOperatorsAreAddedWithTheNextFreeIdAndRead
   // The component's own reading of the rights: no visitor list, monitor.
   EXPECT_EQ(db_.Scalar("chat", "select Invite from userinfo where ID=13"), "0");
   EXPECT_EQ(db_.Scalar("chat", "select conview from userinfo where ID=13"), "1");
-  WebApp app(*site_, company.id);
+  WebApp app(*site_);
   auto login = app.operators.Login(added.id, "correct horse", &error);
   ASSERT_TRUE(login) << error;
   EXPECT_FALSE(app.operators.Login(added.id, "wrong horse", &error));
@@ -135,7 +135,7 @@ TEST_P(AdministrationTest, ARemovedOperatorCannotLogInAndKeepsItsNameOnItsMessag
   std::string error;
   ASSERT_TRUE(admin_->SetPasswordHash(5, serve::HashPassword("a new password")));
   ASSERT_TRUE(admin_->RemoveOperator(5));
-  WebApp app(*site_, 1);
+  WebApp app(*site_);
   EXPECT_FALSE(app.operators.Login(5, "a new password", &error));
   EXPECT_EQ(admin_->IsActive(5, &error), std::optional<bool>(false));
   EXPECT_EQ(admin_->IsActive(12, &error), std::optional<bool>(true));
@@ -144,7 +144,7 @@ TEST_P(AdministrationTest, ARemovedOperatorCannotLogInAndKeepsItsNameOnItsMessag
   EXPECT_EQ(db_.Scalar("chat", "select name from userinfo where ID=5"), "王芳");
   EXPECT_EQ(Count("chat", "msg where userID_send=5"), "1");
   // It takes no new chats: the next visitor goes to 7, the first other one.
-  auto chat = app.chats.OpenChat("20240520094005468", {}, &error);
+  auto chat = app.chats.OpenChat("20240520094005468", 1, {}, &error);
   ASSERT_TRUE(chat) << error;
   EXPECT_EQ(db_.Scalar("chat", "select serid from conversation where cid=" +
                                    std::to_string(chat->cid)),
@@ -157,9 +157,9 @@ TEST_P(AdministrationTest, ARemovedOperatorCannotLogInAndKeepsItsNameOnItsMessag
 TEST_P(AdministrationTest, ACompanyWithoutOperatorsGivesNoChatAndNoFailure) {
   ASSERT_TRUE(admin_->AddCompany("Empty", {}));
   db_.Execute("chat", "insert into onlineCst (cstLabel, CompanyID) values ('lonely', 2)");
-  WebApp app(*site_, 2);
+  WebApp app(*site_);
   std::string error;
-  EXPECT_FALSE(app.chats.OpenChat("lonely", {}, &error));
+  EXPECT_FALSE(app.chats.OpenChat("lonely", 2, {}, &error));
   EXPECT_EQ(error, "");
   EXPECT_EQ(Count("chat", "conversation where cstlabel='lonely'"), "0");
 }

@@ -46,7 +46,7 @@ class ChatRoutingTest : public ::testing::TestWithParam<TestEngine> {
   // Every reading of the clock moves it on by one second, so times say
   // the order in which transactions ran.
   std::unique_ptr<WebApp> NewApp(const SiteDatabase& db) {
-    return std::make_unique<WebApp>(db, kCompany, [this] { return ++now_; });
+    return std::make_unique<WebApp>(db, [this] { return ++now_; });
   }
 
   void Online(LONG id, WebApp* app = nullptr) {
@@ -60,7 +60,7 @@ class ChatRoutingTest : public ::testing::TestWithParam<TestEngine> {
   }
   RoutedChat Open(const std::string& label, WebApp* app = nullptr) {
     std::string error;
-    auto routed = (app ? app : app_.get())->routing.Open(label, &error);
+    auto routed = (app ? app : app_.get())->routing.Open(label, kCompany, &error);
     EXPECT_TRUE(routed) << error;
     return routed.value_or(RoutedChat());
   }
@@ -234,7 +234,8 @@ TEST_P(ChatRoutingTest, ArrivalsAndEndsAtOnceOnTwoHosts) {
       for (int i = 0; i < kPerThread; ++i) {
         std::string error;
         auto routed =
-            hosts[t % 2]->routing.Open("Vs" + std::to_string(t) + "_" + std::to_string(i), &error);
+            hosts[t % 2]->routing.Open("Vs" + std::to_string(t) + "_" + std::to_string(i), kCompany,
+                                       &error);
         std::lock_guard<std::mutex> lock(mutex);
         if (!routed)
           errors += error + "\n";

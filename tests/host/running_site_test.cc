@@ -181,7 +181,7 @@ TEST_F(RunningSiteStartTest, WithoutDemoTheDemoPasswordsOpenNothing) {
   EXPECT_EQ(said.find("demo"), std::string::npos) << said;
   EXPECT_NE(said.find("zelto operator add --data"), std::string::npos) << said;
   const serve::SiteDatabase db(options.data_dir, "", "");
-  WebApp app(db, 1);
+  WebApp app(db);
   std::string error;
   for (const auto& [id, password] :
        std::vector<std::pair<LONG, std::string>>{{5, "demo5"}, {12, "demo12"}, {7, "demo7"}}) {
@@ -213,7 +213,7 @@ TEST_F(RunningSiteStartTest, TheFirstAdministratorFromAPasswordFile) {
   EXPECT_NE(ReadAll(out_).find("first administrator: operator 1"), std::string::npos);
   const serve::SiteDatabase db(options.data_dir, "", "");
   std::string error;
-  auto op = WebApp(db, 1).operators.Login(1, "first admin password", &error);
+  auto op = WebApp(db).operators.Login(1, "first admin password", &error);
   ASSERT_TRUE(op) << error;
   EXPECT_TRUE(serve::Administration(db).FindOperator(1, &error)->rights.admin);
 }

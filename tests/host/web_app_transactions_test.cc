@@ -35,7 +35,7 @@ class WebAppTransactionsTest : public ::testing::TestWithParam<TestEngine> {
     site_db_ = NewSiteDatabase();
     site_db_->SetFault([this](std::string_view) { return ++seen_ == fail_at_; });
     reader_ = NewSiteDatabase();
-    app_ = std::make_unique<WebApp>(*site_db_, 1);
+    app_ = std::make_unique<WebApp>(*site_db_);
   }
 
   std::unique_ptr<SiteDatabase> NewSiteDatabase() {
@@ -118,7 +118,7 @@ TEST_P(WebAppTransactionsTest, EveryOperationIsWholeOrNothing) {
   const OperatorInfo op7 = Operator(7);
   LONG opened = 0;
   ExpectAllOrNothing("opening a new chat", [&](std::string* error) {
-    auto chat = app_->chats.OpenChat(kVisitor, {}, error);
+    auto chat = app_->chats.OpenChat(kVisitor, 1, {}, error);
     opened = chat ? chat->cid : 0;
     return chat.has_value();
   });
@@ -143,13 +143,14 @@ TEST_P(WebAppTransactionsTest, EveryOperationIsWholeOrNothing) {
     return app_->chats.AnswerInvitation(kChatting, false, error).has_value();
   });
   ExpectAllOrNothing("a first page view", [&](std::string* error) {
-    return app_->visitors.RecordVisit("Vnew1", true, "10.1.2.3", "http://q.example/?q=chat",
+    return app_->visitors.RecordVisit("Vnew1", 1, true, "10.1.2.3", "http://q.example/?q=chat",
                                       "http://site/", error);
   });
   std::string error;
   ASSERT_TRUE(app_->visitors.VisitorLeft("Vnew1", "", &error)) << error;
   ExpectAllOrNothing("a visitor coming back", [&](std::string* error) {
-    return app_->visitors.VisitorReturned("Vnew1", "10.1.2.3", error);
+    LONG company = 1;
+    return app_->visitors.VisitorReturned("Vnew1", &company, "10.1.2.3", error);
   });
 }
 
@@ -159,7 +160,7 @@ TEST_P(WebAppTransactionsTest, ALeavingVisitorIsGoneEvenWhenTheAddressIsNotRecor
   for (int failing : {2, 3}) {
     std::string error;
     const std::string label = "Vleft" + std::to_string(failing);
-    ASSERT_TRUE(app_->visitors.RecordVisit(label, true, "", "", "p", &error)) << error;
+    ASSERT_TRUE(app_->visitors.RecordVisit(label, 1, true, "", "", "p", &error)) << error;
     fail_at_ = failing;
     seen_ = 0;
     EXPECT_FALSE(app_->visitors.VisitorLeft(label, "192.0.2." + std::to_string(failing), &error));
@@ -183,7 +184,7 @@ TEST_P(WebAppTransactionsTest, NewIdsAreAboveEveryIdAnyTableUsed) {
               "insert into C_members (cid, serid, cstlabel, IsChat) values (4000, 5, '', 0)");
   db_.Execute("chat", "insert into msg (conid, msgContent) values (5000, 'old')");
   std::string error;
-  auto chat = app_->chats.OpenChat(kVisitor, {}, &error);
+  auto chat = app_->chats.OpenChat(kVisitor, 1, {}, &error);
   ASSERT_TRUE(chat) << error;
   EXPECT_EQ(chat->cid, 5001);
   auto next = app_->chats.TakeVisitor(Operator(7), "20240520093347112", &error);
@@ -193,7 +194,7 @@ TEST_P(WebAppTransactionsTest, NewIdsAreAboveEveryIdAnyTableUsed) {
 
 TEST_P(WebAppTransactionsTest, IdsPastTheIntegerRangeAreAnErrorNotANegativeId) {
   std::string error;
-  ASSERT_TRUE(app_->chats.OpenChat(kVisitor, {}, &error)) << error;
+  ASSERT_TRUE(app_->chats.OpenChat(kVisitor, 1, {}, &error)) << error;
   db_.Execute("chat", "update conversationCounter set lastCid=2147483646 where id=1");
   auto last = app_->chats.TakeVisitor(Operator(7), "20240520093347112", &error);
   ASSERT_TRUE(last) << error;
@@ -201,8 +202,8 @@ TEST_P(WebAppTransactionsTest, IdsPastTheIntegerRangeAreAnErrorNotANegativeId) {
 
   const std::string before = Snapshot();
   error.clear();
-  EXPECT_FALSE(app_->visitors.RecordVisit("Vlate", true, "", "", "p", &error) &&
-               app_->chats.OpenChat("Vlate", {}, &error));
+  EXPECT_FALSE(app_->visitors.RecordVisit("Vlate", 1, true, "", "", "p", &error) &&
+               app_->chats.OpenChat("Vlate", 1, {}, &error));
   EXPECT_NE(error.find("conversation ids exhausted"), std::string::npos) << error;
   EXPECT_EQ(db_.Scalar("chat", "select count(*) from conversation where cid<=0"), "0");
   EXPECT_EQ(db_.Scalar("chat", "select count(*) from conversation where cstlabel='Vlate'"), "0");
@@ -212,7 +213,7 @@ TEST_P(WebAppTransactionsTest, IdsPastTheIntegerRangeAreAnErrorNotANegativeId) {
 TEST_P(WebAppTransactionsTest, ChatsOpenedAtOnceOnTwoHostsNeverShareAnId) {
   // Two hosts: two web applications, each with its own database handle.
   auto other_db = NewSiteDatabase();
-  WebApp other(*other_db, 1);
+  WebApp other(*other_db);
   WebApp* hosts[] = {app_.get(), &other};
   constexpr int kThreads = 6, kChats = 8;
   std::vector<std::vector<LONG>> cids(kThreads);
@@ -223,7 +224,7 @@ TEST_P(WebAppTransactionsTest, ChatsOpenedAtOnceOnTwoHostsNeverShareAnId) {
       for (int i = 0; i < kChats; ++i) {
         const std::string label = "Vt" + std::to_string(t) + "n" + std::to_string(i);
         std::string error;
-        auto chat = hosts[t % 2]->chats.OpenChat(label, {}, &error);
+        auto chat = hosts[t % 2]->chats.OpenChat(label, 1, {}, &error);
         if (chat)
           cids[t].push_back(chat->cid);
         else
@@ -263,9 +264,9 @@ TEST_P(WebAppTransactionsTest, AFirstReleaseDatabaseIsUpgradedOnStartAndThenWork
             "search"
             "\nupgraded chat: version 6, canned replies, visitor notes, whispers, typing preview"
             "\nupgraded chat: version 7, webhooks, their delivery queue, API keys");
-  WebApp app(site, 1);
+  WebApp app(site);
   std::string error;
-  auto chat = app.chats.OpenChat(kVisitor, {}, &error);
+  auto chat = app.chats.OpenChat(kVisitor, 1, {}, &error);
   ASSERT_TRUE(chat) << error;
   EXPECT_EQ(chat->cid, 1001);
   ASSERT_EQ(serve::UseExistingDatabases(site, "using them", &message),

@@ -36,12 +36,29 @@
   const VISITOR_KEY = 'zelto.visitor';
   let visitor = '';
   try { visitor = sessionStorage.getItem(VISITOR_KEY) || ''; } catch (e) { /* no storage */ }
+  // The snippet's company goes with the label: a visitor whose session
+  // ended while the chat stayed open comes back as that company's.
+  const COMPANY_KEY = 'zelto.company';
+  const named = Zelto.query('embed') === '1' ? Zelto.query('company') : '';
+  let company = /^[1-9][0-9]*$/.test(named) ? named : '';
+  try {
+    if (company) sessionStorage.setItem(COMPANY_KEY, company);
+    else company = sessionStorage.getItem(COMPANY_KEY) || '';
+  } catch (e) { /* this page only */ }
   // A frame of the chat window (the message poll) asks the window itself.
   try {
     const top = chatTop();
     if (!visitor && top !== window && top.Zelto) visitor = top.Zelto.visitor();
+    if (!company && top !== window && top.Zelto) company = top.Zelto.company();
   } catch (e) { /* not ours */ }
   Zelto.visitor = () => visitor;
+  Zelto.company = () => company;
+  const visitorHeaders = (headers) => {
+    if (!visitor) return headers;
+    headers['X-Zelto-Visitor'] = visitor;
+    if (company) headers['X-Zelto-Company'] = company;
+    return headers;
+  };
   const embedder = window.opener || (window.parent !== window ? window.parent : null);
   const visitorReady = visitor || !embedder || Zelto.query('embed') !== '1'
     ? Promise.resolve()
@@ -65,15 +82,14 @@
   // `headers` with the visitor's label, once it is known.
   Zelto.identify = async function (headers) {
     await visitorReady;
-    if (visitor) headers['X-Zelto-Visitor'] = visitor;
-    return headers;
+    return visitorHeaders(headers);
   };
 
   // A request that must outlive the page (leaving the queue on close).
   Zelto.beacon = function (path, params) {
     if (!visitor) return navigator.sendBeacon(path, params);
     fetch(path, { method: 'POST', keepalive: true, body: params,
-                  headers: { 'X-Zelto-Visitor': visitor } }).catch(() => {});
+                  headers: visitorHeaders({}) }).catch(() => {});
     return true;
   };
 
