@@ -290,8 +290,12 @@ void Site::RunPage(Exchange& ex) {
     if (const std::optional<LONG> cid = QueryCid(ex.query)) {
       context_.Stored(*cid);
       // A post answers its echo only when it stored a message.
-      if (IsPost(page) && output.hr == S_OK && !output.body.empty())
-        context_.events().MessagePosted(*cid, operator_id, config_.company_id);
+      if (IsPost(page) && output.hr == S_OK && !output.body.empty()) {
+        const LONG company = is_operator
+                                 ? static_cast<LONG>(SessionNumber(*ex.session, kOperatorCompany))
+                                 : context_.VisitorCompany(*ex.session);
+        context_.events().MessagePosted(*cid, operator_id, company);
+      }
     }
   }
   AnswerPage(ex, page, std::move(output));

@@ -91,7 +91,8 @@ void Typing(SiteContext& site, SiteExchange& ex) {
   if (caller.is_operator) {
     const auto op = site.app().operators.FindOperator(caller.operator_id, &error);
     if (op) note.name = op->name;
-  } else if (note.typing && site.app().seen.TypingPreviewOn(site.config().company_id, &error)) {
+  } else if (note.typing &&
+             site.app().seen.TypingPreviewOn(site.VisitorCompany(*ex.session), &error)) {
     note.preview = Shortened(ex.Form("text"), kTypingPreviewLimit);
   }
   if (!error.empty()) return site.DatabaseError(ex, error);
@@ -141,7 +142,7 @@ HeldAnswer Activity(SiteContext& site, LONG cid, const Caller& caller) {
   if (caller.is_operator) {
     body["whispers"] = WhispersJson(app.whispers.Of(cid, &error));
   } else {
-    body["sendPreview"] = app.seen.TypingPreviewOn(site.config().company_id, &error);
+    body["sendPreview"] = app.seen.TypingPreviewOn(site.VisitorCompany(*ex.session), &error);
   }
   if (!error.empty()) return answer;
   answer.body = JsonAnswer(body);
