@@ -130,8 +130,9 @@ json::array WhispersJson(const std::vector<Whisper>& whispers) {
 }
 
 // What a window shows beside the messages: who types, whether the caller's
-// last message was seen, and for operators the whispers.
-HeldAnswer Activity(SiteContext& site, LONG cid, const Caller& caller) {
+// last message was seen, and for operators the whispers (for a visitor of
+// `visitor_company`, whether to send the text being typed).
+HeldAnswer Activity(SiteContext& site, LONG cid, const Caller& caller, LONG visitor_company) {
   HeldAnswer answer;
   std::string& error = answer.error;
   WebApp& app = site.app();
@@ -142,7 +143,7 @@ HeldAnswer Activity(SiteContext& site, LONG cid, const Caller& caller) {
   if (caller.is_operator) {
     body["whispers"] = WhispersJson(app.whispers.Of(cid, &error));
   } else {
-    body["sendPreview"] = app.seen.TypingPreviewOn(site.VisitorCompany(*ex.session), &error);
+    body["sendPreview"] = app.seen.TypingPreviewOn(visitor_company, &error);
   }
   if (!error.empty()) return answer;
   answer.body = JsonAnswer(body);
@@ -155,9 +156,10 @@ void ConversationActivity(SiteContext& site, SiteExchange& ex) {
   auto called = ConversationCaller(site, ex, http::verb::get, ConversationUse::kRead);
   if (!called) return;
   const TimePoint deadline = site.config().clock->Now() + std::chrono::seconds(RequestedWait(ex));
+  const LONG company = site.VisitorCompany(*ex.session);
   AnswerWhenChanged(site, ex.shared_from_this(), called->second, ex.Form("since"), deadline,
-                    [&site, cid = called->second, caller = std::move(called->first)] {
-                      return Activity(site, cid, caller);
+                    [&site, cid = called->second, caller = std::move(called->first), company] {
+                      return Activity(site, cid, caller, company);
                     });
 }
 

@@ -37,14 +37,14 @@ class ChatRecordsTest : public ::testing::TestWithParam<TestEngine> {
     site_db_ = std::make_unique<serve::SiteDatabase>(
         db_.folder(), db_.user(), db_.password(),
         std::pair<std::string, std::string>{db_.catalog("chat"), db_.catalog("count")});
-    app_ = std::make_unique<serve::WebApp>(*site_db_, kCompany, [this] { return now_; });
+    app_ = std::make_unique<serve::WebApp>(*site_db_, [this] { return now_; });
     std::string error;
     ASSERT_TRUE(app_->availability.SessionStarted(5, kCompany, &error)) << error;
   }
 
   LONG Open(const std::string& label) {
     std::string error;
-    auto routed = app_->routing.Open(label, &error);
+    auto routed = app_->routing.Open(label, kCompany, &error);
     EXPECT_TRUE(routed) << error;
     return routed ? routed->cid : 0;
   }
@@ -265,7 +265,7 @@ TEST_P(ChatRecordsTest, AnUpgradedDatabaseFindsTheMessagesItHadBefore) {
   std::string message;
   ASSERT_TRUE(site.Upgrade(&message)) << message;
   // The demo's conversation ends; its messages were stored before the index.
-  serve::WebApp app(site, kCompany, [] { return 1'800'000'000; });
+  serve::WebApp app(site, [] { return 1'800'000'000; });
   std::string error;
   ASSERT_TRUE(app.lifecycle.End(1, serve::kEndedByOperator, 5, &error)) << error;
   HistoryFilter filter;
