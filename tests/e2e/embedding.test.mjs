@@ -146,7 +146,13 @@ describe('the chat snippet on another site', { skip }, () => {
       const invitedLabel = signed.split('.')[0];
       const invitedRow = operator.page.locator(`#show tr[ondblclick*="cstLabel=${invitedLabel}&"]`);
       await until('the second visitor in the console', async () => (await invitedRow.count()) === 1);
-      const chat = await popup(operator, () => invitedRow.dblclick());
+      // Chosen, then taken with the button: the list may be drawn again
+      // between the two clicks of a double-click while visitors arrive.
+      await until('the second visitor chosen', async () => {
+        await invitedRow.click();
+        return (await invitedRow.getAttribute('class')) === 'chosen';
+      });
+      const chat = await popup(operator, () => operator.page.click('#take'));
       await send(chat, 'Can I help you?');
       const box = widget(invited.page).locator('.invite:not(.hidden)');
       await box.waitFor({ timeout: 15000 });

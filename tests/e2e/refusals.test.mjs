@@ -10,7 +10,9 @@ import { browserSkip, login, send, until, useSite } from './harness.mjs';
 const skip = await browserSkip();
 
 describe('refusals in the interface', { skip }, () => {
-  const site = useSite(['--login-failures', '3', '--message-burst', '2']);
+  // One message per 5 s after a burst of two: a slow (sanitized) host never
+  // earns the third one back while the visitor types.
+  const site = useSite(['--login-failures', '3', '--message-burst', '2', '--message-rate', '0.2']);
   let server;
   let out;
   before(() => { ({ server, out } = site); });
@@ -64,7 +66,7 @@ describe('refusals in the interface', { skip }, () => {
       ((await chat.textContent('#z-toast')) || '').includes('and try again'));
     await chat.screenshot({ path: join(out, 'visitor-too-fast.png') });
     // A moment later the visitor goes on.
-    await chat.waitForTimeout(1100);
+    await chat.waitForTimeout(5100);
     const stored = chat.waitForResponse((r) => r.url().includes('DoClientMsg.asp') &&
                                                r.status() === 200);
     await send(chat, 'four');
