@@ -328,7 +328,7 @@ describe('the chat site in a browser', { skip }, () => {
     const overflow = () => operator.page.evaluate(
         () => document.documentElement.scrollWidth - window.innerWidth);
     for (const path of ['operator/console.html', 'operator/monitor.html', 'operator/history.html',
-                        'operator/statistics.html']) {
+                        'operator/statistics.html', 'operator/canned.html']) {
       if (!operator.page.url().endsWith(path)) await operator.page.goto(server.base + path);
       await operator.page.waitForSelector('header.topbar');
       assert.ok(await overflow() <= 0, path + ' is wider than the phone by ' + await overflow());
