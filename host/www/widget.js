@@ -264,5 +264,8 @@
   }
 
   window.ZeltoWidget = { host: HOST, company: COMPANY };
-  if (document.body) start(); else document.addEventListener('DOMContentLoaded', start);
+  // An async script may run while the page is still being parsed, before a
+  // page's own button exists: start once the whole page is there.
+  if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', start);
+  else start();
 })();

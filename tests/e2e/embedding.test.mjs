@@ -29,15 +29,27 @@ function sitePages(chatBase, company = 1) {
     '/search.html': '<!doctype html><title>search</title><a id="hit" href="/one.html">result</a>',
     '/one.html': page('Page one', '<a id="next" href="/two.html">next page</a>'),
     '/two.html': page('Page two', '<p>prices</p>'),
+    // The snippet in the head names the page's own button, which comes after
+    // a slow script: the snippet runs while the page is still being parsed.
+    '/own-button.html': '<!doctype html><html><head><meta charset="utf-8"><title>Own</title>' +
+        snippet.replace(' async', ' data-button="#own" async') + '</head><body><h1>Own</h1>' +
+        '<script src="/parser.slow.js"></script><button id="own">Ask us</button></body></html>',
+    '/parser.slow.js': '',
   };
 }
 
 async function staticSite(pages) {
   const port = await freePort();
   const server = createServer((req, res) => {
-    const body = pages[new URL(req.url, 'http://x').pathname];
-    res.writeHead(body ? 200 : 404, { 'Content-Type': 'text/html; charset=utf-8' });
-    res.end(body || 'not found');
+    const path = new URL(req.url, 'http://x').pathname;
+    const body = pages[path];
+    const script = path.endsWith('.js');
+    const answer = () => {
+      res.writeHead(body === undefined ? 404 : 200,
+                    { 'Content-Type': (script ? 'text/javascript' : 'text/html') + '; charset=utf-8' });
+      res.end(body ?? 'not found');
+    };
+    if (path.endsWith('.slow.js')) setTimeout(answer, 1500); else answer();
   });
   await new Promise((ok) => server.listen(port, '127.0.0.1', ok));
   return { origin: 'http://localhost:' + port, close: () => new Promise((ok) => server.close(ok)) };
@@ -185,6 +197,20 @@ describe('the chat snippet on another site', { skip }, () => {
       assert.equal(sql('select count(*) from cstTrack'), tracks);
     });
 
+    assert.deepEqual([...operator.errors, ...visitor.errors], []);
+  });
+
+  test('a page\'s own button works when the snippet runs before the button exists', async () => {
+    const operator = await site.person('own button operator');
+    await login(operator, site.server.base, site.server.logins().find((l) => l.id === 5));
+    const visitor = await site.person('own button', 'en-US');
+    const visited = visitor.page.waitForResponse((r) => r.url().includes('/api/visitor/visit'));
+    await visitor.page.goto(listed.origin + '/own-button.html');
+    await visited;
+    await visitor.page.click('#own');
+    await chatFrame(visitor.page).locator('#text').waitFor();
+    assert.equal(await widget(visitor.page).locator('.button').count(), 0,
+                 'the page\'s own button, not a second one');
     assert.deepEqual([...operator.errors, ...visitor.errors], []);
   });
 
