@@ -3,6 +3,7 @@
 // its end, plus the pages' own helpers (message escaping, the sanitizer
 // for component markup, the face images).
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
 import { before, describe, test } from 'node:test';
 import { join } from 'node:path';
 import {
@@ -245,6 +246,50 @@ describe('the chat site in a browser', { skip }, () => {
     await until('the state "chatting"', async () =>
       (await row.locator('td').nth(7).textContent()) === '正在交谈');
     assert.deepEqual([...operator.errors, ...visitor.errors], []);
+  });
+
+  test('a double-click across a redraw of the list opens nobody', async () => {
+    const wang = server.logins().find((l) => l.id === 5);
+    const operator = await person('double-clicker');
+    await login(operator, server.base, wang);
+    await operator.page.waitForSelector('#show table');
+    const labels = async () => (await operator.page.locator('#show tr[ondblclick]').evaluateAll(
+        (rows) => rows.map((r) => /cstLabel=([^&]*)&/.exec(r.getAttribute('ondblclick'))[1])));
+    const labelAt = (x, y) => operator.page.evaluate(([px, py]) => {
+      const row = document.elementFromPoint(px, py)?.closest('tr');
+      return /cstLabel=([^&]*)&/.exec(row?.getAttribute('ondblclick') || '')?.[1] || '';
+    }, [x, y]);
+    // The newest visitor is drawn last.
+    const comes = async (name) => {
+      const before = new Set(await labels());
+      const visitor = await person(name);
+      await visitor.page.goto(server.base + 'site/about.html');
+      return until(name + ' in the list', async () => (await labels()).find((l) => !before.has(l)));
+    };
+    const leaving = await comes('leaving visitor');
+    const aimed = await comes('aimed-at visitor');
+    const row = operator.page.locator(`#show tr[ondblclick*="cstLabel=${aimed}&"]`);
+    await row.scrollIntoViewIfNeeded();
+    const box = await row.boundingBox();
+    const [x, y] = [box.x + box.width / 2, box.y + box.height / 2];
+    // The first press of a double-click. Before the second, the visitor above
+    // leaves and a new one comes: the rows move up and the newcomer's row
+    // lies under the pointer.
+    await operator.page.mouse.click(x, y);
+    execFileSync('sqlite3', [join(server.data, 'chat.db'),
+                             `delete from onlineCst where cstLabel='${leaving}'`]);
+    const newer = await comes('newer visitor');
+    await until('the newer visitor under the pointer', async () => (await labelAt(x, y)) === newer);
+    const pages = operator.context.pages().length;
+    await operator.page.mouse.down({ clickCount: 2 });
+    await operator.page.mouse.up({ clickCount: 2 });
+    await until('the list-changed notice', async () =>
+      /列表刚刚更新/.test(await operator.page.locator('#z-toast').textContent()));
+    await operator.page.screenshot({ path: join(out, 'list-moved.png') });
+    assert.equal(operator.context.pages().length, pages, 'no chat window opened');
+    assert.match(await operator.page.locator('#show tr.chosen').getAttribute('ondblclick'),
+                 new RegExp('cstLabel=' + aimed + '&'), 'the aimed-at visitor stays chosen');
+    assert.deepEqual(operator.errors, []);
   });
 
   test('script in every field a visitor controls stays text', async () => {
