@@ -75,6 +75,7 @@ std::string AlignedTable(const std::vector<std::vector<std::string>>& rows) {
       line += row[i];
       if (i + 1 < row.size()) line += std::string(widths[i] - Width(row[i]) + 2, ' ');
     }
+    while (!line.empty() && line.back() == ' ') line.pop_back();  // an empty last cell
     table += line + "\n";
   }
   return table;

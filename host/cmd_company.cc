@@ -1,5 +1,6 @@
-// `zelto company add|list|set`: the site's companies (their names and the
-// sites allowed to embed their chat), on either engine.
+// `zelto company add|list|set`: the site's companies (their names, the
+// sites allowed to embed their chat, and how many chats one operator takes
+// at once), on either engine.
 #include <boost/json/array.hpp>
 #include <boost/json/object.hpp>
 #include <cstdio>
@@ -21,7 +22,12 @@ struct CompanyOptions {
   size_t id = 0;
   std::optional<std::string> name;
   std::optional<std::vector<std::string>> origins;
+  size_t chat_limit = 0;  // 0: not given
   bool json = false;
+
+  std::optional<LONG> ChatLimit() const {
+    return chat_limit ? std::optional<LONG>(static_cast<LONG>(chat_limit)) : std::nullopt;
+  }
 };
 
 // --origins "https://a.example,https://b.example" ("" for none).
@@ -33,6 +39,10 @@ CommandLine::Setter OriginsValue(std::optional<std::vector<std::string>>* out) {
   };
 }
 
+const std::string kChatLimitHelp =
+    "the most chats one operator takes at once before new chats wait in the queue (default " +
+    std::to_string(serve::kDefaultChatLimit) + ")";
+
 CommandLine CompanyLine(const char* sub, const char* about, CompanyOptions* o, bool id,
                         bool fields) {
   CommandLine line(std::string("company ") + sub, "", about);
@@ -42,7 +52,9 @@ CommandLine CompanyLine(const char* sub, const char* about, CompanyOptions* o, b
         .Option("--origins", "LIST",
                 "the sites allowed to embed the company's chat, separated by commas "
                 "(https://www.example.com); empty for none",
-                OriginsValue(&o->origins));
+                OriginsValue(&o->origins))
+        .Option("--chat-limit", "N", kChatLimitHelp.c_str(),
+                IntegerValue(&o->chat_limit, 1, serve::kMaxChatLimit));
   } else {
     line.Flag("--json", "print JSON for scripts", [o] { o->json = true; });
   }
@@ -68,7 +80,8 @@ int Add(const std::vector<std::string>& args) {
   std::unique_ptr<serve::SiteDatabase> db;
   if (const int status = OpenForCommand(line, o.site, &db); status >= 0) return status;
   const serve::AdminResult result =
-      serve::Administration(*db).AddCompany(*o.name, o.origins.value_or(std::vector<std::string>{}));
+      serve::Administration(*db).AddCompany(*o.name, o.origins.value_or(std::vector<std::string>{}),
+                                            o.ChatLimit());
   return ChangeOutcome(line.command(), result, std::to_string(result.id));
 }
 
@@ -92,13 +105,15 @@ int List(const std::vector<std::string>& args) {
     boost::json::array rows;
     for (const auto& c : companies) {
       boost::json::array origins(c.origins.begin(), c.origins.end());
-      rows.push_back(boost::json::object{{"id", c.id}, {"name", c.name}, {"origins", origins}});
+      rows.push_back(boost::json::object{
+          {"id", c.id}, {"name", c.name}, {"origins", origins}, {"chatLimit", c.chat_limit}});
     }
     PrintJson(rows);
     return 0;
   }
-  std::vector<std::vector<std::string>> table = {{"ID", "NAME", "ORIGINS"}};
-  for (const auto& c : companies) table.push_back({std::to_string(c.id), c.name, joined(c.origins)});
+  std::vector<std::vector<std::string>> table = {{"ID", "NAME", "CHAT LIMIT", "ORIGINS"}};
+  for (const auto& c : companies)
+    table.push_back({std::to_string(c.id), c.name, std::to_string(c.chat_limit), joined(c.origins)});
   std::fputs(AlignedTable(table).c_str(), stdout);
   return 0;
 }
@@ -106,7 +121,8 @@ int List(const std::vector<std::string>& args) {
 int Set(const std::vector<std::string>& args) {
   CompanyOptions o;
   const CommandLine line = CompanyLine(
-      "set", "Changes a company's name or its allowed sites (those given).", &o, true, true);
+      "set", "Changes a company's name, allowed sites or chat limit (those given).", &o, true,
+      true);
   std::vector<std::string> operands;
   if (const int status = line.ParseOrExit(args, &operands); status >= 0) return status;
   if (o.id == 0) return line.UsageError("--id N is required");
@@ -114,7 +130,7 @@ int Set(const std::vector<std::string>& args) {
   if (const int status = OpenForCommand(line, o.site, &db); status >= 0) return status;
   return ChangeOutcome(line.command(),
                        serve::Administration(*db).SetCompany(static_cast<LONG>(o.id), o.name,
-                                                             o.origins),
+                                                             o.origins, o.ChatLimit()),
                        "");
 }
 
@@ -124,7 +140,7 @@ int RunCompany(const std::vector<std::string>& args) {
   static const std::vector<Subcommand> subcommands = {
       {"add", "add a company (prints its id)", Add},
       {"list", "list the companies, as a table or --json", List},
-      {"set", "change a company's name or allowed sites", Set},
+      {"set", "change a company's name, allowed sites or chat limit", Set},
   };
   return RunSubcommand("company", subcommands, args);
 }

@@ -1,5 +1,5 @@
 // The administration page's routes (/api/admin/...): an administrator's
-// company (name, allowed sites) and its operators (add, rights, password,
+// company (name, allowed sites, chats per operator) and its operators (add, rights, password,
 // removal). The same token rules as every operator action, then the
 // administrator right, then: only within the administrator's company, and
 // never the administrator's own removal or loss of the right (no company
@@ -71,16 +71,26 @@ void Company(SiteContext& site, SiteExchange& ex, const Admin& admin) {
   if (!error.empty()) return site.DatabaseError(ex, error);
   if (!company) return ex.Error(http::status::not_found, "your company is gone");
   json::array origins(company->origins.begin(), company->origins.end());
-  ex.Json(http::status::ok,
-          JsonAnswer(json::object{{"id", company->id}, {"name", company->name}, {"origins", origins}}));
+  ex.Json(http::status::ok, JsonAnswer(json::object{{"id", company->id},
+                                                    {"name", company->name},
+                                                    {"origins", origins},
+                                                    {"chatLimit", company->chat_limit}}));
 }
 
-// name, and origins one per line (or separated by commas or spaces).
+// name, origins one per line (or separated by commas or spaces), and
+// chatLimit when given.
 void SetCompany(SiteContext& site, SiteExchange& ex, const Admin& admin) {
   std::string refused;
   const auto origins = ParseOrigins(ex.Form("origins"), &refused);
   if (!origins) return ex.Error(http::status::bad_request, refused);
-  AnswerAdminResult(site, ex, site.app().admin.SetCompany(admin.company_id, ex.Form("name"), *origins));
+  std::optional<LONG> chat_limit;
+  if (const std::string limit = ex.Form("chatLimit"); !limit.empty()) {
+    const auto number = ParseWellFormedInteger(limit);
+    if (!number) return ex.Error(http::status::bad_request, RefusedChatLimit(0));
+    chat_limit = static_cast<LONG>(*number);
+  }
+  AnswerAdminResult(site, ex, site.app().admin.SetCompany(admin.company_id, ex.Form("name"),
+                                                          *origins, chat_limit));
 }
 
 void ListOperators(SiteContext& site, SiteExchange& ex, const Admin& admin) {

@@ -111,6 +111,16 @@ bool WriteOrigins(SqlSession& chat, LONG company, const std::vector<std::string>
   return true;
 }
 
+// The company's own limit of running chats per operator, or none (the default).
+bool WriteChatLimit(SqlSession& chat, LONG company, std::optional<LONG> limit,
+                    AdminResult& result) {
+  if (!limit) return true;
+  if (std::string why = RefusedChatLimit(*limit); !why.empty()) return Refuse(result, why);
+  return chat.Execute("delete from chatSetting where companyId=" + SqlId(company)) &&
+         chat.Execute("insert into chatSetting (companyId, maxChats) values (" + SqlId(company) +
+                      ", " + SqlId(*limit) + ")");
+}
+
 bool CheckOrigins(const std::vector<std::string>& origins, AdminResult& result) {
   for (const std::string& origin : origins) {
     if (!NormalOrigin(origin) || *NormalOrigin(origin) != origin)
@@ -190,6 +200,11 @@ std::string RefusedPassword(const std::string& password) {
   return "";
 }
 
+std::string RefusedChatLimit(LONG limit) {
+  if (limit >= 1 && limit <= kMaxChatLimit) return "";
+  return "the chat limit must be between 1 and " + std::to_string(kMaxChatLimit);
+}
+
 std::optional<std::string> NormalOrigin(const std::string& text) {
   std::string origin = text;
   while (!origin.empty() && origin.back() == '/') origin.pop_back();
@@ -231,19 +246,22 @@ std::optional<std::vector<std::string>> ParseOrigins(const std::string& text,
 }
 
 AdminResult Administration::AddCompany(const std::string& name,
-                                       const std::vector<std::string>& origins) const {
+                                       const std::vector<std::string>& origins,
+                                       std::optional<LONG> chat_limit) const {
   return Change(db_, [&](SqlSession& chat, AdminResult& result) {
     if (std::string why = RefusedName(name); !why.empty()) return Refuse(result, why);
     if (!CheckOrigins(origins, result) || !NextId(chat, "Company", "ID", result)) return false;
     return chat.Execute("insert into Company (ID, CompanyName) values (" + SqlId(result.id) + ", " +
                         SqlStringLiteral(name) + ")") &&
-           WriteOrigins(chat, result.id, origins);
+           WriteOrigins(chat, result.id, origins) &&
+           WriteChatLimit(chat, result.id, chat_limit, result);
   });
 }
 
 AdminResult Administration::SetCompany(
     LONG id, const std::optional<std::string>& name,
-    const std::optional<std::vector<std::string>>& origins) const {
+    const std::optional<std::vector<std::string>>& origins,
+    std::optional<LONG> chat_limit) const {
   return Change(db_, [&](SqlSession& chat, AdminResult& result) {
     bool found = false;
     if (!CompanyExists(chat, id, &found)) return false;
@@ -256,6 +274,7 @@ AdminResult Administration::SetCompany(
     }
     if (origins && (!CheckOrigins(*origins, result) || !WriteOrigins(chat, id, *origins)))
       return false;
+    if (!WriteChatLimit(chat, id, chat_limit, result)) return false;
     result.id = id;
     return true;
   });
@@ -264,8 +283,10 @@ AdminResult Administration::SetCompany(
 std::vector<CompanyRecord> Administration::Companies(std::string* error) const {
   std::vector<SiteDatabase::Row> rows, origins;
   std::vector<CompanyRecord> companies;
-  if (!db_.Query(kChatCatalog, "select ID, CompanyName from Company order by ID",
-                 {"ID", "CompanyName"}, &rows, error) ||
+  if (!db_.Query(kChatCatalog,
+                 "select c.ID as ID, c.CompanyName as CompanyName, s.maxChats as maxChats "
+                 "from Company c left join chatSetting s on s.companyId=c.ID order by c.ID",
+                 {"ID", "CompanyName", "maxChats"}, &rows, error) ||
       !db_.Query(kChatCatalog, "select companyId, origin from companyOrigin order by origin",
                  {"companyId", "origin"}, &origins, error))
     return companies;
@@ -273,6 +294,7 @@ std::vector<CompanyRecord> Administration::Companies(std::string* error) const {
     CompanyRecord& company = companies.emplace_back();
     company.id = IdField(row[0]);
     company.name = std::move(row[1]);
+    if (!row[2].empty()) company.chat_limit = IdField(row[2]);
     for (const auto& origin : origins) {
       if (IdField(origin[0]) == company.id) company.origins.push_back(origin[1]);
     }

@@ -41,10 +41,16 @@ struct OperatorAccount {
   bool can_log_in = false;  // has a password
 };
 
+// How many running chats one operator of a company takes at most before new
+// chats wait in the queue, when the company has not said (chatSetting).
+inline constexpr LONG kDefaultChatLimit = 4;
+inline constexpr LONG kMaxChatLimit = 100;
+
 struct CompanyRecord {
   LONG id = 0;
   std::string name;
   std::vector<std::string> origins;  // sites allowed to embed the chat
+  LONG chat_limit = kDefaultChatLimit;  // running chats per operator
 };
 
 // What a change did: kDone, kRefused (`message` says why, for the person
@@ -74,6 +80,7 @@ inline constexpr size_t kMinPasswordLength = 8;
 inline constexpr size_t kMaxNameCharacters = 50;
 std::string RefusedName(const std::string& name);          // "" when fine
 std::string RefusedPassword(const std::string& password);  // "" when fine
+std::string RefusedChatLimit(LONG limit);                  // "" when fine
 // An origin is scheme://host[:port] with http or https, nothing after it;
 // it comes back lower-cased without a trailing slash.
 std::optional<std::string> NormalOrigin(const std::string& text);
@@ -100,10 +107,13 @@ class Administration {
  public:
   explicit Administration(const SiteDatabase& db) : db_(db) {}
 
-  AdminResult AddCompany(const std::string& name, const std::vector<std::string>& origins) const;
-  // `name` and `origins` only when given.
+  // Without a chat limit the company takes the default.
+  AdminResult AddCompany(const std::string& name, const std::vector<std::string>& origins,
+                         std::optional<LONG> chat_limit = std::nullopt) const;
+  // `name`, `origins` and `chat_limit` only when given.
   AdminResult SetCompany(LONG id, const std::optional<std::string>& name,
-                         const std::optional<std::vector<std::string>>& origins) const;
+                         const std::optional<std::vector<std::string>>& origins,
+                         std::optional<LONG> chat_limit = std::nullopt) const;
   std::vector<CompanyRecord> Companies(std::string* error) const;
   std::optional<CompanyRecord> FindCompany(LONG id, std::string* error) const;
 

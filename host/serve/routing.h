@@ -17,12 +17,11 @@
 #include <vector>
 
 #include "db/sql_session.h"
+#include "host/serve/administration.h"
 #include "host/serve/chat_state.h"
 #include "host/serve/site_database.h"
 
 namespace zelto::serve {
-
-inline constexpr LONG kDefaultChatLimit = 4;
 
 struct RoutedChat {
   enum class Kind { kRunning, kQueued, kNobodyOnline };

@@ -132,6 +132,14 @@ describe('a company\'s first day with the package', { skip }, () => {
       await admin.page.waitForSelector('#operators tr[data-id="1"]');
       assert.equal(await admin.page.inputValue('#company-name'), 'Acme Ltd');
       assert.equal(await admin.page.inputValue('#origins'), 'https://www.acme.example');
+      // The tag to paste into the company's pages names this host and company.
+      assert.equal(await admin.page.textContent('#snippet'),
+                   `<script src="${service.base}widget.js" data-company="1" async></script>`);
+      assert.equal(await admin.page.inputValue('#chat-limit'), '4');
+      await admin.page.fill('#chat-limit', '2');
+      await admin.page.click('#company button[type="submit"]');
+      await until('the chat limit stored', () =>
+        /^1 +Acme Ltd +2 +https:\/\/www\.acme\.example$/m.test(zelto('company', 'list', '--data', join(state, 'data'))));
       await admin.page.fill('#add input[name="name"]', 'Bruno');
       await admin.page.fill('#add input[name="password"]', 'bruno-password');
       await admin.page.check('#add input[name="monitor"]');

@@ -72,7 +72,16 @@ TEST_F(AdminCommandsTest, ADayOneSetUpPrintsIdsAndListsThem) {
             "admin\",\"state\":\"removed\"},{\"id\":42,\"name\":\"王芳\",\"company\":1,"
             "\"rights\":\"none\",\"state\":\"active\"}]\n");
   ASSERT_EQ(Zelto({"company", "list", "--json"}, &out), 0);
-  EXPECT_EQ(out, "[{\"id\":1,\"name\":\"Acme\",\"origins\":[\"https://acme.example\"]}]\n");
+  EXPECT_EQ(out,
+            "[{\"id\":1,\"name\":\"Acme\",\"origins\":[\"https://acme.example\"],"
+            "\"chatLimit\":4}]\n");
+  ASSERT_EQ(Zelto({"company", "add", "--name", "Busy", "--chat-limit", "2"}, &out), 0) << out;
+  ASSERT_EQ(Zelto({"company", "set", "--id", "1", "--chat-limit", "6"}, &out), 0) << out;
+  ASSERT_EQ(Zelto({"company", "list"}, &out), 0);
+  EXPECT_EQ(out,
+            "ID  NAME  CHAT LIMIT  ORIGINS\n"
+            "1   Acme  6           https://acme.example\n"
+            "2   Busy  2\n");
 }
 
 TEST_F(AdminCommandsTest, RefusalsSayWhyAndChangeNothing) {
@@ -95,6 +104,8 @@ TEST_F(AdminCommandsTest, RefusalsSayWhyAndChangeNothing) {
       {{"operator", "frobnicate"}, 2, "unknown subcommand"},
       {{"company", "set", "--id", "1", "--origins", "ftp://x"}, 2, "not a site address"},
       {{"company", "set", "--id", "3", "--name", "B"}, 1, "no company 3"},
+      {{"company", "set", "--id", "1", "--chat-limit", "0"}, 2, "--chat-limit wants a number from 1"},
+      {{"company", "add", "--name", "C", "--chat-limit", "101"}, 2, "to 100"},
       {{"purge"}, 2, "--retain-days N is required"},
       {{"visitor", "forget"}, 2, "give one visitor label or address"},
   };

@@ -81,12 +81,28 @@ TEST_P(AdministrationTest, CompaniesAndOperatorsAreAddedWithTheNextFreeIdAndRead
   auto company_read = admin_->FindCompany(company.id, &error);
   ASSERT_TRUE(company_read);
   EXPECT_EQ(company_read->origins, std::vector<std::string>{"https://acme.example"});
+  EXPECT_EQ(company_read->chat_limit, serve::kDefaultChatLimit);
+}
+
+TEST_P(AdministrationTest, AChatLimitIsTheCompanysOwnAndChangesInPlace) {
+  const AdminResult made = admin_->AddCompany("Busy", {}, 2);
+  ASSERT_TRUE(made) << made.message;
+  ASSERT_TRUE(admin_->SetCompany(1, std::nullopt, std::nullopt, 6));
+  ASSERT_TRUE(admin_->SetCompany(1, std::string("Renamed"), std::nullopt, 3));
+  // A change without a limit keeps the one there is.
+  ASSERT_TRUE(admin_->SetCompany(made.id, std::string("Busier"), std::nullopt));
+  std::string error;
+  EXPECT_EQ(admin_->FindCompany(1, &error)->chat_limit, 3);
+  EXPECT_EQ(admin_->FindCompany(made.id, &error)->chat_limit, 2);
+  EXPECT_EQ(Count("chat", "chatSetting"), "2");
+  EXPECT_EQ(db_.Scalar("chat", "select maxChats from chatSetting where companyId=1"), "3");
 }
 
 TEST_P(AdministrationTest, RefusedChangesLeaveNoRow) {
   const std::string operators = Count("chat", "userinfo");
   const std::string accounts = Count("chat", "operatorAccount");
   const std::string companies = Count("chat", "Company");
+  const std::string first_name = db_.Scalar("chat", "select CompanyName from Company where ID=1");
   serve::NewOperator base;
   base.name = "Bob";
   base.company_id = 1;
@@ -111,6 +127,11 @@ TEST_P(AdministrationTest, RefusedChangesLeaveNoRow) {
        [&] { return admin_->AddCompany("X", {"https://x.example/path"}); }, "not a site address"},
       {"javascript origin", [&] { return admin_->AddCompany("X", {"javascript:alert(1)"}); },
        "not a site address"},
+      {"no chats per operator", [&] { return admin_->AddCompany("X", {}, 0); },
+       "between 1 and 100"},
+      {"a chat limit past the most, with a new name",
+       [&] { return admin_->SetCompany(1, std::string("Not kept"), std::nullopt, 101); },
+       "between 1 and 100"},
       {"unknown operator",
        [&] { return admin_->SetOperator(77, serve::OperatorChange{std::string("Z"), {}, {}}); },
        "no operator 77"},
@@ -128,6 +149,8 @@ TEST_P(AdministrationTest, RefusedChangesLeaveNoRow) {
   EXPECT_EQ(Count("chat", "userinfo"), operators);
   EXPECT_EQ(Count("chat", "operatorAccount"), accounts);
   EXPECT_EQ(Count("chat", "Company"), companies);
+  EXPECT_EQ(Count("chat", "chatSetting"), "0");
+  EXPECT_EQ(db_.Scalar("chat", "select CompanyName from Company where ID=1"), first_name);
   EXPECT_EQ(db_.Scalar("chat", "select CompanyID from userinfo where ID=12"), "1");
 }
 

@@ -95,6 +95,22 @@ TEST_F(ServeAdminTest, AnotherCompanysOperatorsAndTheAdministratorsOwnAccountAre
             200);
   EXPECT_EQ(Scalar("select origin from companyOrigin where companyId=1"), "https://ok.example");
   EXPECT_EQ(Scalar("select CompanyName from Company where ID=1"), "Acme");
+
+  // Chats per operator: a number from 1 to 100, else nothing changes.
+  const std::string limits = "select count(*) || ' ' || coalesce(max(maxChats), 0) from chatSetting";
+  const std::string before = Scalar(limits);
+  for (const char* limit : {"0", "101", "-3", "4x", "4%3B%20drop%20table%20chatSetting", "2147483648"}) {
+    EXPECT_EQ(AdminPost(*admin_, "/api/admin/company",
+                        std::string("name=Changed&chatLimit=") + limit, token_)
+                  .status,
+              400)
+        << limit;
+  }
+  EXPECT_EQ(Scalar(limits), before);
+  EXPECT_EQ(Scalar("select CompanyName from Company where ID=1"), "Acme");
+  ASSERT_EQ(AdminPost(*admin_, "/api/admin/company", "name=Acme&chatLimit=2", token_).status, 200);
+  EXPECT_EQ(Scalar("select maxChats from chatSetting where companyId=1"), "2");
+  EXPECT_NE(admin_->Get("/api/admin/company").body.find("\"chatLimit\":2"), std::string::npos);
 }
 
 TEST_F(ServeAdminTest, ARemovedOperatorsSessionEndsAtItsNextRequest) {
