@@ -305,7 +305,9 @@ TEST_P(WebhooksTest, ApiKeysAreKeptAsHashesAndRevokedKeysOpenNothing) {
             serve::Sha256Hex(key));
   EXPECT_EQ(keys.CompanyOfKey(key, &error), 1);
   EXPECT_EQ(keys.CompanyOfKey(other_key, &error), 2);
-  EXPECT_FALSE(keys.CompanyOfKey(key.substr(0, 50) + "0", &error));
+  std::string altered = key;  // one character other than it was
+  altered.back() = altered.back() == '0' ? '1' : '0';
+  EXPECT_FALSE(keys.CompanyOfKey(altered, &error));
   EXPECT_FALSE(keys.CompanyOfKey("' or 1=1 --", &error));
   EXPECT_EQ(keys.Revoke(1, 2).kind, serve::AdminResult::kRefused);  // not company 2's
   EXPECT_TRUE(keys.Revoke(1, 1));
