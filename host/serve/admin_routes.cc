@@ -1,6 +1,6 @@
 // The administration page's routes (/api/admin/...): an administrator's
-// company (name, allowed sites, chats per operator) and its operators (add, rights, password,
-// removal). The same token rules as every operator action, then the
+// company (name, allowed sites, chats per operator) and its operators (add,
+// rights, password, removal). The same token rules as every operator action, then the
 // administrator right, then: only within the administrator's company, and
 // never the administrator's own removal or loss of the right (no company
 // locks itself out).
